@@ -43,6 +43,7 @@ private:
 class LoadingArchive final : public SettingsArchive {
 public:
     explicit LoadingArchive(std::string_view bytes) : bytes_(bytes) {}
+    explicit LoadingArchive(std::string&&) = delete;  // the bytes must outlive the archive
     bool IsLoading() const override { return true; }
     void Exchange(SharedInt& value) override;
     void Exchange(std::string& text) override;
