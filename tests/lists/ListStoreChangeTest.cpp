@@ -48,16 +48,6 @@ TEST_F(ListStoreChangeTest, RewriteKeepsChainOrderAndTheOtherEntries) {
     EXPECT_EQ(entries[1].expiryDay, 14);
 }
 
-TEST_F(ListStoreChangeTest, ExpiryDaysBelongToBlockedListsOnly) {
-    ASSERT_TRUE(store_.AddEntry(ListKind::E, "someone@example.com"));
-    EXPECT_FALSE(store_.SetExpiryDay(ListKind::E, "someone@example.com", 3));
-    EXPECT_EQ(ReadData("E1814"), "someone@example.com\r\n");
-    ASSERT_TRUE(store_.AddEntry(ListKind::B, "example.com"));
-    EXPECT_FALSE(store_.SetExpiryDay(ListKind::B, "example.com", 32));
-    EXPECT_FALSE(store_.SetExpiryDay(ListKind::B, "example.com", -1));
-    EXPECT_EQ(ReadData("B0423"), "example.com (00)\r\n");
-}
-
 TEST_F(ListStoreChangeTest, LongTextsAreCutInMemoryWholeOnDiskAndStillFoundByTheirText) {
     const std::string longText = "so" + std::string(98, 'l');
     ASSERT_TRUE(store_.AddEntry(ListKind::H, longText));

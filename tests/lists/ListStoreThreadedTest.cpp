@@ -36,7 +36,7 @@ TEST_F(ListStoreThreadedTest, MatchingRunsSafelyWhileTheListsChange) {
         }
     });
 
-    for (int round = 0; round < 60; ++round) {
+    for (int round = 0; round < 40; ++round) {
         for (char first : {'b', 'v', 'x'}) {
             const std::string text = std::string(1, first) + "olatile b" + std::to_string(round % 10);
             store_.AddEntry(ListKind::D, text);
