@@ -1,6 +1,5 @@
 #include "ui/CSAPrefsSubDlg.h"
 
-#include <QAbstractSpinBox>
 #include <QKeyEvent>
 #include <QStyle>
 
@@ -54,6 +53,7 @@ QLineEdit* CSAPrefsSubDlg::BindText(int id, int limit, TextGetter get, TextSette
     if (masked) {
         edit->setEchoMode(QLineEdit::Password);
     }
+    edit->installEventFilter(this);
     bindings_.push_back(Binding{Binding::Kind::Text, edit, nullptr, limit, std::move(get), std::move(set)});
     return edit;
 }
@@ -69,6 +69,7 @@ QLineEdit* CSAPrefsSubDlg::BindNumber(int id, SharedInt& field) {
     edit->setObjectName(QString::number(id));
     edit->setReadOnly(true);
     edit->setAlignment(Qt::AlignCenter);
+    edit->installEventFilter(this);
     bindings_.push_back(Binding{Binding::Kind::Number, edit, &field, 0, {}, {}});
     return edit;
 }
@@ -188,21 +189,23 @@ void CSAPrefsSubDlg::WriteControls() {
 }
 
 void CSAPrefsSubDlg::keyPressEvent(QKeyEvent* event) {
-    const int key = event->key();
-    if (key == Qt::Key_Escape) {
+    if (event->key() == Qt::Key_Escape) {
         event->accept();
         return;
     }
-    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-        QWidget* focus = focusWidget();
-        if (focus != nullptr && isAncestorOf(focus) &&
-            (qobject_cast<QLineEdit*>(focus) != nullptr ||
-             qobject_cast<QAbstractSpinBox*>(focus) != nullptr)) {
+    QWidget::keyPressEvent(event);
+}
+
+bool CSAPrefsSubDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in an edit box of the page stops at the box: it never presses a button.
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qobject_cast<QLineEdit*>(watched) != nullptr) {
             event->accept();
-            return;
+            return true;
         }
     }
-    QWidget::keyPressEvent(event);
+    return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace bramvell

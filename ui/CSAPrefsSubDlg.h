@@ -81,6 +81,7 @@ class CSAPrefsSubDlg : public QWidget {
     QToolButton* MakeExploreButton(int id, TextGetter folderOption);
 
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     struct Binding {

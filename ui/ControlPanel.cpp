@@ -107,12 +107,12 @@ ControlPanel::~ControlPanel() {
     if (settings_->mainWindow == &target_) {
         settings_->mainWindow = nullptr;
     }
-    // The pages belong to the application, not to the panel's frame.
-    for (const PageEntry& entry : pages_.entries()) {
-        if (entry.page != nullptr && entry.page->parent() != nullptr) {
-            stack_->removeWidget(entry.page);
-            entry.page->setParent(nullptr);
-        }
+    // The pages belong to the application, not to the panel's frame; pages already destroyed have
+    // left the frame by themselves.
+    while (stack_->count() > 0) {
+        QWidget* page = stack_->widget(0);
+        stack_->removeWidget(page);
+        page->setParent(nullptr);
     }
 }
 

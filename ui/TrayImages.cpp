@@ -14,6 +14,7 @@ void DrawCross(QPainter& painter, double size, const QColor& fill) {
     const double arm = size * 0.30;
     const double margin = size * 0.06;
     QPainterPath path;
+    path.setFillRule(Qt::WindingFill);
     path.addRect(size / 2 - arm / 2, margin, arm, size - 2 * margin);
     path.addRect(margin, size / 2 - arm / 2, size - 2 * margin, arm);
     path = path.simplified();

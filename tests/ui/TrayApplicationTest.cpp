@@ -1,0 +1,89 @@
+// The whole tray application in-process: start-up, the run, the orderly exits.
+#include "ui/TrayApplication.h"
+
+#include <QTimer>
+#include <csignal>
+
+#include <gtest/gtest.h>
+
+#include "FakePrompter.h"
+#include "support/TempFolder.h"
+#include "ui/SingleInstanceLock.h"
+
+namespace bramvell {
+namespace {
+
+class TrayApplicationTest : public ::testing::Test {
+  protected:
+    TrayApplicationOptions Options() {
+        TrayApplicationOptions options;
+        options.programFolder = home.path();
+        options.simulatedSource = true;
+        options.lockPath = home / "instance.lock";
+        options.prompter = &prompter;
+        options.trayPresence = TrayPresence::Assumed;
+        return options;
+    }
+    testing::TempFolder home;
+    testing::FakePrompter prompter;
+};
+
+TEST_F(TrayApplicationTest, RunsHiddenUntilShutdownIsConfirmed) {
+    TrayApplicationOptions options = Options();
+    int runs = 0;
+    options.onRunning = [&](ControlPanel& panel) {
+        ++runs;
+        EXPECT_FALSE(panel.isVisible());
+        EXPECT_TRUE(panel.tray()->isAdded());
+        EXPECT_EQ(panel.pages().size(), 12);
+        // The adapters of the source are on the General Options page.
+        prompter.yesNoAnswers = {false, true};
+        QTimer::singleShot(0, &panel, [&panel] {
+            panel.OnCommand(ID_SHUTDOWN);  // No
+            panel.OnCommand(ID_SHUTDOWN);  // Yes
+        });
+    };
+    EXPECT_EQ(RunTrayApplication(options), kExitNormal);
+    EXPECT_EQ(runs, 1);
+    EXPECT_EQ(prompter.questions.size(), 2);
+    // The default folders were made for the run.
+    EXPECT_TRUE(std::filesystem::is_directory(home / "quarantine"));
+}
+
+TEST_F(TrayApplicationTest, SecondCopyEndsAtOnce) {
+    SingleInstanceLock first;
+    ASSERT_TRUE(first.Acquire(home / "instance.lock"));
+    TrayApplicationOptions options = Options();
+    bool ran = false;
+    options.onRunning = [&](ControlPanel&) { ran = true; };
+    EXPECT_EQ(RunTrayApplication(options), kExitNormal);
+    EXPECT_FALSE(ran);
+    EXPECT_TRUE(prompter.warnings.isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(home / "quarantine"));  // nothing of this copy's was made
+}
+
+TEST_F(TrayApplicationTest, MissingSourceShowsTheDriverMessage) {
+    TrayApplicationOptions options = Options();
+    options.simulatedSource = false;
+    bool ran = false;
+    options.onRunning = [&](ControlPanel&) { ran = true; };
+    EXPECT_EQ(RunTrayApplication(options), kExitNoSource);
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(prompter.warnings, QStringList{"Bramvell network driver failed to load or was not installed."});
+}
+
+TEST_F(TrayApplicationTest, TerminationSignalEndsTheRunWithoutTheQuestion) {
+    TrayApplicationOptions options = Options();
+    options.onRunning = [&](ControlPanel& panel) {
+        QTimer::singleShot(0, &panel, [] { std::raise(SIGTERM); });
+    };
+    EXPECT_EQ(RunTrayApplication(options), kExitNormal);
+    EXPECT_TRUE(prompter.questions.isEmpty());
+    // The default handler is back once the application has ended.
+    struct sigaction current {};
+    sigaction(SIGTERM, nullptr, &current);
+    EXPECT_EQ(current.sa_handler, SIG_DFL);
+}
+
+}  // namespace
+}  // namespace bramvell
