@@ -1,39 +1,39 @@
 #include "ui/CoreWiring.h"
 
+#include "config/Clock.h"
 #include "config/FilterSettings.h"
-#include "config/ProgramFolder.h"
+#include "config/PasswordGate.h"
+#include "config/QuarantineHousekeeping.h"
+#include "config/Startup.h"
 #include "engine/KeyState.h"
 #include "engine/MemoryPacketSource.h"
 #include "engine/MessageTarget.h"
-#include "ui/PasswordRule.h"
+#include "engine/PacketFilterThread.h"
+#include "lists/ListStore.h"
 
 namespace bramvell {
 
-// ---- Settings: until persistence is in, a run starts from the defaults and saves nothing.
+// ---- Settings: the stored value, the statistics backup and the autostart entry.
 
 struct StoredSettings::Parts {
-    FilterSettings settings;
+    explicit Parts(const std::string& programFolder) : application(DefaultStartupPaths(programFolder)) {}
+    ApplicationSettings application;
 };
 
-StoredSettings::StoredSettings(const std::string& programFolder) : parts_(std::make_unique<Parts>()) {
-    parts_->settings.programFolder = programFolder;
-    parts_->settings.SetDefaults();
-    if (!programFolder.empty()) {
-        CreateDefaultFolders(programFolder);
-    }
-}
+StoredSettings::StoredSettings(const std::string& programFolder)
+    : parts_(std::make_unique<Parts>(programFolder)) {}
 
 StoredSettings::~StoredSettings() = default;
 
 FilterSettings& StoredSettings::settings() {
-    return parts_->settings;
+    return parts_->application.Settings();
 }
 
 bool StoredSettings::Exit() {
-    return false;
+    return parts_->application.Exit();
 }
 
-// ---- Packet source: until the NFQUEUE source is in, only the simulated one exists.
+// ---- Packet source. The NFQUEUE source plugs in here; the simulated one has no traffic.
 
 std::unique_ptr<PacketSource> CreatePacketSource(bool simulated) {
     if (!simulated) {
@@ -44,15 +44,27 @@ std::unique_ptr<PacketSource> CreatePacketSource(bool simulated) {
     return source;
 }
 
-// ---- Tables: until the list store and token tables are in, nothing is loaded.
+// ---- Tables: the sender lists now; the token tables plug in beside them.
 
-struct CoreTables::Parts {};
+struct CoreTables::Parts {
+    std::unique_ptr<ListStore> lists;
+};
 
 CoreTables::CoreTables() : parts_(std::make_unique<Parts>()) {}
 CoreTables::~CoreTables() = default;
 
-bool CoreTables::LoadSenderLists(FilterSettings&, const PumpEvents& pump, const ListDisplayTargets&) {
-    return !pump || pump();
+bool CoreTables::LoadSenderLists(FilterSettings& settings, const PumpEvents& pump,
+                                 const ListDisplayTargets& displays) {
+    parts_->lists = std::make_unique<ListStore>(settings.programFolder);
+    settings.listStore = parts_->lists.get();
+    DisplayLists loaded;
+    const bool goOn = parts_->lists->LoadAll(pump, &loaded);
+    for (std::size_t i = 0; i < displays.size() && i < loaded.size(); ++i) {
+        if (displays[i] != nullptr) {
+            *displays[i] = std::move(loaded[i]);
+        }
+    }
+    return goOn;
 }
 
 bool CoreTables::LoadTokenTables(FilterSettings&, const PumpEvents& pump) {
@@ -62,46 +74,46 @@ bool CoreTables::LoadTokenTables(FilterSettings&, const PumpEvents& pump) {
 void CoreTables::Free(FilterSettings& settings) {
     settings.listStore = nullptr;
     settings.tokenTables = nullptr;
+    if (parts_->lists) {
+        parts_->lists->FreeAll();
+        parts_->lists.reset();
+    }
 }
 
-// ---- Filter thread: until the engine's thread is in, filtering reports that it cannot start.
+// ---- Filter thread. The POP3 handler plugs in as the thread's last argument.
+
+FilterThreadRunner::FilterThreadRunner() = default;
 
 FilterThreadRunner::~FilterThreadRunner() {
     Join();
 }
 
-bool FilterThreadRunner::Start(FilterSettings& settings, PacketSource&, KeyState&) {
-    if (settings.mainWindow != nullptr) {
-        settings.mainWindow->Post(WM_FILTER_FAILED, WM_FILTER_FAILED);
+bool FilterThreadRunner::Start(FilterSettings& settings, PacketSource& source, KeyState& keys) {
+    if (settings.mainWindow == nullptr || thread_) {
+        return false;
     }
-    return false;
+    thread_ = std::make_unique<PacketFilterThread>(settings, source, *settings.mainWindow, keys,
+                                                   DefaultClock(), nullptr);
+    thread_->Start();
+    return true;
 }
 
 void FilterThreadRunner::Join() {
-    if (thread_.joinable()) {
-        thread_.join();
+    if (thread_) {
+        thread_->Join();
+        thread_->StopFiltering();
+        thread_.reset();
     }
 }
 
-// ---- Housekeeping: until it is in, a day change does nothing.
+// ---- Housekeeping and the password gate.
 
-void EmptyQuarantineOnDayChange(FilterSettings&) {}
+void EmptyQuarantineOnDayChange(FilterSettings& settings) {
+    EmptyQuarantineFolder(settings);
+}
 
-// ---- Password gate.
-
-bool RunPasswordGate(const FilterSettings& settings, UnlockPrompt& prompt) {
-    if (!IsPasswordProtectionActive(settings)) {
-        return true;
-    }
-    const std::optional<std::string> entered = prompt.AskPassword();
-    if (!entered) {
-        return false;
-    }
-    if (!IsPasswordCorrect(settings, *entered)) {
-        prompt.ShowWarning("Incorrect Password!");
-        return false;
-    }
-    return true;
+bool RunPasswordGate(const FilterSettings& settings, PasswordPrompt& prompt) {
+    return PasswordGate(settings, prompt);
 }
 
 }  // namespace bramvell

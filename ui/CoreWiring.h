@@ -10,7 +10,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 namespace bramvell {
@@ -18,6 +17,8 @@ namespace bramvell {
 class FilterSettings;
 class KeyState;
 class PacketSource;
+class PacketFilterThread;
+class PasswordPrompt;
 
 using PumpEvents = std::function<bool()>;                             // false: the application is quitting
 using ListDisplayTargets = std::array<std::vector<std::string>*, 8>;  // the list pages' display lists, A..H
@@ -70,29 +71,21 @@ class CoreTables {
 // handshake.
 class FilterThreadRunner {
   public:
+    FilterThreadRunner();
     ~FilterThreadRunner();
     // Starts the thread; false (with WM_FILTER_FAILED posted) when it cannot run.
     bool Start(FilterSettings& settings, PacketSource& source, KeyState& keys);
-    // After the handshake: waits for the thread to be gone.
+    // After the handshake: waits for the thread to be gone and returns the adapter to normal mode.
     void Join();
 
   private:
-    std::thread thread_;
+    std::unique_ptr<PacketFilterThread> thread_;
 };
 
 // The control panel's answer to WM_DAY_CHANGED.
 void EmptyQuarantineOnDayChange(FilterSettings& settings);
 
-// What the password gate asks of the user interface.
-class UnlockPrompt {
-  public:
-    virtual ~UnlockPrompt() = default;
-    // The unlock dialog; no value when cancelled or closed.
-    virtual std::optional<std::string> AskPassword() = 0;
-    virtual void ShowWarning(std::string_view text) = 0;
-};
-
 // True when the panel may come back: protection inactive, or the right password given.
-bool RunPasswordGate(const FilterSettings& settings, UnlockPrompt& prompt);
+bool RunPasswordGate(const FilterSettings& settings, PasswordPrompt& prompt);
 
 }  // namespace bramvell

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "config/ConfigHome.h"
+
 namespace bramvell {
 
 std::string SingleInstanceLockPath() {
@@ -16,14 +18,8 @@ std::string SingleInstanceLockPath() {
     if (runtime != nullptr && runtime[0] == '/' && std::filesystem::is_directory(runtime)) {
         return std::string(runtime) + "/" + kSingleInstanceLockName;
     }
-    std::string folder;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {
-        folder = std::string(config) + "/Bramvell";
-    } else {
-        const char* home = std::getenv("HOME");
-        folder = std::string(home != nullptr ? home : "/tmp") + "/.config/Bramvell";
-    }
+    const std::string configHome = DefaultConfigHome();
+    const std::string folder = (configHome.empty() ? std::string("/tmp") : configHome) + "/Bramvell";
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     return folder + "/" + kSingleInstanceLockName;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "config/FilterSettings.h"
+#include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "ui/CoreWiring.h"
 #include "ui/FilterStop.h"
@@ -25,7 +26,7 @@ namespace bramvell {
 namespace {
 
 // The password gate's questions, put through the panel's prompter.
-class PanelUnlockPrompt final : public UnlockPrompt {
+class PanelUnlockPrompt final : public PasswordPrompt {
   public:
     PanelUnlockPrompt(Prompter& prompter, QWidget* parent) : prompter_(prompter), parent_(parent) {}
     std::optional<std::string> AskPassword() override {

@@ -12,6 +12,7 @@
 
 #include "FakePrompter.h"
 #include "config/FilterSettings.h"
+#include "config/PasswordGate.h"
 #include "controls/CaptionBar.h"
 #include "ui/CoreWiring.h"
 #include "ui/GeneralOptionsPage.h"
@@ -67,7 +68,7 @@ class ControlPanelTest : public ::testing::Test {
     }
 
     // The gate's questions go to the fake prompter, as the application sends them to its dialogs.
-    struct FakeUnlockPrompt : UnlockPrompt {
+    struct FakeUnlockPrompt : PasswordPrompt {
         explicit FakeUnlockPrompt(testing::FakePrompter& prompter) : prompter(prompter) {}
         std::optional<std::string> AskPassword() override {
             const std::optional<QString> entered = prompter.AskPassword(nullptr);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "FakePrompter.h"
+#include "config/ConfigHome.h"
 #include "support/TempFolder.h"
 #include "ui/SingleInstanceLock.h"
 
@@ -15,6 +16,14 @@ namespace {
 
 class TrayApplicationTest : public ::testing::Test {
   protected:
+    // Settings and the autostart entry go to a folder of the test's own.
+    TrayApplicationTest() { setenv("XDG_CONFIG_HOME", config.path().c_str(), 1); }
+    ~TrayApplicationTest() override { unsetenv("XDG_CONFIG_HOME"); }
+
+    bool SettingsSaved() const {
+        return std::filesystem::exists(config / ("Bramvell/" + ApplicationName() + "/Options/General"));
+    }
+
     TrayApplicationOptions Options() {
         TrayApplicationOptions options;
         options.programFolder = home.path();
@@ -24,6 +33,7 @@ class TrayApplicationTest : public ::testing::Test {
         options.trayPresence = TrayPresence::Assumed;
         return options;
     }
+    testing::TempFolder config;
     testing::TempFolder home;
     testing::FakePrompter prompter;
 };
@@ -31,23 +41,36 @@ class TrayApplicationTest : public ::testing::Test {
 TEST_F(TrayApplicationTest, RunsHiddenUntilShutdownIsConfirmed) {
     TrayApplicationOptions options = Options();
     int runs = 0;
+    bool filterStarted = false;
     options.onRunning = [&](ControlPanel& panel) {
         ++runs;
         EXPECT_FALSE(panel.isVisible());
         EXPECT_TRUE(panel.tray()->isAdded());
         EXPECT_EQ(panel.pages().size(), 12);
-        // The adapters of the source are on the General Options page.
+        // Once the filter thread reports that it runs, the icon settles; then shut down: No, then Yes.
         prompter.yesNoAnswers = {false, true};
-        QTimer::singleShot(0, &panel, [&panel] {
+        auto* poll = new QTimer(&panel);
+        QObject::connect(poll, &QTimer::timeout, &panel, [&panel, poll, &filterStarted] {
+            if (panel.tray()->animation().mode() != WM_FILTER_STARTED &&
+                poll->property("ticks").toInt() < 300) {
+                poll->setProperty("ticks", poll->property("ticks").toInt() + 1);
+                return;
+            }
+            poll->stop();
+            filterStarted = panel.tray()->animation().mode() == WM_FILTER_STARTED;
             panel.OnCommand(ID_SHUTDOWN);  // No
             panel.OnCommand(ID_SHUTDOWN);  // Yes
         });
+        poll->start(10);
     };
     EXPECT_EQ(RunTrayApplication(options), kExitNormal);
     EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(filterStarted);
     EXPECT_EQ(prompter.questions.size(), 2);
-    // The default folders were made for the run.
+    // The default folders were made for the run; the exit saved the settings and the statistics.
     EXPECT_TRUE(std::filesystem::is_directory(home / "quarantine"));
+    EXPECT_TRUE(SettingsSaved());
+    EXPECT_TRUE(std::filesystem::exists(home / "reg.bak"));
 }
 
 TEST_F(TrayApplicationTest, SecondCopyEndsAtOnce) {
@@ -60,6 +83,8 @@ TEST_F(TrayApplicationTest, SecondCopyEndsAtOnce) {
     EXPECT_FALSE(ran);
     EXPECT_TRUE(prompter.warnings.isEmpty());
     EXPECT_FALSE(std::filesystem::exists(home / "quarantine"));  // nothing of this copy's was made
+    EXPECT_FALSE(SettingsSaved());
+    EXPECT_FALSE(std::filesystem::exists(home / "reg.bak"));
 }
 
 TEST_F(TrayApplicationTest, MissingSourceShowsTheDriverMessage) {
@@ -70,6 +95,7 @@ TEST_F(TrayApplicationTest, MissingSourceShowsTheDriverMessage) {
     EXPECT_EQ(RunTrayApplication(options), kExitNoSource);
     EXPECT_FALSE(ran);
     EXPECT_EQ(prompter.warnings, QStringList{"Bramvell network driver failed to load or was not installed."});
+    EXPECT_TRUE(SettingsSaved());  // an orderly exit all the same
 }
 
 TEST_F(TrayApplicationTest, TerminationSignalEndsTheRunWithoutTheQuestion) {

@@ -1,5 +1,5 @@
-// Plain logic of the user interface: counter texts, page-tree parents, tips, the password rule, the
-// stop handshake and the single-instance lock.
+// Plain logic of the user interface: counter texts, page-tree parents, tips, the stop handshake and
+// the single-instance lock.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -11,7 +11,6 @@
 #include "support/TempFolder.h"
 #include "ui/FilterStop.h"
 #include "ui/PageList.h"
-#include "ui/PasswordRule.h"
 #include "ui/SingleInstanceLock.h"
 #include "ui/StatusText.h"
 #include "ui/TipsOfTheDay.h"
@@ -72,24 +71,6 @@ TEST(TipsTest, EveryTipIsFiveFullLinesAndTheCounterCycles) {
         seen.push_back(counter.Next());
     }
     EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 1, 2}));
-}
-
-TEST(PasswordRuleTest, OnlyAFullyConfiguredPasswordProtects) {
-    FilterSettings settings;
-    settings.password = "Secret";
-    settings.passwordConfirm = "Secret";
-    EXPECT_FALSE(IsPasswordProtectionActive(settings));  // box off
-    settings.passwordProtection = 1;
-    EXPECT_TRUE(IsPasswordProtectionActive(settings));
-    settings.passwordConfirm = "secret";  // differs in case only
-    EXPECT_FALSE(IsPasswordProtectionActive(settings));
-    settings.password.clear();
-    settings.passwordConfirm.clear();
-    EXPECT_FALSE(IsPasswordProtectionActive(settings));
-
-    settings.password = "Secret";
-    EXPECT_TRUE(IsPasswordCorrect(settings, "Secret"));
-    EXPECT_FALSE(IsPasswordCorrect(settings, "secret"));
 }
 
 TEST(FilterStopTest, PollsUntilTheThreadClearsFilterRunning) {
