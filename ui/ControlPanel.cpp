@@ -48,7 +48,7 @@ ControlPanel::ControlPanel(FilterSettings* settings, Prompter* prompter, TrayPre
     tree_->setObjectName(QStringLiteral("pageTree"));
     tree_->setHeaderHidden(true);
     tree_->setColumnCount(1);
-    tree_->setFixedWidth(170);
+    tree_->setFixedWidth(190);
     tree_->setRootIsDecorated(true);
     connect(tree_, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem* item, QTreeWidgetItem*) { OnTreeSelection(item); });
@@ -97,7 +97,7 @@ ControlPanel::ControlPanel(FilterSettings* settings, Prompter* prompter, TrayPre
     layout->addLayout(top, 1);
     layout->addLayout(buttons);
     layout->addWidget(statusBar_);
-    resize(640, 440);
+    resize(660, 440);
 
     tray_ = std::make_unique<CStatusAreaIconObj>(trayPresence_ == TrayPresence::System);
     connect(tray_.get(), &CStatusAreaIconObj::Command, this, &ControlPanel::OnCommand, Qt::QueuedConnection);
