@@ -1,9 +1,15 @@
 #include "ui/ListPage.h"
 
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QListWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 #include <array>
+
+#include "lists/ListPageOperations.h"
+#include "lists/ListStore.h"
+#include "ui/Prompter.h"
 
 namespace bramvell {
 
@@ -44,6 +50,8 @@ const ListPageInfo* FindListPageInfo(char kind) {
 
 ListPage::ListPage(const ListPageInfo& info, FilterSettings* settings, QWidget* parent)
     : CSAPrefsSubDlg(info.templateId, settings, parent), info_(info) {}
+
+ListPage::~ListPage() = default;
 
 QPushButton* ListPage::MakeButton(int id, const QString& text) {
     auto* button = new QPushButton(text, this);
@@ -93,9 +101,118 @@ void ListPage::BuildControls() {
 }
 
 void ListPage::OnInitPage() {
-    auto* list = ControlAs<QListWidget>(info_.listId);
+    QListWidget* list = List();
+    if (settings()->listStore != nullptr) {
+        const QFontMetrics metrics(list->font());
+        operations_ = std::make_unique<ListPageOperations>(
+            *settings()->listStore, static_cast<ListKind>(info_.kind - 'A'), displayList_,
+            [metrics](std::string_view text) {
+                return metrics.horizontalAdvance(
+                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+            },
+            style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
+        operations_->Show();
+        for (const std::string& line : operations_->DisplayList()) {
+            list->addItem(QString::fromStdString(line));
+        }
+        return;
+    }
     for (const std::string& line : displayList_) {
         list->addItem(QString::fromStdString(line));
+    }
+}
+
+QListWidget* ListPage::List() const {
+    return ControlAs<QListWidget>(info_.listId);
+}
+
+std::optional<std::string> ListPage::Selection() const {
+    QListWidgetItem* item = List()->currentItem();
+    if (item == nullptr || !item->isSelected()) {
+        return std::nullopt;
+    }
+    return item->text().toStdString();
+}
+
+void ListPage::AddString(const std::string& text) {
+    List()->addItem(QString::fromStdString(text));
+}
+
+void ListPage::ApplyChange(bool done, const std::optional<std::string>& added) {
+    if (!done) {
+        return;
+    }
+    delete List()->currentItem();
+    List()->clearSelection();
+    if (added) {
+        AddString(*added);
+    }
+}
+
+void ListPage::OnAdd() {
+    ReadControls();
+    if (!operations_) {
+        return;
+    }
+    const ListPageOperations::AddOutcome outcome = operations_->Add(newEntryText_);
+    if (outcome.balloon && prompter() != nullptr) {
+        const Balloon& note = *outcome.balloon;
+        prompter()->ShowNote(
+            this, QString::fromUtf8(note.title.data(), static_cast<qsizetype>(note.title.size())),
+            QString::fromUtf8(note.text.data(), static_cast<qsizetype>(note.text.size())), note.lifetimeMs);
+    }
+    if (outcome.added) {
+        AddString(*outcome.added);
+    }
+    if (outcome.clearEditBox) {
+        auto* edit = ControlAs<QLineEdit>(info_.editId);
+        edit->clear();
+        newEntryText_.clear();
+        edit->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void ListPage::OnExtend() {
+    const std::optional<std::string> selection = Selection();
+    if (!operations_ || !selection) {
+        return;
+    }
+    ReadControls();
+    const ListPageOperations::ChangeOutcome outcome = operations_->Extend(*selection);
+    ApplyChange(outcome.done, outcome.added);
+}
+
+void ListPage::OnKeep() {
+    const std::optional<std::string> selection = Selection();
+    if (!operations_ || !selection) {
+        return;
+    }
+    ReadControls();
+    const ListPageOperations::ChangeOutcome outcome = operations_->Keep(*selection);
+    ApplyChange(outcome.done, outcome.added);
+}
+
+void ListPage::OnRemove() {
+    const std::optional<std::string> selection = Selection();
+    if (!operations_ || !selection) {
+        return;
+    }
+    ReadControls();
+    const ListPageOperations::ChangeOutcome outcome = operations_->Remove(*selection);
+    ApplyChange(outcome.done, outcome.added);
+}
+
+void ListPage::OnImport() {
+    if (!operations_ || prompter() == nullptr) {
+        return;
+    }
+    const QString path = prompter()->PickImportFile(window());
+    if (path.isEmpty()) {
+        return;
+    }
+    const ListPageOperations::ImportOutcome outcome = operations_->Import(path.toStdString(), pump_);
+    for (const std::string& added : outcome.added) {
+        AddString(added);
     }
 }
 

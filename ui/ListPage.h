@@ -1,12 +1,18 @@
 #pragma once
 
+#include <QListWidget>
 #include <QPushButton>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ui/CSAPrefsSubDlg.h"
 
 namespace bramvell {
+
+class ListPageOperations;
 
 // What tells the eight list pages apart: list letter, caption, dialog and control identifiers,
 // limits, and the option of the "Enabled" box. Identifiers of absent buttons are 0.
@@ -38,25 +44,36 @@ class ListPage : public CSAPrefsSubDlg {
     Q_OBJECT
   public:
     ListPage(const ListPageInfo& info, FilterSettings* settings, QWidget* parent = nullptr);
+    ~ListPage() override;
 
     const ListPageInfo& info() const { return info_; }
+    // Filled at start-up before the page is first shown; the page's operations own it from then on.
     std::vector<std::string>& displayList() { return displayList_; }
     const std::string& newEntryText() const { return newEntryText_; }
+    // Lets events through during an import; false stops the import (the application is quitting).
+    void SetPump(std::function<bool()> pump) { pump_ = std::move(pump); }
 
   protected:
     void BuildControls() override;
     void OnInitPage() override;
 
-    // The buttons' operations; the list-page operations fill them in.
-    virtual void OnAdd() {}
-    virtual void OnExtend() {}
-    virtual void OnKeep() {}
-    virtual void OnRemove() {}
-    virtual void OnImport() {}
+    // The buttons. They act on the sender list only when the list store is loaded.
+    void OnAdd();
+    void OnExtend();
+    void OnKeep();
+    void OnRemove();
+    void OnImport();
 
   private:
     QPushButton* MakeButton(int id, const QString& text);
+    QListWidget* List() const;
+    std::optional<std::string> Selection() const;
+    // Drops the selected string from the list box, then adds what the operation produced.
+    void ApplyChange(bool done, const std::optional<std::string>& added);
+    void AddString(const std::string& text);
 
+    std::unique_ptr<ListPageOperations> operations_;
+    std::function<bool()> pump_;
     const ListPageInfo& info_;
     std::vector<std::string> displayList_;
     std::string newEntryText_;

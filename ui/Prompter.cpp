@@ -1,9 +1,11 @@
 #include "ui/Prompter.h"
 
 #include <QCoreApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QToolTip>
 #include <QUrl>
 
 #include "ui/TipOfTheDayDialog.h"
@@ -39,6 +41,17 @@ QString QtPrompter::PickFolder(QWidget* parent, const QString& title, const QStr
 
 void QtPrompter::ExploreFolder(const QString& folder) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString QtPrompter::PickImportFile(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                        QStringLiteral("Text files (*.csv *.txt);;All files (*)"));
+}
+
+void QtPrompter::ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) {
+    QToolTip::showText(QCursor::pos(),
+                       QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), text.toHtmlEscaped()),
+                       parent, QRect(), lifetimeMs);
 }
 
 }  // namespace bramvell

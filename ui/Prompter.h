@@ -26,6 +26,10 @@ class Prompter {
     virtual QString PickFolder(QWidget* parent, const QString& title, const QString& start) = 0;
     // Opens a folder in the desktop's file manager; the outcome is ignored.
     virtual void ExploreFolder(const QString& folder) = 0;
+    // The open-file dialog of a list import (existing text files); an empty text when cancelled.
+    virtual QString PickImportFile(QWidget* parent) = 0;
+    // A titled note at the mouse pointer that goes by itself after the lifetime.
+    virtual void ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) = 0;
 };
 
 // The real dialogs. Message boxes carry the application name as their title.
@@ -37,6 +41,8 @@ class QtPrompter : public Prompter {
     void ShowTipOfTheDay(QWidget* parent) override;
     QString PickFolder(QWidget* parent, const QString& title, const QString& start) override;
     void ExploreFolder(const QString& folder) override;
+    QString PickImportFile(QWidget* parent) override;
+    void ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) override;
 };
 
 }  // namespace bramvell

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QSystemTrayIcon>
+#include <array>
 #include <cstdio>
 #include <memory>
 
@@ -83,6 +84,11 @@ struct OptionPages {
                 &trustedNames.displayList(),     &userAddresses.displayList()};
     }
 
+    std::array<ListPage*, 8> ListPages() {
+        return {&blockedAddresses, &blockedDomains, &blockedNames, &subjectPassphrases,
+                &trustedAddresses, &trustedDomains, &trustedNames, &userAddresses};
+    }
+
     GeneralOptionsPage general;
     SpamFilterOptionsPage spamFilter;
     ListPage blockedAddresses;
@@ -158,6 +164,9 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             return !quitRequested;
         };
+        for (ListPage* page : pages->ListPages()) {
+            page->SetPump(pump);
+        }
         const bool loaded = tables.LoadSenderLists(settings, pump, pages->DisplayLists()) &&
                             tables.LoadTokenTables(settings, pump) && !quitRequested;
         if (loaded) {

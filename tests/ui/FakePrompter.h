@@ -39,6 +39,11 @@ class FakePrompter : public Prompter {
         return pickedFolder;
     }
     void ExploreFolder(const QString& folder) override { explored.append(folder); }
+    QString PickImportFile(QWidget*) override { return importFile; }
+    void ShowNote(QWidget*, const QString& title, const QString& text, int lifetimeMs) override {
+        notes.append(title + "|" + text);
+        noteLifetimeMs = lifetimeMs;
+    }
 
     QStringList warnings;
     QStringList questions;
@@ -49,6 +54,9 @@ class FakePrompter : public Prompter {
     QString pickedFolder;
     QStringList pickerTitles;
     QStringList explored;
+    QString importFile;
+    QStringList notes;
+    int noteLifetimeMs = 0;
 };
 
 }  // namespace bramvell::testing

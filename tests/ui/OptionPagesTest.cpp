@@ -11,6 +11,8 @@
 #include "FakePrompter.h"
 #include "config/FilterSettings.h"
 #include "controls/SpinButton.h"
+#include "lists/ListStore.h"
+#include "support/TempFolder.h"
 #include "ui/GeneralOptionsPage.h"
 #include "ui/HtmlEmailPage.h"
 #include "ui/ListPage.h"
@@ -255,6 +257,53 @@ TEST_F(OptionPagesTest, ListPagesHaveTheirButtonsLimitsAndLowerCaseEntry) {
     }
     EXPECT_EQ(FindListPageInfo('D')->editLimit, 39);
     EXPECT_EQ(FindListPageInfo('Z'), nullptr);
+}
+
+TEST_F(OptionPagesTest, ListPageButtonsChangeTheStoreAndTheListBox) {
+    testing::TempFolder home;
+    std::filesystem::create_directories(home / "Data");
+    ListStore store(home.path());
+    settings.listStore = &store;
+    ListPage page(*FindListPageInfo('A'), &settings);
+    page.displayList() = {"kept@example.com (00)"};
+    Prepare(page);
+    auto* list = page.ControlAs<QListWidget>(1070);
+    QLineEdit* entry = Edit(page, 1052);
+    ASSERT_EQ(list->count(), 1);
+
+    entry->setText("a@b.com");  // seven characters: a note, nothing stored
+    page.ControlAs<QPushButton>(1004)->click();
+    EXPECT_EQ(
+        prompter.notes,
+        QStringList{
+            "Add to Blocked Addresses| Blocked Addresses must be a minimum of eight characters in length"});
+    EXPECT_EQ(prompter.noteLifetimeMs, 7000);
+    EXPECT_EQ(list->count(), 1);
+
+    entry->setText("spam@example.com");
+    page.ControlAs<QPushButton>(1004)->click();
+    EXPECT_TRUE(entry->text().isEmpty());
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_TRUE(store.FindEntry(ListKind::A, "spam@example.com"));
+    EXPECT_EQ(list->findItems("spam@example.com (00)", Qt::MatchExactly).size(), 1);
+
+    // Remove with nothing selected does nothing; with a selection it removes entry and string.
+    list->clearSelection();
+    page.ControlAs<QPushButton>(1017)->click();
+    EXPECT_EQ(list->count(), 2);
+    list->setCurrentItem(list->findItems("spam@example.com (00)", Qt::MatchExactly).front());
+    page.ControlAs<QPushButton>(1017)->click();
+    EXPECT_EQ(list->count(), 1);
+    EXPECT_FALSE(store.FindEntry(ListKind::A, "spam@example.com"));
+
+    // Import adds each new line in lower case.
+    testing::WriteWholeFile(home / "import.txt",
+                            "First@Example.com\nsecond@example.com\n\nkept@example.com\n");
+    prompter.importFile = QString::fromStdString(home / "import.txt");
+    page.ControlAs<QPushButton>(1109)->click();
+    EXPECT_EQ(list->count(), 4);  // the shown "kept" line was never in the store, so it comes in
+    EXPECT_TRUE(store.FindEntry(ListKind::A, "first@example.com"));
+    settings.listStore = nullptr;
 }
 
 }  // namespace
