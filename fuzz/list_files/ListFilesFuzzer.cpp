@@ -5,13 +5,16 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/support/FuzzInput.h"
 #include "fuzz/support/ScratchFolder.h"
 #include "lists/BucketOf.h"
+#include "lists/ListPageOperations.h"
 #include "lists/ListStore.h"
 #include "lists/ListText.h"
+#include "lists/TextLineReader.h"
 
 namespace bramvell::fuzz {
 namespace {
@@ -45,7 +48,13 @@ struct Touched {
 };
 
 // A fresh store over the same folder loads each written bucket as the first store holds it.
-void RequireReloads(const ListStore& store, const std::vector<Touched>& touched, const std::string& home) {
+void RequireReloads(const ListStore& store, std::vector<Touched> touched, const std::string& home) {
+    const auto key = [](const Touched& t) { return std::pair(IndexOf(t.kind), t.bucket); };
+    std::sort(touched.begin(), touched.end(),
+              [&key](const Touched& a, const Touched& b) { return key(a) < key(b); });
+    touched.erase(std::unique(touched.begin(), touched.end(),
+                              [&key](const Touched& a, const Touched& b) { return key(a) == key(b); }),
+                  touched.end());
     static ListStore fresh(
         home);  // LoadAll starts every list afresh; building a store costs more than a load
     fresh.LoadAll();
@@ -141,6 +150,32 @@ void Run(std::string_view input) {
         if (store.AddEntry(kind, text)) {
             Require(store.FindEntry(kind, text), "an added text is found");
             touched.push_back({kind, BucketOf(text)});
+        }
+    }
+
+    // The last file doubles as a list the user imports (it loads as a bucket file too when its name
+    // says so). Every line long enough for the list must be found afterwards.
+    if (!files.empty()) {
+        const std::string importPath = scratch / ("home/Data/" + files.back().name);
+        std::vector<std::string> importLines;  // read first: the import may append to this very file
+        TextLineReader reader(importPath);
+        for (std::string line; reader.Next(line);) {
+            importLines.push_back(line);
+        }
+        for (ListKind kind : {ListKind::C, ListKind::H}) {
+            ListPageOperations page(store, kind, display[IndexOf(kind)]);
+            Require(page.Import(importPath).opened, "an import file that exists opens");
+            for (const std::string& line : importLines) {
+                const std::string entry = LowerCase(SingleLine(line));
+                if (entry.size() >= static_cast<std::size_t>(TraitsOf(kind).shortestText)) {
+                    Require(store.FindEntry(kind, line), "an imported line is found");
+                    touched.push_back({kind, BucketOf(entry)});
+                }
+            }
+            if (!page.DisplayList().empty()) {
+                page.Keep(page.DisplayList().front());
+                page.Remove(page.DisplayList().front());
+            }
         }
     }
     RequireReloads(store, touched, home);
