@@ -157,12 +157,13 @@ void Run(std::string_view input) {
     // says so). Every line long enough for the list must be found afterwards.
     if (!files.empty()) {
         const std::string importPath = scratch / ("home/Data/" + files.back().name);
-        std::vector<std::string> importLines;  // read first: the import may append to this very file
-        TextLineReader reader(importPath);
-        for (std::string line; reader.Next(line);) {
-            importLines.push_back(line);
-        }
         for (ListKind kind : {ListKind::C, ListKind::H}) {
+            // Read before the import, which may append to (or, by Remove, rewrite) this very file.
+            std::vector<std::string> importLines;
+            TextLineReader reader(importPath);
+            for (std::string line; reader.Next(line);) {
+                importLines.push_back(line);
+            }
             ListPageOperations page(store, kind, display[IndexOf(kind)]);
             Require(page.Import(importPath).opened, "an import file that exists opens");
             for (const std::string& line : importLines) {

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 namespace bramvell::fuzz {
@@ -21,6 +22,26 @@ std::string TemporaryBase() {
     return tmp && *tmp ? tmp : "/tmp";
 }
 
+constexpr std::string_view kPrefix = "bramvell-fuzz-";
+
+// A run that ends in a crash leaves its folder behind (no destructors run). Folders are named after
+// their process, so those of processes that are gone can go.
+void RemoveStaleFolders(const std::string& base) {
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(base, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind(kPrefix, 0) != 0) {
+            continue;
+        }
+        const std::string pid = name.substr(kPrefix.size(), name.find('-', kPrefix.size()) - kPrefix.size());
+        if (!pid.empty() && pid.find_first_not_of("0123456789") == std::string::npos &&
+            ::access(("/proc/" + pid).c_str(), F_OK) != 0) {
+            std::error_code ignored;
+            std::filesystem::remove_all(it->path(), ignored);
+        }
+    }
+}
+
 }  // namespace
 
 ScratchFolder& ScratchFolder::Instance() {
@@ -29,7 +50,9 @@ ScratchFolder& ScratchFolder::Instance() {
 }
 
 ScratchFolder::ScratchFolder() {
-    std::string pattern = TemporaryBase() + "/bramvell-fuzz-XXXXXX";
+    const std::string base = TemporaryBase();
+    RemoveStaleFolders(base);
+    std::string pattern = base + "/" + std::string(kPrefix) + std::to_string(::getpid()) + "-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a scratch folder under " + TemporaryBase());
     }
