@@ -13,8 +13,6 @@
 namespace bramvell {
 namespace {
 
-constexpr uint32_t kCopyWholePacket = 0xffff;
-
 uint16_t MessageType(const nlmsghdr* message) {
     return message->nlmsg_type;
 }
@@ -108,6 +106,10 @@ bool ParseQueuedPacket(const nlmsghdr* message, NetfilterPacket& packet) {
     packet.hwProtocol = ntohs(fields.hw_protocol);
     packet.hook = fields.hook;
     packet.payload = PayloadOf(slots[NFQA_PAYLOAD]);
+    packet.length = static_cast<uint32_t>(packet.payload.size());
+    if (slots[NFQA_CAP_LEN] && mnl_attr_get_payload_len(slots[NFQA_CAP_LEN]) >= sizeof(uint32_t)) {
+        packet.length = ntohl(mnl_attr_get_u32(slots[NFQA_CAP_LEN]));
+    }
     return true;
 }
 
@@ -126,6 +128,7 @@ bool ParseLoggedPacket(const nlmsghdr* message, NetfilterPacket& packet) {
     packet.hwProtocol = ntohs(fields.hw_protocol);
     packet.hook = fields.hook;
     packet.payload = PayloadOf(slots[NFULA_PAYLOAD]);
+    packet.length = static_cast<uint32_t>(packet.payload.size());
     return true;
 }
 
@@ -150,11 +153,12 @@ nlmsghdr* BuildQueueCommand(void* buffer, uint16_t queue, uint8_t command, uint3
     return message;
 }
 
-nlmsghdr* BuildQueueParameters(void* buffer, uint16_t queue, uint32_t maxLength, uint32_t sequence) {
+nlmsghdr* BuildQueueParameters(void* buffer, uint16_t queue, uint32_t copyRange, uint32_t maxLength,
+                               uint32_t sequence) {
     nlmsghdr* message =
         PutHeader(buffer, NFNL_SUBSYS_QUEUE, NFQNL_MSG_CONFIG, queue, NLM_F_REQUEST | NLM_F_ACK, sequence);
     nfqnl_msg_config_params parameters{};
-    parameters.copy_range = htonl(kCopyWholePacket);
+    parameters.copy_range = htonl(copyRange);
     parameters.copy_mode = NFQNL_COPY_PACKET;
     mnl_attr_put(message, NFQA_CFG_PARAMS, sizeof parameters, &parameters);
     mnl_attr_put_u32(message, NFQA_CFG_QUEUE_MAXLEN, htonl(maxLength));
@@ -179,6 +183,16 @@ nlmsghdr* BuildVerdict(void* buffer, uint16_t queue, uint32_t packetId, uint32_t
     return message;
 }
 
+nlmsghdr* BuildBatchVerdict(void* buffer, uint16_t queue, uint32_t lastPacketId, uint32_t verdict) {
+    nlmsghdr* message =
+        PutHeader(buffer, NFNL_SUBSYS_QUEUE, NFQNL_MSG_VERDICT_BATCH, queue, NLM_F_REQUEST, 0);
+    nfqnl_msg_verdict_hdr fields{};
+    fields.verdict = htonl(verdict);
+    fields.id = htonl(lastPacketId);
+    mnl_attr_put(message, NFQA_VERDICT_HDR, sizeof fields, &fields);
+    return message;
+}
+
 nlmsghdr* BuildLogCommand(void* buffer, uint16_t group, uint8_t command, uint32_t sequence) {
     nlmsghdr* message =
         PutHeader(buffer, NFNL_SUBSYS_ULOG, NFULNL_MSG_CONFIG, group, NLM_F_REQUEST | NLM_F_ACK, sequence);
@@ -188,11 +202,11 @@ nlmsghdr* BuildLogCommand(void* buffer, uint16_t group, uint8_t command, uint32_
     return message;
 }
 
-nlmsghdr* BuildLogParameters(void* buffer, uint16_t group, uint32_t sequence) {
+nlmsghdr* BuildLogParameters(void* buffer, uint16_t group, uint32_t copyRange, uint32_t sequence) {
     nlmsghdr* message =
         PutHeader(buffer, NFNL_SUBSYS_ULOG, NFULNL_MSG_CONFIG, group, NLM_F_REQUEST | NLM_F_ACK, sequence);
     nfulnl_msg_config_mode mode{};
-    mode.copy_range = htonl(kCopyWholePacket);
+    mode.copy_range = htonl(copyRange);
     mode.copy_mode = NFULNL_COPY_PACKET;
     mnl_attr_put(message, NFULA_CFG_MODE, sizeof mode, &mode);
     mnl_attr_put_u32(message, NFULA_CFG_QTHRESH, htonl(1));

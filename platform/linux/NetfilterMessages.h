@@ -22,6 +22,7 @@ std::optional<PacketDirection> DirectionOfHook(uint8_t hook);
 // hands it over. payload points into the received message.
 struct NetfilterPacket {
     uint32_t packetId = 0;  // queue only
+    uint32_t length = 0;    // the whole packet's length; more than payload.size() when the copy was cut
     uint16_t hwProtocol = 0;
     uint8_t hook = 0;
     std::span<const uint8_t> payload;
@@ -53,13 +54,17 @@ inline constexpr std::size_t kNetfilterMessageRoom = 256;
 inline constexpr std::size_t kNetfilterVerdictRoom = kNetfilterMessageRoom + kMaxFrameLength;
 
 nlmsghdr* BuildQueueCommand(void* buffer, uint16_t queue, uint8_t command, uint32_t sequence);
-// Copy whole packets, queue at most maxLength, and switch off GSO delivery and fail-open.
-nlmsghdr* BuildQueueParameters(void* buffer, uint16_t queue, uint32_t maxLength, uint32_t sequence);
+// Copy up to copyRange bytes of each packet, queue at most maxLength, and switch off GSO delivery and
+// fail-open.
+nlmsghdr* BuildQueueParameters(void* buffer, uint16_t queue, uint32_t copyRange, uint32_t maxLength,
+                               uint32_t sequence);
 // A verdict for one packet; with a non-empty payload the packet continues with those bytes.
 nlmsghdr* BuildVerdict(void* buffer, uint16_t queue, uint32_t packetId, uint32_t verdict,
                        std::span<const uint8_t> payload);
+// One verdict for every packet of the queue whose id is at most lastPacketId.
+nlmsghdr* BuildBatchVerdict(void* buffer, uint16_t queue, uint32_t lastPacketId, uint32_t verdict);
 nlmsghdr* BuildLogCommand(void* buffer, uint16_t group, uint8_t command, uint32_t sequence);
-// Copy whole packets and hand each over at once.
-nlmsghdr* BuildLogParameters(void* buffer, uint16_t group, uint32_t sequence);
+// Copy up to copyRange bytes of each packet and hand each over at once.
+nlmsghdr* BuildLogParameters(void* buffer, uint16_t group, uint32_t copyRange, uint32_t sequence);
 
 }  // namespace bramvell

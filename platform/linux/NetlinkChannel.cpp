@@ -4,24 +4,18 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "platform/linux/NetfilterMessages.h"
 
 namespace bramvell {
-namespace {
-
-// Large enough for one whole packet of 64 KiB plus its attributes, or a batch of logged copies.
-constexpr std::size_t kReceiveBufferBytes = 256 * 1024;
-
-}  // namespace
-
 NetlinkChannel::~NetlinkChannel() {
     Close();
 }
 
-bool NetlinkChannel::Open(int receiveBufferBytes) {
+bool NetlinkChannel::Open(int receiveBufferBytes, std::size_t slotBytes) {
     Close();
     problem_.clear();
     socket_ = mnl_socket_open2(NETLINK_NETFILTER, SOCK_CLOEXEC);
@@ -39,8 +33,10 @@ bool NetlinkChannel::Open(int receiveBufferBytes) {
         Close();
         return false;
     }
-    buffer_.resize(kReceiveBufferBytes);
-    used_ = offset_ = 0;
+    slotBytes_ = NLMSG_ALIGN(slotBytes);
+    slots_.assign(slotBytes_ * kDatagramsPerReceive, 0);
+    lengths_.assign(kDatagramsPerReceive, 0);
+    datagramCount_ = datagram_ = offset_ = 0;
     return true;
 }
 
@@ -49,7 +45,7 @@ void NetlinkChannel::Close() {
         mnl_socket_close(socket_);
         socket_ = nullptr;
     }
-    used_ = offset_ = 0;
+    datagramCount_ = datagram_ = offset_ = 0;
 }
 
 int NetlinkChannel::Descriptor() const {
@@ -89,12 +85,25 @@ int NetlinkChannel::Request(nlmsghdr* message, std::chrono::milliseconds timeout
     }
 }
 
-bool NetlinkChannel::Receive(int flags) {
+bool NetlinkChannel::Receive() {
+    mmsghdr headers[kDatagramsPerReceive];
+    iovec vectors[kDatagramsPerReceive];
+    for (std::size_t i = 0; i < kDatagramsPerReceive; ++i) {
+        vectors[i] = {slots_.data() + i * slotBytes_, slotBytes_};
+        headers[i] = {};
+        headers[i].msg_hdr.msg_iov = &vectors[i];
+        headers[i].msg_hdr.msg_iovlen = 1;
+    }
     for (;;) {
-        const ssize_t n = recv(Descriptor(), buffer_.data(), buffer_.size(), flags);
+        const int n =
+            recvmmsg(Descriptor(), headers, kDatagramsPerReceive, MSG_DONTWAIT | MSG_TRUNC, nullptr);
         if (n > 0) {
-            used_ = static_cast<std::size_t>(n);
-            offset_ = 0;
+            // With MSG_TRUNC, netlink reports each datagram's full length, so a cut one shows.
+            for (int i = 0; i < n; ++i) {
+                lengths_[static_cast<std::size_t>(i)] = headers[i].msg_len;
+            }
+            datagramCount_ = static_cast<std::size_t>(n);
+            datagram_ = offset_ = 0;
             return true;
         }
         if (n < 0 && errno == ENOBUFS) {
@@ -106,6 +115,7 @@ bool NetlinkChannel::Receive(int flags) {
         if (n < 0 && errno == EINTR) {
             continue;
         }
+        datagramCount_ = datagram_ = offset_ = 0;
         return false;
     }
 }
@@ -115,19 +125,29 @@ const nlmsghdr* NetlinkChannel::Next() {
         return nullptr;
     }
     for (;;) {
-        if (offset_ < used_) {
-            const auto* message = reinterpret_cast<const nlmsghdr*>(buffer_.data() + offset_);
-            int left = static_cast<int>(used_ - offset_);
-            if (mnl_nlmsg_ok(message, left)) {
-                offset_ += NLMSG_ALIGN(message->nlmsg_len);
-                if (offset_ > used_) {
-                    offset_ = used_;
+        while (datagram_ < datagramCount_) {
+            const std::size_t used = std::min<std::size_t>(lengths_[datagram_], slotBytes_);
+            if (offset_ < used) {
+                auto* message = reinterpret_cast<nlmsghdr*>(slots_.data() + datagram_ * slotBytes_ + offset_);
+                const std::size_t left = used - offset_;
+                if (mnl_nlmsg_ok(message, static_cast<int>(left))) {
+                    offset_ += NLMSG_ALIGN(message->nlmsg_len);
+                    return message;
                 }
-                return message;
+                if (left >= sizeof(nlmsghdr) && message->nlmsg_len > left &&
+                    lengths_[datagram_] > slotBytes_) {
+                    // Cut by the slot: hand out what arrived. Its leading attributes (a packet's id
+                    // comes first) still parse, so the packet can be let through unread.
+                    message->nlmsg_len = static_cast<uint32_t>(left);
+                    offset_ = used;
+                    return message;
+                }
             }
-            offset_ = used_;  // the rest of this datagram does not parse
+            // This datagram is done, or the rest of it does not parse.
+            ++datagram_;
+            offset_ = 0;
         }
-        if (!Receive(MSG_DONTWAIT)) {
+        if (!Receive()) {
             return nullptr;
         }
     }

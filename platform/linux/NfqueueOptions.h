@@ -18,6 +18,9 @@ struct NfqueueOptions {
     std::string iptables = "iptables";
     std::string iptablesRestore = "iptables-restore";
     uint32_t queueMaxLength = 4096;
+    // Unchanged packets are accepted together, up to this many per verdict message, and always before
+    // any other verdict, frame of our own, or wait; 1 sends one verdict per packet.
+    uint32_t acceptBatch = 16;
     int receiveBufferBytes = 16 * 1024 * 1024;
 };
 

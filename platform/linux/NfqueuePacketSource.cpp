@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/Frame.h"
 #include "platform/linux/EthernetFraming.h"
 #include "platform/linux/NetfilterRules.h"
 #include "platform/linux/NetworkInterfaces.h"
@@ -26,6 +27,8 @@ constexpr int kRawSendBufferBytes = 4 * 1024 * 1024;
 constexpr suseconds_t kRawSendTimeoutMicroseconds = 200 * 1000;
 constexpr std::size_t kDestinationOffset = 16;
 constexpr uint32_t kHoldBothDirections = 3;
+// The kernel copies no more of a packet than a frame can carry; a longer one is let through unread.
+constexpr uint32_t kCopyRange = kMaxFrameLength - kEthernetHeaderLength;
 
 }  // namespace
 
@@ -69,8 +72,8 @@ bool NfqueuePacketSource::Attach() {
         BuildQueueCommand(message, options_.queueNumber, NFQNL_CFG_CMD_BIND, queue_.NextSequence()),
         kConfigTimeout, stray);
     if (error == 0) {
-        error = queue_.Request(BuildQueueParameters(message, options_.queueNumber, options_.queueMaxLength,
-                                                    queue_.NextSequence()),
+        error = queue_.Request(BuildQueueParameters(message, options_.queueNumber, kCopyRange,
+                                                    options_.queueMaxLength, queue_.NextSequence()),
                                kConfigTimeout, stray);
     }
     if (error != 0) {
@@ -101,8 +104,9 @@ bool NfqueuePacketSource::Attach() {
             BuildLogCommand(message, options_.logGroup, NFULNL_CFG_CMD_BIND, log_.NextSequence()),
             kConfigTimeout, {});
         if (error == 0) {
-            error = log_.Request(BuildLogParameters(message, options_.logGroup, log_.NextSequence()),
-                                 kConfigTimeout, {});
+            error =
+                log_.Request(BuildLogParameters(message, options_.logGroup, kCopyRange, log_.NextSequence()),
+                             kConfigTimeout, {});
         }
         watching_ = error == 0;
         if (!watching_) {
@@ -116,6 +120,7 @@ bool NfqueuePacketSource::Attach() {
 
 void NfqueuePacketSource::Detach() {
     CloseCurrent();
+    SendPendingAccepts();
     if (queue_.IsOpen()) {
         alignas(nlmsghdr) uint8_t message[kNetfilterMessageRoom];
         // Releasing the queue drops what it still holds, as a flush would.
@@ -170,6 +175,7 @@ bool NfqueuePacketSource::SetAdapterMode(AdapterHandle adapter, uint32_t flags) 
 }
 
 bool NfqueuePacketSource::WaitForPacketEvent(std::chrono::milliseconds timeout) {
+    SendPendingAccepts();
     if (queue_.HasBuffered() || log_.HasBuffered()) {
         return true;
     }
@@ -193,7 +199,11 @@ void NfqueuePacketSource::ResetPacketEvent() {
 
 bool NfqueuePacketSource::ReadPacket(AdapterHandle, PacketBuffer& buffer) {
     CloseCurrent();
-    return TakeHeld(buffer) || TakeWatched(buffer);
+    if (TakeHeld(buffer) || TakeWatched(buffer)) {
+        return true;
+    }
+    SendPendingAccepts();  // nothing else to do: let the accepted packets go now
+    return false;
 }
 
 bool NfqueuePacketSource::TakeHeld(PacketBuffer& buffer) {
@@ -203,9 +213,10 @@ bool NfqueuePacketSource::TakeHeld(PacketBuffer& buffer) {
             continue;
         }
         const std::optional<PacketDirection> direction = DirectionOfHook(packet.hook);
-        if (!direction || !WrapIpPacket(packet.payload, *direction, buffer)) {
-            // Nothing the engine could read (jumbo or loopback-sized, or not IPv4): let it pass.
-            SendVerdict(packet.packetId, kVerdictAccept, {});
+        if (!direction || packet.length > packet.payload.size() ||
+            !WrapIpPacket(packet.payload, *direction, buffer)) {
+            // Nothing the engine could read (larger than a frame, or not IPv4): let it pass.
+            Accept(packet.packetId);
             counters_.passedUnread.fetch_add(1, std::memory_order_relaxed);
             continue;
         }
@@ -223,7 +234,10 @@ bool NfqueuePacketSource::TakeWatched(PacketBuffer& buffer) {
             continue;
         }
         const std::optional<PacketDirection> direction = DirectionOfHook(packet.hook);
-        if (!direction || !WrapIpPacket(packet.payload, *direction, buffer)) {
+        // A copy cut short (the packet was larger than a frame) is of no use.
+        const bool whole =
+            packet.payload.size() >= 4 && Load16(packet.payload.data() + 2) <= packet.payload.size();
+        if (!direction || !whole || !WrapIpPacket(packet.payload, *direction, buffer)) {
             continue;
         }
         current_ = {FrameKind::Watched, true, *direction, 0, {}};
@@ -259,14 +273,19 @@ bool NfqueuePacketSource::Emit(PacketDirection direction, const PacketBuffer& bu
         }
         if (packet.empty()) {
             // The frame no longer holds an IP packet; let the original go on as it was.
-            return SendVerdict(current_.packetId, kVerdictAccept, {});
+            return Accept(current_.packetId);
         }
         const bool unchanged = packet.size() == current_.queued.size() &&
                                std::memcmp(packet.data(), current_.queued.data(), packet.size()) == 0;
-        (unchanged ? counters_.accepted : counters_.acceptedChanged).fetch_add(1, std::memory_order_relaxed);
-        return SendVerdict(current_.packetId, kVerdictAccept,
-                           unchanged ? std::span<const uint8_t>() : packet);
+        if (unchanged) {
+            counters_.accepted.fetch_add(1, std::memory_order_relaxed);
+            return Accept(current_.packetId);
+        }
+        counters_.acceptedChanged.fetch_add(1, std::memory_order_relaxed);
+        return SendVerdict(current_.packetId, kVerdictAccept, packet);
     }
+    // Accepted packets go first, so that nothing we send overtakes them.
+    SendPendingAccepts();
     return SendOwn(packet);
 }
 
@@ -290,7 +309,33 @@ bool NfqueuePacketSource::SendOwn(std::span<const uint8_t> packet) {
     return true;
 }
 
+bool NfqueuePacketSource::Accept(uint32_t packetId) {
+    if (options_.acceptBatch <= 1) {
+        return SendVerdict(packetId, kVerdictAccept, {});
+    }
+    pendingAcceptId_ = packetId;
+    if (++pendingAccepts_ >= options_.acceptBatch) {
+        return SendPendingAccepts();
+    }
+    return true;
+}
+
+bool NfqueuePacketSource::SendPendingAccepts() {
+    if (pendingAccepts_ == 0) {
+        return true;
+    }
+    pendingAccepts_ = 0;
+    // Every packet up to this id has been handed out in order and is accepted or already decided.
+    if (!queue_.Send(
+            BuildBatchVerdict(verdictBuffer_, options_.queueNumber, pendingAcceptId_, kVerdictAccept))) {
+        counters_.verdictFailures.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
+}
+
 bool NfqueuePacketSource::SendVerdict(uint32_t packetId, uint32_t verdict, std::span<const uint8_t> payload) {
+    SendPendingAccepts();
     if (payload.size() > kMaxFrameLength) {
         payload = {};
     }
@@ -315,6 +360,7 @@ void NfqueuePacketSource::DropPacket(AdapterHandle, const PacketBuffer&) {
 
 void NfqueuePacketSource::FlushAdapterPacketQueue(AdapterHandle) {
     CloseCurrent();
+    SendPendingAccepts();
     while (const nlmsghdr* message = queue_.Next()) {
         NetfilterPacket packet;
         if (KindOf(message) == NetfilterMessageKind::QueuedPacket && ParseQueuedPacket(message, packet)) {

@@ -25,6 +25,10 @@ namespace bramvell {
 // verdict is still open, drops the held frame. A watched (logged) frame is already on its way: its
 // first own-direction send does nothing, and it cannot be dropped.
 //
+// Frames accepted unchanged are released together (one batch verdict) to save a system call per
+// frame: at the latest when a read finds nothing more, at a wait, or before any other verdict or frame
+// of our own, so their order on the wire is kept.
+//
 // Operations map onto the kernel like this: SetPacketEvent binds (or releases) the queue and log
 // group and opens the raw socket; SetAdapterMode 3 removes any stale rules and installs ours for the
 // adapter, mode 0 removes them; the packet event is the netlink socket, waited on with poll().
@@ -86,6 +90,9 @@ class NfqueuePacketSource : public PacketSource {
     void Detach();
     bool Emit(PacketDirection direction, const PacketBuffer& buffer);
     bool SendVerdict(uint32_t packetId, uint32_t verdict, std::span<const uint8_t> payload);
+    // Accepts an unchanged packet, possibly together with the ones after it.
+    bool Accept(uint32_t packetId);
+    bool SendPendingAccepts();
     bool SendOwn(std::span<const uint8_t> packet);
     void CloseCurrent();
     // Takes the next usable frame from a channel into buffer; false when the channel has none.
@@ -100,6 +107,8 @@ class NfqueuePacketSource : public PacketSource {
     bool watching_ = false;
     bool rulesInstalled_ = false;
     CurrentFrame current_;
+    uint32_t pendingAcceptId_ = 0;  // the last packet of the pending accepts
+    uint32_t pendingAccepts_ = 0;
     std::string problem_;
     alignas(nlmsghdr) uint8_t verdictBuffer_[kNetfilterVerdictRoom];
 

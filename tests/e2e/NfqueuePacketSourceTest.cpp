@@ -248,9 +248,11 @@ TEST_F(NfqueuePacketSourceTest, HeldDatagramsAreDroppedAcceptedOrAcceptedChanged
     source.DropPacket(loopback_, buffer);
     EXPECT_EQ(receiver.Receive(kShortWait), "");
 
+    // An accepted frame leaves at the latest when a read finds nothing more.
     ASSERT_TRUE(sender.SendTo("second", kLocalAddress, 1026));
     ASSERT_TRUE(ReadWithin(source, buffer, kLongWait));
     EXPECT_TRUE(source.SendPacketToMstcp(loopback_, buffer));
+    EXPECT_FALSE(source.ReadPacket(loopback_, buffer));
     EXPECT_EQ(receiver.Receive(kLongWait), "second");
 
     // Changed bytes travel with the verdict (UDP checksum 0 = none, so it needs no update).
@@ -271,6 +273,7 @@ TEST_F(NfqueuePacketSourceTest, HeldDatagramsAreDroppedAcceptedOrAcceptedChanged
     ASSERT_TRUE(ReadWithin(source, buffer, kLongWait));
     EXPECT_EQ(UdpPayload(buffer), "fifth");
     EXPECT_TRUE(source.SendPacketToMstcp(loopback_, buffer));
+    EXPECT_FALSE(source.ReadPacket(loopback_, buffer));
     EXPECT_EQ(receiver.Receive(kLongWait), "fifth");
     EXPECT_EQ(receiver.Receive(kShortWait), "");
 
@@ -407,6 +410,14 @@ TEST_F(NfqueuePacketSourceTest, TcpStreamPassesIntactWithVerdictsAndAsOwnFrames)
     EXPECT_EQ(own.dropped, own.held);
     EXPECT_EQ(own.ownSent, own.held);
     EXPECT_EQ(own.ownSendFailures, 0u);
+}
+
+TEST_F(NfqueuePacketSourceTest, PacketsLargerThanAFramePassUnread) {
+    ASSERT_EQ(RunCommand({"ip", "link", "set", "lo", "mtu", "9000"}), 0);
+    NfqueuePacketSource::Statistics s;
+    StreamThroughTheSource(false, s, loopback_);
+    EXPECT_GT(s.passedUnread, 0u);
+    EXPECT_GT(s.held, 0u);  // the small ones: handshake, command, acknowledgements
 }
 
 TEST_F(NfqueuePacketSourceTest, WebSegmentsAreWatchedNotHeld) {

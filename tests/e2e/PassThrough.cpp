@@ -2,11 +2,12 @@
 // and sends every frame on unchanged. The end-to-end tests and the retrieval benchmark run it inside
 // a network namespace to see what the packet source alone costs and whether it keeps streams intact.
 //
-//   bramvell_passthrough [--interface NAME | --all] [--own-frames] [--ready-file PATH]
+//   bramvell_passthrough [--interface NAME | --all] [--own-frames] [--accept-batch N] [--ready-file PATH]
 //
 // --own-frames drops each held frame and sends a copy of it as a frame of our own (raw socket
 // toward the network, loopback toward the stack) instead of accepting it: every byte then travels
-// the way the engine's own frames do. Runs until SIGINT or SIGTERM, then removes its rules and
+// the way the engine's own frames do. --accept-batch sets how many unchanged frames share one verdict
+// (1 = a verdict per frame). Runs until SIGINT or SIGTERM, then removes its rules and
 // prints its counters on standard error.
 
 #include <net/if.h>
@@ -14,6 +15,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -31,9 +33,9 @@ void RequestStop(int) {
 }
 
 int Usage() {
-    std::fprintf(
-        stderr,
-        "usage: bramvell_passthrough [--interface NAME | --all] [--own-frames] [--ready-file PATH]\n");
+    std::fprintf(stderr,
+                 "usage: bramvell_passthrough [--interface NAME | --all] [--own-frames] [--accept-batch N] "
+                 "[--ready-file PATH]\n");
     return 2;
 }
 
@@ -45,6 +47,7 @@ int main(int argc, char** argv) {
     bool allInterfaces = false;
     bool ownFrames = false;
     std::string readyFile;
+    NfqueueOptions options;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--interface" && i + 1 < argc) {
@@ -53,6 +56,8 @@ int main(int argc, char** argv) {
             allInterfaces = true;
         } else if (argument == "--own-frames") {
             ownFrames = true;
+        } else if (argument == "--accept-batch" && i + 1 < argc) {
+            options.acceptBatch = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (argument == "--ready-file" && i + 1 < argc) {
             readyFile = argv[++i];
         } else {
@@ -60,7 +65,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    NfqueuePacketSource source;
+    NfqueuePacketSource source(options);
     if (!source.IsDriverLoaded()) {
         std::fprintf(stderr, "%.*s (%s)\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
                      kNetworkDriverFailedMessage.data(), source.Problem().c_str());

@@ -45,6 +45,13 @@ TEST(NetfilterMessagesTest, QueuedPacketIsRead) {
     EXPECT_EQ(packet.hwProtocol, 0x0800);
     EXPECT_EQ(DirectionOfHook(packet.hook), PacketDirection::Outbound);
     EXPECT_EQ(std::vector<uint8_t>(packet.payload.begin(), packet.payload.end()), kPayload);
+    EXPECT_EQ(packet.length, kPayload.size());
+
+    // A packet longer than the copy range: the kernel says how long it really was.
+    mnl_attr_put_u32(message, NFQA_CAP_LEN, htonl(9000));
+    ASSERT_TRUE(ParseQueuedPacket(message, packet));
+    EXPECT_EQ(packet.length, 9000u);
+    EXPECT_EQ(packet.payload.size(), kPayload.size());
 }
 
 TEST(NetfilterMessagesTest, DamagedPacketMessagesAreRefusedOrReadWithoutPayload) {
@@ -122,6 +129,19 @@ TEST(NetfilterMessagesTest, VerdictCarriesIdVerdictAndOptionalPayload) {
             EXPECT_EQ(mnl_attr_get_payload_len(payload), kPayload.size());
         }
     }
+}
+
+TEST(NetfilterMessagesTest, BatchVerdictNamesTheLastPacket) {
+    alignas(nlmsghdr) uint8_t buffer[kNetfilterMessageRoom];
+    nlmsghdr* message = BuildBatchVerdict(buffer, 3, 0xfffffff0u, kVerdictAccept);
+    EXPECT_EQ(message->nlmsg_type, NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_VERDICT_BATCH);
+    const auto* attribute =
+        static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(message, sizeof(nfgenmsg)));
+    ASSERT_EQ(mnl_attr_get_type(attribute), NFQA_VERDICT_HDR);
+    nfqnl_msg_verdict_hdr fields;
+    std::memcpy(&fields, mnl_attr_get_payload(attribute), sizeof fields);
+    EXPECT_EQ(ntohl(fields.id), 0xfffffff0u);
+    EXPECT_EQ(ntohl(fields.verdict), static_cast<uint32_t>(NF_ACCEPT));
 }
 
 TEST(NetfilterMessagesTest, ErrorMessageGivesSequenceAndCode) {
