@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # POP3 retrieval through the NFQUEUE packet source: curl in the client's namespace fetches every
-# message from dovecot directly, then with bramvell_passthrough holding the client's traffic
-# (verdicts), then with it re-sending every frame as a frame of its own (raw sockets). All three must
-# be byte-identical. Also: stale rules from a crash are replaced at start, and no rule is left after
+# message from dovecot directly, then with bramvell_passthrough holding the client's traffic (the
+# filter thread without a POP3 handler: verdicts), then with it re-sending every frame as a frame of
+# its own (raw sockets). All three must be byte-identical. Also: stale rules from a crash are replaced at start, and no rule is left after
 # the pass-through stops.
 #
 #   retrieval-through-source.sh PATH/TO/bramvell_passthrough
@@ -81,7 +81,7 @@ run_through_source() {
   [[ -z $(e2e_our_rules) ]] || fail "$label: rules left after stop: $(e2e_our_rules)"
 }
 
-run_through_source verdicts
+run_through_source filter-thread
 run_through_source own-frames --own-frames
 own=$(sed -n 's/.* own \([0-9]*\) .*/\1/p' "$E2E_DIR/own-frames.log" | tail -n 1)
 ((${own:-0} > 0)) || fail "own-frames: no frame was sent through the raw socket"
