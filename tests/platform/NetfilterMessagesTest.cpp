@@ -5,7 +5,6 @@
 #include <libmnl/libmnl.h>
 #include <linux/netfilter.h>
 #include <linux/netfilter/nfnetlink.h>
-#include <linux/netfilter/nfnetlink_log.h>
 #include <linux/netfilter/nfnetlink_queue.h>
 
 #include <cstring>
@@ -79,27 +78,6 @@ TEST(NetfilterMessagesTest, DamagedPacketMessagesAreRefusedOrReadWithoutPayload)
     EXPECT_FALSE(ParseQueuedPacket(message, packet));
 }
 
-TEST(NetfilterMessagesTest, LoggedPacketIsRead) {
-    KernelMessage kernel;
-    nlmsghdr* message = kernel.Start(NFNL_SUBSYS_ULOG, NFULNL_MSG_PACKET);
-    nfulnl_msg_packet_hdr header{htons(0x0800), NF_INET_LOCAL_OUT, 0};
-    mnl_attr_put(message, NFULA_PACKET_HDR, sizeof header, &header);
-    mnl_attr_put(message, NFULA_PAYLOAD, kPayload.size(), kPayload.data());
-    ASSERT_EQ(KindOf(message), NetfilterMessageKind::LoggedPacket);
-    NetfilterPacket packet;
-    ASSERT_TRUE(ParseLoggedPacket(message, packet));
-    EXPECT_EQ(packet.payload.size(), kPayload.size());
-    EXPECT_EQ(DirectionOfHook(packet.hook), PacketDirection::Outbound);
-}
-
-TEST(NetfilterMessagesTest, HooksGiveDirections) {
-    EXPECT_EQ(DirectionOfHook(NF_INET_LOCAL_IN), PacketDirection::Inbound);
-    EXPECT_EQ(DirectionOfHook(NF_INET_PRE_ROUTING), PacketDirection::Inbound);
-    EXPECT_EQ(DirectionOfHook(NF_INET_POST_ROUTING), PacketDirection::Outbound);
-    EXPECT_EQ(DirectionOfHook(NF_INET_FORWARD), std::nullopt);
-    EXPECT_EQ(DirectionOfHook(200), std::nullopt);
-}
-
 TEST(NetfilterMessagesTest, VerdictCarriesIdVerdictAndOptionalPayload) {
     alignas(nlmsghdr) uint8_t buffer[kNetfilterVerdictRoom];
     for (const bool withPayload : {false, true}) {
@@ -129,36 +107,6 @@ TEST(NetfilterMessagesTest, VerdictCarriesIdVerdictAndOptionalPayload) {
             EXPECT_EQ(mnl_attr_get_payload_len(payload), kPayload.size());
         }
     }
-}
-
-TEST(NetfilterMessagesTest, BatchVerdictNamesTheLastPacket) {
-    alignas(nlmsghdr) uint8_t buffer[kNetfilterMessageRoom];
-    nlmsghdr* message = BuildBatchVerdict(buffer, 3, 0xfffffff0u, kVerdictAccept);
-    EXPECT_EQ(message->nlmsg_type, NFNL_SUBSYS_QUEUE << 8 | NFQNL_MSG_VERDICT_BATCH);
-    const auto* attribute =
-        static_cast<const nlattr*>(mnl_nlmsg_get_payload_offset(message, sizeof(nfgenmsg)));
-    ASSERT_EQ(mnl_attr_get_type(attribute), NFQA_VERDICT_HDR);
-    nfqnl_msg_verdict_hdr fields;
-    std::memcpy(&fields, mnl_attr_get_payload(attribute), sizeof fields);
-    EXPECT_EQ(ntohl(fields.id), 0xfffffff0u);
-    EXPECT_EQ(ntohl(fields.verdict), static_cast<uint32_t>(NF_ACCEPT));
-}
-
-TEST(NetfilterMessagesTest, ErrorMessageGivesSequenceAndCode) {
-    alignas(nlmsghdr) uint8_t buffer[256] = {};
-    nlmsghdr* message = mnl_nlmsg_put_header(buffer);
-    message->nlmsg_type = NLMSG_ERROR;
-    auto* error = static_cast<nlmsgerr*>(mnl_nlmsg_put_extra_header(message, sizeof(nlmsgerr)));
-    error->error = -1;
-    error->msg.nlmsg_seq = 9;
-    ASSERT_EQ(KindOf(message), NetfilterMessageKind::Error);
-    uint32_t sequence = 0;
-    int code = 0;
-    ASSERT_TRUE(ParseError(message, sequence, code));
-    EXPECT_EQ(sequence, 9u);
-    EXPECT_EQ(code, -1);
-    message->nlmsg_len = sizeof(nlmsghdr) + 4;
-    EXPECT_FALSE(ParseError(message, sequence, code));
 }
 
 TEST(EthernetFramingTest, IpPacketsAreWrappedAndUnwrapped) {

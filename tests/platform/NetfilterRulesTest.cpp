@@ -157,16 +157,6 @@ TEST(NetfilterRulesTest, FailedRestoreLeavesNothingInstalledAndSaysWhy) {
     EXPECT_FALSE(rules.AnyPresent());
 }
 
-TEST(NetfilterRulesTest, RemovingWhenNothingIsThereTouchesNothing) {
-    FakeIptables iptables;
-    NetfilterRules rules(NfqueueOptions{}, iptables.Runner());
-    EXPECT_TRUE(rules.Remove());
-    for (const std::string& command : iptables.commands) {
-        EXPECT_EQ(command.find(" -F "), std::string::npos) << command;
-        EXPECT_EQ(command.find(" -X "), std::string::npos) << command;
-    }
-}
-
 TEST(NetfilterRulesTest, AChainThatCannotBeDeletedIsReported) {
     FakeIptables iptables;
     iptables.chains["filter/BRAMVELL-IN"] = true;
