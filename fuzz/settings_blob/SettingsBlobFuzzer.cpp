@@ -21,7 +21,7 @@ std::string Stored(FilterSettings& settings) {
     return archive.Bytes();
 }
 
-// The stored form of what the bytes load to, or empty when they do not load.
+// The stored form of what the bytes load to, or nothing when they do not load.
 std::optional<std::string> LoadArchiveDirectly(std::string_view bytes) {
     FilterSettings settings;
     settings.programFolder = "/nonexistent";
