@@ -70,6 +70,7 @@ void CorpusTrainer::LearnToken(const Token& token, bool subjectLine) {
         if (counter != std::numeric_limits<uint32_t>::max()) {
             ++counter;
         }
+        table.MarkChanged();
         files_->WriteCounters(section, letter, *record);
         return;
     }

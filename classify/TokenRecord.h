@@ -94,20 +94,49 @@ struct Token {
                kLetterCount * LetterIndex(static_cast<unsigned char>(letters[1])) +
                LetterIndex(static_cast<unsigned char>(letters[2]));
     }
+    // Letters 2 to 13 as two words, bytes past the token zero. A token holds only ASCII letters,
+    // whose case is bit 0x20 alone, so whole words are tested and lower-cased at once.
+    void KeyWords(uint64_t& low, uint32_t& high) const {
+        std::memcpy(&low, letters + 1, 8);
+        std::memcpy(&high, letters + 9, 4);
+        const int rest = length - 1;
+        low &= rest >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * rest)) - 1;
+        high &= rest <= 8 ? 0u : rest >= 12 ? ~0u : (uint32_t{1} << (8 * (rest - 8))) - 1;
+    }
     CaseForm Form() const {
-        for (int i = 1; i < length; ++i) {
-            if (IsCapital(static_cast<unsigned char>(letters[i]))) {
-                return CaseForm::Upper;
-            }
+        uint64_t low = 0;
+        uint32_t high = 0;
+        KeyWords(low, high);
+        // A letter with its 0x20 bit clear is a capital; only the token's own bytes are tested.
+        const uint64_t lowCapitals = ~low & 0x2020202020202020ull & MaskOf(length - 1, 8);
+        const uint32_t highCapitals = ~high & 0x20202020u & static_cast<uint32_t>(MaskOf(length - 9, 4));
+        if (lowCapitals != 0 || highCapitals != 0) {
+            return CaseForm::Upper;
         }
         return IsCapital(static_cast<unsigned char>(letters[0])) ? CaseForm::Capitalised : CaseForm::Lower;
     }
     TokenKey Key() const {
+        uint64_t low = 0;
+        uint32_t high = 0;
+        KeyWords(low, high);
+        low |= 0x2020202020202020ull & MaskOf(length - 1, 8);
+        high |= 0x20202020u & static_cast<uint32_t>(MaskOf(length - 9, 4));
         TokenKey key;
-        for (int i = 1; i < length; ++i) {
-            key.bytes[i - 1] = LowerAscii(letters[i]);
-        }
+        std::memcpy(key.bytes.data(), &low, 8);
+        std::memcpy(key.bytes.data() + 8, &high, 4);
         return key;
+    }
+
+  private:
+    // Ones in the first `count` bytes of a word of `width` bytes (none when count <= 0).
+    static uint64_t MaskOf(int count, int width) {
+        if (count <= 0) {
+            return 0;
+        }
+        if (count >= width) {
+            return width == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * width)) - 1;
+        }
+        return (uint64_t{1} << (8 * count)) - 1;
     }
 };
 

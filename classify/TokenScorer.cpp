@@ -60,21 +60,36 @@ void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int
 }
 
 void TokenScorer::FeedLine(std::string_view line, bool headerLine) {
+    CheckMemo();
     tokenizer_.Feed(line, [this, headerLine](const Token& token) { ScoreToken(token, headerLine); });
 }
 
-bool TokenScorer::Probability(const Token& token, bool headerLine, int32_t& probability) const {
-    if (tables_ == nullptr) {
-        return false;
+void TokenScorer::CheckMemo() {
+    const uint64_t versions =
+        tables_ == nullptr ? 0 : tables_->bodyTokenTable().Version() + tables_->headerTokenTable().Version();
+    if (memo_.empty()) {
+        memo_.resize(kMemoSize);
+    } else if (tables_ == memoTables_ && versions == memoVersions_ && spamMessages_ == memoSpamMessages_ &&
+               hamMessages_ == memoHamMessages_) {
+        return;
+    } else {
+        std::fill(memo_.begin(), memo_.end(), MemoEntry{});
     }
-    const int bucket = token.Bucket();
-    const TokenKey key = token.Key();
+    memoTables_ = tables_;
+    memoVersions_ = versions;
+    memoSpamMessages_ = spamMessages_;
+    memoHamMessages_ = hamMessages_;
+}
+
+int32_t TokenScorer::Probability(int bucket, const TokenKey& key, CaseForm form, bool headerLine) const {
+    if (tables_ == nullptr) {
+        return kUnseen;
+    }
     const TokenTable& primary = headerLine ? tables_->headerTokenTable() : tables_->bodyTokenTable();
     const TokenRecord* record = primary.Find(bucket, key);
     if (record == nullptr) {
-        return false;
+        return kUnseen;
     }
-    const CaseForm form = token.Form();
     Counts counts = CountsOf(*record, form);
     if (counts.spam == 0 && counts.doubledHam == 0) {
         const TokenTable& secondary = headerLine ? tables_->bodyTokenTable() : tables_->headerTokenTable();
@@ -83,26 +98,47 @@ bool TokenScorer::Probability(const Token& token, bool headerLine, int32_t& prob
         }
     }
     if (mode_ == ScoringMode::Evaluation) {
-        probability = RateProbability(counts.spam, counts.doubledHam, spamMessages_, hamMessages_);
-    } else if (counts.spam > 0 && counts.doubledHam == 0) {
-        probability = kSpamOnlyProbability;
-    } else if (counts.spam == 0 && counts.doubledHam > 0) {
-        probability = kHamOnlyProbability;
-    } else if (counts.spam == 0) {
-        probability = kNeutralUnseen;
-    } else {
-        probability = RateProbability(counts.spam, counts.doubledHam, spamMessages_, hamMessages_);
+        return RateProbability(counts.spam, counts.doubledHam, spamMessages_, hamMessages_);
     }
-    return true;
+    if (counts.spam > 0 && counts.doubledHam == 0) {
+        return kSpamOnlyProbability;
+    }
+    if (counts.spam == 0 && counts.doubledHam > 0) {
+        return kHamOnlyProbability;
+    }
+    if (counts.spam == 0) {
+        return kNeutralUnseen;
+    }
+    return RateProbability(counts.spam, counts.doubledHam, spamMessages_, hamMessages_);
 }
 
 void TokenScorer::ScoreToken(const Token& token, bool headerLine) {
-    int32_t probability = 0;
-    if (Probability(token, headerLine, probability)) {
-        Offer(probability, probability, token.Key());
+    const int bucket = token.Bucket();
+    const TokenKey key = token.Key();
+    const CaseForm form = token.Form();
+    int32_t probability;
+    if (memo_.empty()) {
+        probability = Probability(bucket, key, form, headerLine);
     } else {
-        const int32_t unseenFill = mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen;
-        Offer(unseenFill, kNeutralUnseen, token.Key());
+        const uint8_t kind = static_cast<uint8_t>(1 + (headerLine ? 1 : 0) + 2 * static_cast<int>(form));
+        uint64_t low = 0;
+        std::memcpy(&low, key.bytes.data(), 8);
+        const uint64_t hash =
+            (low ^ static_cast<uint64_t>(bucket) << 40 ^ static_cast<uint64_t>(kind) << 56) *
+            0x9E3779B97F4A7C15ull;
+        static_assert(kMemoSize == std::size_t{1} << 14);
+        MemoEntry& entry = memo_[hash >> 50];
+        if (entry.kind == kind && entry.bucket == bucket && entry.key == key) {
+            probability = entry.probability;
+        } else {
+            probability = Probability(bucket, key, form, headerLine);
+            entry = {key, static_cast<uint16_t>(bucket), kind, probability};
+        }
+    }
+    if (probability == kUnseen) {
+        Offer(mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen, kNeutralUnseen, key);
+    } else {
+        Offer(probability, probability, key);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "classify/TokenRecord.h"
 #include "classify/Tokenizer.h"
@@ -46,7 +47,6 @@ class TokenScorer {
     // and the message counts used for this message.
     void Reset(const TokenTables* tables, int32_t spamMessageCount, int32_t hamMessageCount);
     void FeedLine(std::string_view line, bool headerLine);
-    void ScoreToken(const Token& token, bool headerLine);
     int32_t Score() const { return ScoreOfSlots(slots_); }
 
     const TopTokenSlots& Slots() const { return slots_; }
@@ -54,8 +54,22 @@ class TokenScorer {
     int CommentDepth() const { return tokenizer_.CommentDepth(); }
 
   private:
-    // Probability of a known token, or nothing (returns false) when the primary table lacks it.
-    bool Probability(const Token& token, bool headerLine, int32_t& probability) const;
+    // Remembers the probabilities of recent tokens across messages for as long as the tables and the
+    // message counts stay as they were: common words then cost no table lookup.
+    struct MemoEntry {
+        TokenKey key;
+        uint16_t bucket = 0;
+        uint8_t kind = 0;  // 0: empty; else 1 + header flag + 2 x form
+        int32_t probability = 0;
+    };
+    static constexpr std::size_t kMemoSize = 16384;
+    static constexpr int32_t kUnseen = -1;
+
+    void ScoreToken(const Token& token, bool headerLine);
+    // Probability of a token, or kUnseen when the primary table lacks it.
+    int32_t Probability(int bucket, const TokenKey& key, CaseForm form, bool headerLine) const;
+    // Empties the memo when the tables or the message counts have changed since it was filled.
+    void CheckMemo();
     void Offer(int32_t fillValue, int32_t competeValue, const TokenKey& key);
     void FindLeastInteresting();
 
@@ -67,6 +81,11 @@ class TokenScorer {
     TopTokenSlots slots_{};
     int filled_ = 0;
     int leastInteresting_ = 0;
+    std::vector<MemoEntry> memo_;
+    const TokenTables* memoTables_ = nullptr;
+    uint64_t memoVersions_ = 0;
+    int32_t memoSpamMessages_ = -1;
+    int32_t memoHamMessages_ = -1;
 };
 
 }  // namespace bramvell

@@ -183,6 +183,9 @@ LoadStatus LoadTokenTables(TokenTables& tables, std::string_view programFolder, 
                 records = recordsInFiles[1];
             }
             ReserveFromCounts(tables.tables[table], tables.bucketCounts[table], records);
+            if (records > 0) {
+                tables.tables[table].ReserveIndex(static_cast<std::size_t>(records));
+            }
         }
     }
 
