@@ -23,16 +23,18 @@ class Tokenizer {
         int run = 0;
         // Every byte of the line, then once more just past its end.
         for (std::size_t i = 0; i <= length; ++i) {
-            if (i < length && commentDepth_ == 0 && IsLetter(static_cast<unsigned char>(bytes[i]))) {
+            const unsigned char c = i < length ? static_cast<unsigned char>(bytes[i]) : 0;
+            if (commentDepth_ == 0 && IsLetter(c)) {
                 if (run < kSignificantLetters) {
                     token.letters[run] = bytes[i];
                 }
                 ++run;
                 continue;
             }
-            if (i + 4 <= length && std::memcmp(bytes + i, "<!--", 4) == 0) {
+            if (c == '<' && i + 4 <= length && std::memcmp(bytes + i, "<!--", 4) == 0) {
                 ++commentDepth_;
-            } else if (i + 3 <= length && commentDepth_ > 0 && std::memcmp(bytes + i, "-->", 3) == 0) {
+            } else if (c == '-' && i + 3 <= length && commentDepth_ > 0 &&
+                       std::memcmp(bytes + i, "-->", 3) == 0) {
                 --commentDepth_;
             }
             if (run >= 3) {
