@@ -120,19 +120,18 @@ void TokenScorer::ScoreToken(const Token& token, bool headerLine) {
     if (memo_.empty()) {
         probability = Probability(bucket, key, form, headerLine);
     } else {
-        const uint8_t kind = static_cast<uint8_t>(1 + (headerLine ? 1 : 0) + 2 * static_cast<int>(form));
+        const uint32_t kind = 1 + (headerLine ? 1 : 0) + 2 * static_cast<uint32_t>(form);
+        const uint32_t tag = static_cast<uint32_t>(bucket) | kind << 15;
         uint64_t low = 0;
         std::memcpy(&low, key.bytes.data(), 8);
-        const uint64_t hash =
-            (low ^ static_cast<uint64_t>(bucket) << 40 ^ static_cast<uint64_t>(kind) << 56) *
-            0x9E3779B97F4A7C15ull;
-        static_assert(kMemoSize == std::size_t{1} << 14);
-        MemoEntry& entry = memo_[hash >> 50];
-        if (entry.kind == kind && entry.bucket == bucket && entry.key == key) {
-            probability = entry.probability;
+        const uint64_t hash = (low ^ static_cast<uint64_t>(tag) << 40) * 0x9E3779B97F4A7C15ull;
+        MemoEntry& entry = memo_[hash >> (64 - kMemoBits)];
+        if ((entry.packed & 0x3FFFF) == tag && entry.key == key) {
+            probability = static_cast<int32_t>(entry.packed >> 18) - 1;
         } else {
             probability = Probability(bucket, key, form, headerLine);
-            entry = {key, static_cast<uint16_t>(bucket), kind, probability};
+            entry.key = key;
+            entry.packed = tag | static_cast<uint32_t>(probability + 1) << 18;
         }
     }
     if (probability == kUnseen) {

@@ -58,11 +58,13 @@ class TokenScorer {
     // message counts stay as they were: common words then cost no table lookup.
     struct MemoEntry {
         TokenKey key;
-        uint16_t bucket = 0;
-        uint8_t kind = 0;  // 0: empty; else 1 + header flag + 2 x form
-        int32_t probability = 0;
+        // bucket (15 bits), kind (3 bits: 0 empty, else 1 + header flag + 2 x form) and
+        // probability + 1 (14 bits), so that an entry fits in 16 bytes.
+        uint32_t packed = 0;
     };
-    static constexpr std::size_t kMemoSize = 16384;
+    static_assert(sizeof(MemoEntry) == 16);
+    static constexpr std::size_t kMemoBits = 12;
+    static constexpr std::size_t kMemoSize = std::size_t{1} << kMemoBits;
     static constexpr int32_t kUnseen = -1;
 
     void ScoreToken(const Token& token, bool headerLine);
