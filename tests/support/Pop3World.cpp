@@ -1,0 +1,100 @@
+#include "support/Pop3World.h"
+
+#include <filesystem>
+
+#include "config/ActivityLog.h"
+
+namespace bramvell::testing {
+
+bool Pop3World::Session::Finished() const {
+    if (client->WasReset() || server->WasReset()) {
+        return true;
+    }
+    return pop3Client->Done() && client->PeerClosed() && client->FinAcknowledged() && server->PeerClosed() &&
+           server->FinAcknowledged();
+}
+
+Pop3World::Pop3World(sim::SimNetwork::Mode mode, uint32_t networkDelayMs)
+    : network(clock, mode, networkDelayMs) {
+    if (mode == sim::SimNetwork::Mode::Engine) {
+        network.SetLoop(&loop);
+    }
+    settings.programFolder = folder.path();
+    settings.SetDefaults();
+    settings.mainWindow = &target;
+    std::filesystem::create_directories(QuarantineFolder());
+    std::filesystem::create_directories(LogFolder());
+    settings.SetQuarantineFolder(QuarantineFolder());
+    settings.SetLogFolder(LogFolder());
+}
+
+Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
+                                          std::vector<sim::Pop3Command> script, uint16_t clientPort,
+                                          sim::TcpTuning clientTuning, sim::TcpTuning serverTuning,
+                                          uint32_t serverIp) {
+    const sim::SimAddress clientAddress{kClientIp, clientPort, {2, 0, 0, 0, 0, 1}};
+    const sim::SimAddress serverAddress{serverIp, 110, {2, 0, 0, 0, 0, 2}};
+    auto session = std::make_unique<Session>();
+    // Server numbers start close to the 32-bit wrap so that long replies cross it.
+    const uint32_t clientIsn = 1000003u * clientPort;
+    const uint32_t serverIsn = 0xFFF00000u + 7919u * clientPort + serverIp;
+    session->client = &network.AddClient(clientAddress, serverAddress, clientTuning, clientIsn);
+    session->server = &network.AddServer(serverAddress, clientAddress, serverTuning, serverIsn);
+    session->server->Listen();
+    session->pop3Client = std::make_unique<sim::SimPop3Client>(*session->client, std::move(script));
+    session->pop3Server = std::make_unique<sim::SimPop3Server>(*session->server, std::move(mailbox));
+    Session* raw = session.get();
+    network.AddPoller([raw] {
+        raw->pop3Server->Poll();
+        raw->pop3Client->Poll();
+    });
+    sessions.push_back(std::move(session));
+    return *sessions.back();
+}
+
+void Pop3World::Connect() {
+    for (; connected_ < sessions.size(); ++connected_) {
+        sessions[connected_]->client->Connect();
+    }
+}
+
+bool Pop3World::RunAll(uint64_t limitMs) {
+    Connect();
+    return network.Run(
+        [this] {
+            for (const auto& session : sessions) {
+                if (!session->Finished()) {
+                    return false;
+                }
+            }
+            return true;
+        },
+        limitMs);
+}
+
+std::string Pop3World::LogText() const {
+    return ReadWholeFile(ActivityLogPath(LogFolder(), clock.Now()));
+}
+
+std::string MakeMessage(const std::string& subject, std::size_t size, const std::string& from) {
+    std::string message = "Return-Path: <ann@example.org>\r\nFrom: " + from +
+                          "\r\nTo: bob@example.net\r\nSubject: " + subject + "\r\nMessage-ID: <" +
+                          std::to_string(size) + "@example.org>\r\n\r\n";
+    std::size_t line = 0;
+    while (message.size() < size) {
+        // Lines of varying length, some starting with a dot (stuffed on the wire).
+        std::string text = (line % 17 == 0 ? "." : "") + std::string("line ") + std::to_string(line) + " " +
+                           std::string(line % 61, static_cast<char>('a' + line % 26));
+        message += text + "\r\n";
+        ++line;
+    }
+    return message;
+}
+
+#ifdef BRAMVELL_TEST_DATA
+std::string ReadTestData(const std::string& name) {
+    return ReadWholeFile(std::string(BRAMVELL_TEST_DATA) + "/" + name);
+}
+#endif
+
+}  // namespace bramvell::testing

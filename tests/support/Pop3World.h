@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/FilterSettings.h"
+#include "engine/Pop3Interceptor.h"
+#include "support/ScriptedAnalyzer.h"
+#include "support/SimClock.h"
+#include "support/SimNetwork.h"
+#include "support/SimPacketLoop.h"
+#include "support/SimPop3Peers.h"
+#include "support/TempFolder.h"
+
+namespace bramvell::testing {
+
+inline constexpr uint32_t kClientIp = 0x0A000001;  // 10.0.0.1
+inline constexpr uint32_t kServerIp = 0x0A000102;  // 10.0.1.2
+
+// One simulated host with a mail client, the engine (or none, for a direct reference run), and POP3
+// servers across a network; settings point at a temporary program folder.
+class Pop3World {
+  public:
+    struct Session {
+        sim::SimTcpEndpoint* client = nullptr;
+        sim::SimTcpEndpoint* server = nullptr;
+        std::unique_ptr<sim::SimPop3Client> pop3Client;
+        std::unique_ptr<sim::SimPop3Server> pop3Server;
+
+        bool Finished() const;
+        const std::string& ClientStream() const { return client->Received(); }
+        const std::string& ServerStream() const { return server->Received(); }
+    };
+
+    explicit Pop3World(sim::SimNetwork::Mode mode = sim::SimNetwork::Mode::Engine,
+                       uint32_t networkDelayMs = 2);
+
+    Session& AddSession(std::vector<std::string> mailbox, std::vector<sim::Pop3Command> script,
+                        uint16_t clientPort = 40000, sim::TcpTuning clientTuning = {},
+                        sim::TcpTuning serverTuning = {}, uint32_t serverIp = kServerIp);
+    // Starts every session added so far that has not connected yet.
+    void Connect();
+    // Runs until every session has finished (closed both ways or reset).
+    bool RunAll(uint64_t limitMs = 10 * 60 * 1000);
+
+    std::string QuarantineFolder() const { return folder.path() + "/quarantine"; }
+    std::string LogFolder() const { return folder.path() + "/log"; }
+    std::string LogText() const;  // the day's activity log
+
+    TempFolder folder;
+    sim::SimClock clock;
+    FilterSettings settings;
+    ScriptedAnalyzer analyzer{settings, clock};
+    SettableKeys keys;
+    RecordingTarget target;
+    Pop3Interceptor engine{settings, analyzer, keys, clock, clock};
+    sim::SimNetwork network;
+    sim::SimPacketLoop loop{network.source(), engine, settings};
+    std::vector<std::unique_ptr<Session>> sessions;
+
+  private:
+    std::size_t connected_ = 0;
+};
+
+// A message of about `size` bytes with the given subject and a body of numbered lines.
+std::string MakeMessage(const std::string& subject, std::size_t size,
+                        const std::string& from = "Ann <ann@example.org>");
+// Reads tests/data/<name>.
+std::string ReadTestData(const std::string& name);
+
+}  // namespace bramvell::testing

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "config/Clock.h"
+#include "config/FilterSettings.h"
+#include "engine/KeyState.h"
+#include "engine/MessageAnalyzer.h"
+#include "engine/MessageTarget.h"
+
+namespace bramvell::testing {
+
+// Stands in for the classifier: a message is spam when a header line "Subject:" contains "SPAM". It
+// reads every line, renames attachments while the option is on, and takes the sender from "From:".
+class ScriptedAnalyzer final : public MessageAnalyzer {
+  public:
+    ScriptedAnalyzer(const FilterSettings& settings, const Clock& clock)
+        : settings_(settings), clock_(clock) {}
+
+    AnalysisVerdict Analyze(MessageLineReader& reader) override;
+
+    std::array<char, 2> probability{'8', '7'};
+    int analysed = 0;
+    std::vector<std::string> statusLines;  // first line of each analysed reply
+    std::vector<std::string> lastLines;    // every line of the last reply
+
+  private:
+    const FilterSettings& settings_;
+    const Clock& clock_;
+};
+
+class RecordingTarget final : public MessageTarget {
+  public:
+    void Post(uint32_t message, uintptr_t wParam) override {
+        std::lock_guard lock(mutex_);
+        posts_.emplace_back(message, wParam);
+    }
+    std::vector<std::pair<uint32_t, uintptr_t>> posts() const {
+        std::lock_guard lock(mutex_);
+        return posts_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<uint32_t, uintptr_t>> posts_;
+};
+
+class SettableKeys final : public KeyState {
+  public:
+    bool IsPauseKeyHeld() override { return held.load(); }
+    std::atomic<bool> held{false};
+};
+
+}  // namespace bramvell::testing
