@@ -82,6 +82,7 @@ class Pop3Interceptor final : public Pop3Handler {
     void SendReplayWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     void SendHeldToClient(Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
                           AdapterHandle adapter);
+    void SendWindowProbe(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     void OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
                      AdapterHandle adapter);
     void StopReplay(Pop3Connection& connection);

@@ -74,7 +74,7 @@ void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource&
     while (replay.nextToSend < held.size()) {
         const uint32_t end = EndOf(held[replay.nextToSend]);
         const bool nothingInFlight = replay.nextToSend == replay.firstUnacked;
-        if (SeqAfter(end, windowEnd) && !(nothingInFlight && window > 0)) {
+        if (SeqAfter(end, windowEnd)) {
             break;
         }
         if (!nothingInFlight && end - replay.lastAck > limits_.maxReplayInFlight) {
@@ -141,11 +141,39 @@ void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, Pa
     }
     replay.timeoutMs = std::min(replay.timeoutMs * 2, limits_.maxTimeoutMs);
     replay.duplicateAcks = 0;
-    // Start again from the first unacknowledged segment, one segment at a time until the client answers
-    // (this also probes a closed window).
-    replay.nextToSend = replay.firstUnacked + 1;
-    SendHeldToClient(connection, connection.heldSegments[replay.firstUnacked], source, adapter);
+    if (replay.nextToSend > replay.firstUnacked) {
+        // Start again from the first unacknowledged segment, one at a time until the client answers.
+        replay.nextToSend = replay.firstUnacked + 1;
+        SendHeldToClient(connection, connection.heldSegments[replay.firstUnacked], source, adapter);
+    } else {
+        SendWindowProbe(connection, source, adapter);
+    }
     replay.lastSendTick = now;
+}
+
+// Nothing in flight and the window too small: an empty segment just below the acknowledged edge makes
+// the client repeat its acknowledgement with the window it has now (its window update may have been lost).
+void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& source,
+                                      AdapterHandle adapter) {
+    const HeldSegment& held = connection.heldSegments[connection.replay.firstUnacked];
+    PacketBuffer& out = sendBuffer_;
+    FrameLayout layout = held.layout;
+    std::memcpy(out.frame.data(), held.frame, layout.payloadOffset);
+    ResizePayload(out, layout, 0);
+    out.deviceFlags = PacketDirection::Inbound;
+    TcpFrame tcp(out.Bytes(), layout);
+    tcp.SetSequence(connection.replay.lastAck - 1);
+    tcp.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
+    tcp.SetWindow(static_cast<uint16_t>(connection.serverWindow));
+    tcp.SetFlags(kAck);
+    {
+        SegmentEditor edit(out.Bytes(), layout);
+        if (connection.timestamps) {
+            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
+        }
+    }
+    UpdateChecksums(out, layout);
+    source.SendPacketToMstcp(adapter, out);
 }
 
 void Pop3Interceptor::StopReplay(Pop3Connection& connection) {

@@ -9,6 +9,21 @@ namespace {
 using sim::Command;
 using sim::SimNetwork;
 
+// Where two streams part, for failure messages.
+std::string FirstDifference(const std::string& actual, const std::string& expected) {
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+        ++at;
+    }
+    auto around = [at](const std::string& text) {
+        const std::size_t from = at > 40 ? at - 40 : 0;
+        return text.substr(from, 80);
+    };
+    return "sizes " + std::to_string(actual.size()) + "/" + std::to_string(expected.size()) +
+           ", first difference at " + std::to_string(at) + "\nactual:   [" + around(actual) +
+           "]\nexpected: [" + around(expected) + "]";
+}
+
 std::vector<sim::Pop3Command> Script(std::initializer_list<const char*> lines) {
     std::vector<sim::Pop3Command> script;
     for (const char* line : lines) {
@@ -34,8 +49,8 @@ TEST(Pop3SessionTest, GoodMessagesReachTheClientByteForByte) {
     auto& session = world.AddSession(mailbox, script);
     ASSERT_TRUE(world.RunAll());
     EXPECT_EQ(session.ClientStream(), DirectStream(mailbox, script));
-    EXPECT_TRUE(session.client->anomalies().Clean());
-    EXPECT_TRUE(session.server->anomalies().Clean());
+    EXPECT_TRUE(session.client->anomalies().Clean()) << session.client->anomalies();
+    EXPECT_TRUE(session.server->anomalies().Clean()) << session.server->anomalies();
     EXPECT_EQ(world.network.badEngineFrames(), 0);
     EXPECT_EQ(world.analyzer.analysed, 3);
     EXPECT_FALSE(session.client->WasReset());
@@ -64,8 +79,8 @@ TEST(Pop3SessionTest, SpamIsDeletedQuarantinedAndAnsweredWithAnErrorLine) {
     EXPECT_EQ(session.ServerStream(),
               "USER bob\r\nPASS pw\r\nRETR 1\r\nRETR 2\r\nDELE 2\r\nRETR 3\r\nQUIT\r\n");
     EXPECT_EQ(session.pop3Server->committedDeletions(), std::set<int>{2});
-    EXPECT_TRUE(session.client->anomalies().Clean());
-    EXPECT_TRUE(session.server->anomalies().Clean());
+    EXPECT_TRUE(session.client->anomalies().Clean()) << session.client->anomalies();
+    EXPECT_TRUE(session.server->anomalies().Clean()) << session.server->anomalies();
     EXPECT_EQ(world.network.badEngineFrames(), 0);
 
     const std::string reply = sim::SimPop3Server::RetrReply(mailbox[1]);
@@ -79,6 +94,80 @@ TEST(Pop3SessionTest, SpamIsDeletedQuarantinedAndAnsweredWithAnErrorLine) {
     EXPECT_EQ(posts[0], std::make_pair(uint32_t{WM_MAIL_CLASSIFIED}, uintptr_t{0}));
     EXPECT_EQ(posts[1], std::make_pair(uint32_t{WM_MAIL_CLASSIFIED}, uintptr_t{1}));
     EXPECT_EQ(posts[2], std::make_pair(uint32_t{WM_MAIL_CLASSIFIED}, uintptr_t{0}));
+}
+
+}  // namespace
+}  // namespace bramvell::testing
+
+namespace bramvell::testing {
+namespace {
+
+// The client's stream through the engine: the direct stream with each spam reply replaced by the
+// error line.
+std::string ExpectedStream(const std::vector<std::string>& mailbox,
+                           const std::vector<sim::Pop3Command>& script,
+                           const std::vector<std::pair<int, std::string>>& replaced) {
+    std::string stream = DirectStream(mailbox, script);
+    for (const auto& [number, line] : replaced) {
+        const std::string reply = sim::SimPop3Server::RetrReply(mailbox[number - 1]);
+        const std::size_t at = stream.find(reply);
+        if (at != std::string::npos) {
+            stream.replace(at, reply.size(), line);
+        }
+    }
+    return stream;
+}
+
+TEST(Pop3SessionTest, TenMegabyteMessageIsReplayedThroughASmallSlowWindow) {
+    const std::vector<std::string> mailbox = {MakeMessage("Big", 10u << 20), MakeMessage("After", 900)};
+    const auto script = Script({"USER bob", "PASS pw", "RETR 1", "RETR 2", "QUIT"});
+    sim::TcpTuning client;
+    client.receiveBuffer = 64 * 1024;
+    client.windowScale = 2;
+    client.readBytesPerMs = 40 * 1024;  // the reader lags behind the replay, so the window closes often
+    Pop3World world;
+    auto& session = world.AddSession(mailbox, script, 40000, client);
+    ASSERT_TRUE(world.RunAll());
+    EXPECT_TRUE(session.ClientStream() == DirectStream(mailbox, script, client));
+    EXPECT_TRUE(session.client->anomalies().Clean()) << session.client->anomalies();
+    EXPECT_TRUE(session.server->anomalies().Clean()) << session.server->anomalies();
+    EXPECT_EQ(world.network.badEngineFrames(), 0);
+    EXPECT_EQ(world.analyzer.analysed, 2);
+    EXPECT_EQ(world.engine.table().Slot(ConnectionTable::kSlots - 1)->heldSegments.size(), 0u);
+}
+
+// Every leg loses frames now and then; nothing may be lost, doubled or reordered in either stream.
+TEST(Pop3SessionTest, LossOnEveryLegNeitherLosesNorCorruptsAnything) {
+    const std::vector<std::string> mailbox = {MakeMessage("One", 300000), MakeMessage("SPAM offer", 200000),
+                                              MakeMessage("Three", 700), MakeMessage("SPAM again", 900)};
+    const auto script =
+        Script({"USER bob", "PASS pw", "LIST", "RETR 1", "RETR 2", "RETR 3", "RETR 4", "NOOP", "QUIT"});
+    for (uint32_t seed : {1u, 2u, 3u, 4u, 5u}) {
+        SCOPED_TRACE(seed);
+        Pop3World world;
+        world.settings.quarantineEnabled = 0;
+        uint32_t state = seed * 2654435761u;
+        world.network.SetDropFilter([&state](sim::Hop, std::span<const uint8_t>) {
+            state = state * 1103515245u + 12345u;
+            return (state >> 16) % 100 < 4;
+        });
+        auto& session = world.AddSession(mailbox, script);
+        ASSERT_TRUE(world.RunAll());
+        const std::string error2 =
+            "-ERR Filtered by Bramvell - message from Ann <ann@example.org> has a Spam probability of "
+            "87%\r\n";
+        const std::string expected = ExpectedStream(mailbox, script, {{2, error2}, {4, error2}});
+        EXPECT_TRUE(session.ClientStream() == expected) << FirstDifference(session.ClientStream(), expected);
+        EXPECT_EQ(
+            session.ServerStream(),
+            "USER bob\r\nPASS pw\r\nLIST\r\nRETR 1\r\nRETR 2\r\nDELE 2\r\nRETR 3\r\nRETR 4\r\nDELE 4\r\n"
+            "NOOP\r\nQUIT\r\n");
+        EXPECT_EQ(session.pop3Server->committedDeletions(), (std::set<int>{2, 4}));
+        EXPECT_FALSE(session.client->WasReset());
+        EXPECT_FALSE(session.server->WasReset());
+        EXPECT_EQ(session.client->anomalies().pawsRejected + session.server->anomalies().pawsRejected, 0);
+        EXPECT_EQ(world.network.badEngineFrames(), 0);
+    }
 }
 
 }  // namespace

@@ -19,7 +19,9 @@ AnalysisVerdict ScriptedAnalyzer::Analyze(MessageLineReader& reader) {
         if (settings_.renameAttachments != 0) {
             RenameAttachmentInLine(line, position, reader, settings_, clock_);
         }
-        lastLines.emplace_back(line);
+        if (lastLines.size() < kKeptLines) {
+            lastLines.emplace_back(line);
+        }
         if (first) {
             statusLines.emplace_back(line);
             first = false;

@@ -26,7 +26,8 @@ class ScriptedAnalyzer final : public MessageAnalyzer {
     std::array<char, 2> probability{'8', '7'};
     int analysed = 0;
     std::vector<std::string> statusLines;  // first line of each analysed reply
-    std::vector<std::string> lastLines;    // every line of the last reply
+    static constexpr std::size_t kKeptLines = 2000;
+    std::vector<std::string> lastLines;  // the first lines of the last reply
 
   private:
     const FilterSettings& settings_;

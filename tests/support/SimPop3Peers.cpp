@@ -52,7 +52,11 @@ std::string SimPop3Server::RetrReply(const std::string& message) {
 }
 
 SimPop3Server::SimPop3Server(SimTcpEndpoint& tcp, std::vector<std::string> messages)
-    : tcp_(tcp), messages_(std::move(messages)) {}
+    : tcp_(tcp), messages_(std::move(messages)) {
+    for (std::string& message : messages_) {
+        message = Normalise(message);
+    }
+}
 
 void SimPop3Server::Reply(const std::string& bytes, bool retr) {
     if (retr && splitter_) {
@@ -115,22 +119,20 @@ void SimPop3Server::Handle(const std::string& line) {
         for (std::size_t i = 0; i < messages_.size(); ++i) {
             if (marked_.count(static_cast<int>(i + 1)) == 0) {
                 ++count;
-                octets += Normalise(messages_[i]).size();
+                octets += messages_[i].size();
             }
         }
         Reply("+OK " + std::to_string(count) + " " + std::to_string(octets) + "\r\n");
     } else if (verb == "LIST") {
         if (!argument.empty()) {
-            Reply(present ? "+OK " + argument + " " +
-                                std::to_string(Normalise(messages_[number - 1]).size()) + "\r\n"
+            Reply(present ? "+OK " + argument + " " + std::to_string(messages_[number - 1].size()) + "\r\n"
                           : "-ERR There's no message " + argument + ".\r\n");
             return;
         }
         std::string reply = "+OK\r\n";
         for (std::size_t i = 0; i < messages_.size(); ++i) {
             if (marked_.count(static_cast<int>(i + 1)) == 0) {
-                reply +=
-                    std::to_string(i + 1) + " " + std::to_string(Normalise(messages_[i]).size()) + "\r\n";
+                reply += std::to_string(i + 1) + " " + std::to_string(messages_[i].size()) + "\r\n";
             }
         }
         Reply(reply + ".\r\n");

@@ -203,8 +203,9 @@ void SimTcpEndpoint::TrySend() {
     }
     while (true) {
         const std::size_t offset = sndNxt_ - sndUna_;
-        if (offset < sendBuffer_.size()) {
-            const std::size_t available = sendBuffer_.size() - offset;
+        const std::string_view unacked = Unacked();
+        if (offset < unacked.size()) {
+            const std::size_t available = unacked.size() - offset;
             const uint32_t windowEnd = peerWindowBase_ + peerWindow_;
             const uint32_t room = SeqLess(sndNxt_, windowEnd) ? windowEnd - sndNxt_ : 0;
             if (room == 0) {
@@ -213,7 +214,7 @@ void SimTcpEndpoint::TrySend() {
             }
             const std::size_t n = std::min<std::size_t>({available, PayloadPerSegment(), room});
             const uint8_t flags = kAck | (n == available ? kPsh : 0);
-            SendSegment(flags, sndNxt_, std::string_view(sendBuffer_).substr(offset, n));
+            SendSegment(flags, sndNxt_, unacked.substr(offset, n));
             sndNxt_ += static_cast<uint32_t>(n);
             if (SeqLess(sndMax_, sndNxt_)) {
                 sndMax_ = sndNxt_;
@@ -364,7 +365,11 @@ void SimTcpEndpoint::OnAck(uint32_t ack, uint16_t window, std::size_t payloadLen
     const uint32_t scaledWindow = uint32_t{window} << sendShift_;
     if (SeqLess(sndUna_, ack)) {
         const uint32_t acked = ack - sndUna_;
-        sendBuffer_.erase(0, std::min<std::size_t>(acked, sendBuffer_.size()));
+        sendStart_ += std::min<std::size_t>(acked, Unacked().size());
+        if (sendStart_ > (1u << 20) && sendStart_ * 2 > sendBuffer_.size()) {
+            sendBuffer_.erase(0, sendStart_);
+            sendStart_ = 0;
+        }
         sndUna_ = ack;
         if (SeqLess(sndNxt_, ack)) {
             sndNxt_ = ack;
@@ -380,9 +385,9 @@ void SimTcpEndpoint::OnAck(uint32_t ack, uint16_t window, std::size_t payloadLen
         if (payloadLength == 0 && scaledWindow == peerWindow_ && sndUna_ != sndMax_) {
             if (++duplicateAcks_ == 3) {
                 ++retransmissions_;
-                const std::size_t n = std::min<std::size_t>(sendBuffer_.size(), PayloadPerSegment());
+                const std::size_t n = std::min<std::size_t>(Unacked().size(), PayloadPerSegment());
                 if (n > 0) {
-                    SendSegment(kAck, sndUna_, std::string_view(sendBuffer_).substr(0, n));
+                    SendSegment(kAck, sndUna_, Unacked().substr(0, n));
                 } else if (finSent_) {
                     SendSegment(kFin | kAck, finSeq_, {});
                 }
@@ -469,7 +474,7 @@ void SimTcpEndpoint::Retransmit() {
         SendSegment(kSyn | kAck, iss_, {}, true);
     } else if (state_ == State::Established) {
         const uint32_t windowEnd = peerWindowBase_ + peerWindow_;
-        if (sndUna_ == sndMax_ && !SeqLess(sndNxt_, windowEnd) && !sendBuffer_.empty()) {
+        if (sndUna_ == sndMax_ && !SeqLess(sndNxt_, windowEnd) && !Unacked().empty()) {
             SendSegment(kAck, sndUna_ - 1, {});  // window probe: asks the peer to repeat its window
         } else {
             sndNxt_ = sndUna_;
@@ -501,7 +506,7 @@ void SimTcpEndpoint::Poll() {
         SendAck();
     }
     if (retransmitAt_ != 0 && now >= retransmitAt_ &&
-        (sndUna_ != sndMax_ || !sendBuffer_.empty() || state_ == State::SynSent ||
+        (sndUna_ != sndMax_ || !Unacked().empty() || state_ == State::SynSent ||
          state_ == State::SynReceived)) {
         Retransmit();
     } else if (retransmitAt_ != 0 && now >= retransmitAt_) {
@@ -533,7 +538,7 @@ void SimTcpEndpoint::Close() {
         return;
     }
     finQueued_ = true;
-    finSeq_ = sndUna_ + static_cast<uint32_t>(sendBuffer_.size());
+    finSeq_ = sndUna_ + static_cast<uint32_t>(Unacked().size());
     TrySend();
 }
 

@@ -76,7 +76,7 @@ class SimTcpEndpoint {
     bool PeerClosed() const { return peerFin_; }
     bool FinAcknowledged() const { return finSent_ && !SeqLess(sndUna_, finSeq_ + 1); }
     bool WasReset() const { return state_ == State::Reset; }
-    bool AllSentAcknowledged() const { return sndUna_ == sndNxt_ && sendBuffer_.empty(); }
+    bool AllSentAcknowledged() const { return sndUna_ == sndNxt_ && Unacked().empty(); }
 
     const TcpAnomalies& anomalies() const { return anomalies_; }
     bool SawSackPermitted() const { return sawSackPermitted_; }
@@ -111,7 +111,10 @@ class SimTcpEndpoint {
     uint32_t sndUna_;
     uint32_t sndNxt_;
     uint32_t sndMax_ = 0;
-    std::string sendBuffer_;  // bytes from sndUna_ on
+    std::string_view Unacked() const { return std::string_view(sendBuffer_).substr(sendStart_); }
+
+    std::string sendBuffer_;  // bytes from sndUna_ on start at sendStart_
+    std::size_t sendStart_ = 0;
     uint32_t peerWindow_ = 0;
     uint32_t peerWindowBase_ = 0;  // acknowledgement the window counts from
     uint16_t peerMss_ = 536;
@@ -147,4 +150,14 @@ class SimTcpEndpoint {
     std::array<uint8_t, 1514> frame_{};
 };
 
+}  // namespace bramvell::sim
+
+#include <ostream>
+
+namespace bramvell::sim {
+inline std::ostream& operator<<(std::ostream& out, const TcpAnomalies& a) {
+    return out << "{badChecksum " << a.badChecksum << ", paws " << a.pawsRejected << ", missingTs "
+               << a.missingTimestamp << ", beyondWindow " << a.beyondWindow << ", ackOfUnsent "
+               << a.ackOfUnsent << ", resets " << a.resets << ", sack " << a.sackBlocks << "}";
+}
 }  // namespace bramvell::sim
