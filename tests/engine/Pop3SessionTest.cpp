@@ -9,38 +9,6 @@ namespace {
 using sim::Command;
 using sim::SimNetwork;
 
-// Where two streams part, for failure messages.
-std::string FirstDifference(const std::string& actual, const std::string& expected) {
-    std::size_t at = 0;
-    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
-        ++at;
-    }
-    auto around = [at](const std::string& text) {
-        const std::size_t from = at > 40 ? at - 40 : 0;
-        return text.substr(from, 80);
-    };
-    return "sizes " + std::to_string(actual.size()) + "/" + std::to_string(expected.size()) +
-           ", first difference at " + std::to_string(at) + "\nactual:   [" + around(actual) +
-           "]\nexpected: [" + around(expected) + "]";
-}
-
-std::vector<sim::Pop3Command> Script(std::initializer_list<const char*> lines) {
-    std::vector<sim::Pop3Command> script;
-    for (const char* line : lines) {
-        script.push_back(Command(line));
-    }
-    return script;
-}
-
-// Runs the same mailbox and script without the engine: what the client should see.
-std::string DirectStream(const std::vector<std::string>& mailbox, const std::vector<sim::Pop3Command>& script,
-                         sim::TcpTuning clientTuning = {}) {
-    Pop3World world(SimNetwork::Mode::Direct);
-    auto& session = world.AddSession(mailbox, script, 40000, clientTuning);
-    EXPECT_TRUE(world.RunAll());
-    return session.ClientStream();
-}
-
 TEST(Pop3SessionTest, GoodMessagesReachTheClientByteForByte) {
     const std::vector<std::string> mailbox = {MakeMessage("Hello", 600), MakeMessage("Report", 40000),
                                               MakeMessage("Tiny", 10)};
@@ -101,22 +69,6 @@ TEST(Pop3SessionTest, SpamIsDeletedQuarantinedAndAnsweredWithAnErrorLine) {
 
 namespace bramvell::testing {
 namespace {
-
-// The client's stream through the engine: the direct stream with each spam reply replaced by the
-// error line.
-std::string ExpectedStream(const std::vector<std::string>& mailbox,
-                           const std::vector<sim::Pop3Command>& script,
-                           const std::vector<std::pair<int, std::string>>& replaced) {
-    std::string stream = DirectStream(mailbox, script);
-    for (const auto& [number, line] : replaced) {
-        const std::string reply = sim::SimPop3Server::RetrReply(mailbox[number - 1]);
-        const std::size_t at = stream.find(reply);
-        if (at != std::string::npos) {
-            stream.replace(at, reply.size(), line);
-        }
-    }
-    return stream;
-}
 
 TEST(Pop3SessionTest, TenMegabyteMessageIsReplayedThroughASmallSlowWindow) {
     const std::vector<std::string> mailbox = {MakeMessage("Big", 10u << 20), MakeMessage("After", 900)};

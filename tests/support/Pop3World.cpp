@@ -36,8 +36,9 @@ Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
     const sim::SimAddress serverAddress{serverIp, 110, {2, 0, 0, 0, 0, 2}};
     auto session = std::make_unique<Session>();
     // Server numbers start close to the 32-bit wrap so that long replies cross it.
-    const uint32_t clientIsn = 1000003u * clientPort;
-    const uint32_t serverIsn = 0xFFF00000u + 7919u * clientPort + serverIp;
+    const auto salt = static_cast<uint32_t>(sessions.size());
+    const uint32_t clientIsn = 1000003u * clientPort + 7777777u * salt;
+    const uint32_t serverIsn = 0xFFF00000u + 7919u * clientPort + serverIp + 104729u * salt;
     session->client = &network.AddClient(clientAddress, serverAddress, clientTuning, clientIsn);
     session->server = &network.AddServer(serverAddress, clientAddress, serverTuning, serverIsn);
     session->server->Listen();
@@ -89,6 +90,53 @@ std::string MakeMessage(const std::string& subject, std::size_t size, const std:
         ++line;
     }
     return message;
+}
+
+std::string FirstDifference(const std::string& actual, const std::string& expected) {
+    std::size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) {
+        ++at;
+    }
+    auto around = [at](const std::string& text) {
+        const std::size_t from = at > 40 ? at - 40 : 0;
+        return text.substr(from, 80);
+    };
+    return "sizes " + std::to_string(actual.size()) + "/" + std::to_string(expected.size()) +
+           ", first difference at " + std::to_string(at) + "\nactual:   [" + around(actual) +
+           "]\nexpected: [" + around(expected) + "]";
+}
+
+std::vector<sim::Pop3Command> Script(std::initializer_list<const char*> lines) {
+    std::vector<sim::Pop3Command> script;
+    for (const char* line : lines) {
+        script.push_back(sim::Command(line));
+    }
+    return script;
+}
+
+std::string DirectStream(const std::vector<std::string>& mailbox, const std::vector<sim::Pop3Command>& script,
+                         sim::TcpTuning clientTuning) {
+    Pop3World world(sim::SimNetwork::Mode::Direct);
+    auto& session = world.AddSession(mailbox, script, 40000, clientTuning);
+    return world.RunAll() ? session.ClientStream() : std::string();
+}
+
+std::string ExpectedStream(const std::vector<std::string>& mailbox,
+                           const std::vector<sim::Pop3Command>& script,
+                           const std::vector<std::pair<int, std::string>>& replaced) {
+    std::string stream = DirectStream(mailbox, script);
+    for (const auto& [number, line] : replaced) {
+        const std::string reply = sim::SimPop3Server::RetrReply(mailbox[number - 1]);
+        const std::size_t at = stream.find(reply);
+        if (at != std::string::npos) {
+            stream.replace(at, reply.size(), line);
+        }
+    }
+    return stream;
+}
+
+std::string ErrorLine(const std::string& sender) {
+    return "-ERR Filtered by Bramvell - message from " + sender + " has a Spam probability of 87%\r\n";
 }
 
 #ifdef BRAMVELL_TEST_DATA

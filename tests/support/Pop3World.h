@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/FilterSettings.h"
@@ -67,6 +69,19 @@ class Pop3World {
 // A message of about `size` bytes with the given subject and a body of numbered lines.
 std::string MakeMessage(const std::string& subject, std::size_t size,
                         const std::string& from = "Ann <ann@example.org>");
+// Where two streams part, for failure messages.
+std::string FirstDifference(const std::string& actual, const std::string& expected);
+std::vector<sim::Pop3Command> Script(std::initializer_list<const char*> lines);
+// The client's stream for the same mailbox and script without the engine ("" if it did not finish).
+std::string DirectStream(const std::vector<std::string>& mailbox, const std::vector<sim::Pop3Command>& script,
+                         sim::TcpTuning clientTuning = {});
+// The direct stream with the replies to "RETR n" replaced (by the error line of a spam verdict).
+std::string ExpectedStream(const std::vector<std::string>& mailbox,
+                           const std::vector<sim::Pop3Command>& script,
+                           const std::vector<std::pair<int, std::string>>& replaced);
+// The error line for the scripted analyzer's verdict on a message from this sender.
+std::string ErrorLine(const std::string& sender);
+
 // Reads tests/data/<name>.
 std::string ReadTestData(const std::string& name);
 
