@@ -121,13 +121,10 @@ void Pop3Interceptor::NoteClientSegment(Pop3Connection& connection, const TcpFra
     }
 }
 
-uint32_t Pop3Interceptor::ClientAckToServer(Pop3Connection& connection, uint32_t ack) const {
+uint32_t Pop3Interceptor::ClientAckToServer(const Pop3Connection& connection, uint32_t ack) const {
     uint32_t mapped = ack - connection.serverToClientOffset;
     if (SeqAfter(mapped, connection.serverHighestSeq)) {
         mapped = connection.serverHighestSeq;
-    }
-    if (SeqBefore(mapped, connection.serverAckEdge)) {
-        mapped = connection.serverAckEdge;
     }
     return mapped;
 }
@@ -146,7 +143,12 @@ void Pop3Interceptor::TranslateClientSegment(Pop3Connection& connection, FrameCo
     SegmentEditor edit(bytes, frame.layout);
     edit.SetSequence(tcp.Sequence() + connection.clientToServerOffset);
     if ((tcp.Flags() & kAck) != 0) {
-        const uint32_t ack = ClientAckToServer(connection, tcp.Acknowledgement());
+        uint32_t ack = ClientAckToServer(connection, tcp.Acknowledgement());
+        // A bare acknowledgement below what the server already holds acknowledged would be ignored
+        // whole, window update included.
+        if (tcp.PayloadLength() == 0 && SeqBefore(ack, connection.serverAckEdge)) {
+            ack = connection.serverAckEdge;
+        }
         edit.SetAcknowledgement(ack);
         connection.serverAckEdge = SeqMax(connection.serverAckEdge, ack);
     }
@@ -176,7 +178,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     NoteClientSegment(connection, tcp);
     ApplyClientClosing(connection, flags, seq, tcp.Acknowledgement(), length);
 
-    if (connection.replay.active && (flags & kAck) != 0) {
+    const bool replaying = connection.replay.active;
+    if (replaying && (flags & kAck) != 0) {
         OnReplayAck(connection, tcp, frame.source, frame.adapter);
     }
     if ((flags & kRst) != 0) {
@@ -220,7 +223,7 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
         return;
     }
 
-    if (connection.replay.active) {
+    if (replaying && connection.collecting == 0) {
         if (length == 0) {
             // Acknowledgements of replayed data are the engine's business; the server had them already.
             if ((flags & kFin) == 0 &&
@@ -228,16 +231,22 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
                 frame.dropMark = true;
                 return;
             }
-        } else if (StartsWithRetr(tcp.Payload())) {
-            const std::string_view argument = RetrArgumentOf(tcp.Payload());
-            if (argument == std::string_view(connection.retrArgument.data())) {
-                Log("Duplicate RETR!\n");
-                frame.dropMark = true;
-                return;
-            }
+            TranslateClientSegment(connection, frame);
+            return;
         }
-        TranslateClientSegment(connection, frame);
-        return;
+        // The same retrieval again while its reply is still being delivered (or sent again later).
+        if (StartsWithRetr(tcp.Payload()) && (connection.replay.active || !newData) &&
+            RetrArgumentOf(tcp.Payload()) == std::string_view(connection.retrArgument.data())) {
+            Log("Duplicate RETR!\n");
+            frame.dropMark = true;
+            return;
+        }
+        if (connection.replay.active) {
+            // Another command while the reply is still on its way: it passes, and cannot start a
+            // retrieval of its own until the replay is over.
+            TranslateClientSegment(connection, frame);
+            return;
+        }
     }
 
     TranslateClientSegment(connection, frame);

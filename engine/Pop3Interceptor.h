@@ -91,7 +91,7 @@ class Pop3Interceptor final : public Pop3Handler {
                          AdapterHandle adapter);
 
     // Numbering.
-    uint32_t ClientAckToServer(Pop3Connection& connection, uint32_t ack) const;
+    uint32_t ClientAckToServer(const Pop3Connection& connection, uint32_t ack) const;
     uint32_t ServerAckToClient(const Pop3Connection& connection, uint32_t ack) const;
     uint32_t ClientWindowBytes(const Pop3Connection& connection) const;
 
