@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace bramvell {
+
+// Appends bytes to a file, creating it when missing. False when it cannot be opened or written.
+bool AppendToFile(const std::string& path, std::string_view bytes);
+
+// Replaces a file's content as one step: the bytes go to a temporary file beside it, which is then
+// renamed over the old one. On failure the old file is untouched and false is returned. The
+// temporary name starts with a dot, so no list load ever mistakes it for a bucket file.
+bool ReplaceFile(const std::string& path, std::string_view bytes);
+
+}  // namespace bramvell
