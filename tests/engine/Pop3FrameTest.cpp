@@ -80,7 +80,7 @@ TEST_F(Pop3FrameTest, GoodMessageIsReplayedWithTheClientsNumbers) {
     EXPECT_EQ(first.payload, "+OK\r\nhello\r\n");
     EXPECT_EQ(second.seq, kS + 18);
     EXPECT_EQ(second.payload, ".\r\n");
-    EXPECT_EQ(driver.target.posts().back(), std::make_pair(uint32_t{WM_MAIL_CLASSIFIED}, uintptr_t{0}));
+    EXPECT_EQ(driver.target.Messages().back(), (RecordingMessageTarget::Posted{WM_MAIL_CLASSIFIED, 0}));
 
     EXPECT_TRUE(driver.Client(kC + 9, kS + 21, "", 0x10).dropped);  // absorbed
     EXPECT_EQ(Record().replayedPending, 0);
@@ -102,7 +102,7 @@ TEST_F(Pop3FrameTest, SpamBecomesDeleAndTheAnswerBecomesTheErrorLine) {
     EXPECT_EQ(last.frame.ack, kS + 47);
     EXPECT_EQ(last.frame.window, 4000);
     EXPECT_TRUE(last.frame.valid);
-    EXPECT_EQ(driver.target.posts().back(), std::make_pair(uint32_t{WM_MAIL_CLASSIFIED}, uintptr_t{1}));
+    EXPECT_EQ(driver.target.Messages().back(), (RecordingMessageTarget::Posted{WM_MAIL_CLASSIFIED, 1}));
     EXPECT_EQ(ReadWholeFile(driver.folder / "quarantine/20260315103000.txt"),
               "From: Eve\r\nSubject: SPAM\r\n\r\nbuy\r\n.\r\n");
 
@@ -252,6 +252,28 @@ TEST_F(Pop3FrameTest, SynAckOnAPortStillInTheTableStartsTheRecordAfresh) {
     EXPECT_EQ(user.frame.seq, 20001u);
     EXPECT_EQ(user.frame.ack, 90001u);
     EXPECT_EQ(driver.engine.table().Count(), 1u);
+}
+
+TEST_F(Pop3FrameTest, ClosedRecordsAreSweptTwoToThreeMinutesLater) {
+    struct Case {
+        LocalTime closed;
+        LocalTime kept;
+        LocalTime swept;
+    };
+    const Case cases[] = {{{2026, 3, 15, 10, 30, 0}, {2026, 3, 15, 10, 32, 59}, {2026, 3, 15, 10, 33, 0}},
+                          {{2026, 3, 15, 10, 59, 30}, {2026, 3, 15, 11, 1, 59}, {2026, 3, 15, 11, 2, 0}}};
+    for (const Case& c : cases) {
+        FrameDriver fresh;
+        fresh.clock.Set(c.closed);
+        fresh.Handshake(kC, kS);
+        fresh.Client(kC + 1, kS + 1, "", 0x04);
+        fresh.clock.Set(c.kept);
+        fresh.engine.SweepClosedConnections();
+        EXPECT_EQ(fresh.engine.table().Count(), 1u);
+        fresh.clock.Set(c.swept);
+        fresh.engine.SweepClosedConnections();
+        EXPECT_EQ(fresh.engine.table().Count(), 0u);
+    }
 }
 
 TEST_F(Pop3FrameTest, AFullTableLeavesTheNextConnectionAlone) {

@@ -8,6 +8,7 @@
 #include "engine/MemoryPacketSource.h"
 #include "engine/Pop3Interceptor.h"
 #include "support/FakeClock.h"
+#include "support/RecordingMessageTarget.h"
 #include "support/ScriptedAnalyzer.h"
 #include "support/TempFolder.h"
 
@@ -83,7 +84,7 @@ class FrameDriver {
     FilterSettings settings;
     ScriptedAnalyzer analyzer{settings, clock};
     SettableKeys keys;
-    RecordingTarget target;
+    RecordingMessageTarget target;
     Pop3Interceptor engine{settings, analyzer, keys, clock, ticks};
     MemoryPacketSource source;
 };

@@ -3,10 +3,14 @@
 #include <filesystem>
 
 #include "config/ActivityLog.h"
+#include "engine/MessageTarget.h"
 
 namespace bramvell::testing {
 
 bool Pop3World::Session::Finished() const {
+    if (!connected) {
+        return false;
+    }
     if (client->WasReset() || server->WasReset()) {
         return true;
     }
@@ -15,10 +19,7 @@ bool Pop3World::Session::Finished() const {
 }
 
 Pop3World::Pop3World(sim::SimNetwork::Mode mode, uint32_t networkDelayMs)
-    : network(clock, mode, networkDelayMs) {
-    if (mode == sim::SimNetwork::Mode::Engine) {
-        network.SetLoop(&loop);
-    }
+    : network(clock, mode, networkDelayMs), mode_(mode) {
     settings.programFolder = folder.path();
     settings.SetDefaults();
     settings.mainWindow = &target;
@@ -26,6 +27,7 @@ Pop3World::Pop3World(sim::SimNetwork::Mode mode, uint32_t networkDelayMs)
     std::filesystem::create_directories(LogFolder());
     settings.SetQuarantineFolder(QuarantineFolder());
     settings.SetLogFolder(LogFolder());
+    settings.lastDayOfMonth = clock.Now().day;
 }
 
 Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
@@ -41,11 +43,13 @@ Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
     const uint32_t serverIsn = 0xFFF00000u + 7919u * clientPort + serverIp + 104729u * salt;
     session->client = &network.AddClient(clientAddress, serverAddress, clientTuning, clientIsn);
     session->server = &network.AddServer(serverAddress, clientAddress, serverTuning, serverIsn);
-    session->server->Listen();
     session->pop3Client = std::make_unique<sim::SimPop3Client>(*session->client, std::move(script));
     session->pop3Server = std::make_unique<sim::SimPop3Server>(*session->server, std::move(mailbox));
     Session* raw = session.get();
-    network.AddPoller([raw] {
+    network.AddPoller([this, raw] {
+        if (!raw->connected && raw->startWhen && raw->startWhen()) {
+            Start(*raw);
+        }
         raw->pop3Server->Poll();
         raw->pop3Client->Poll();
     });
@@ -53,24 +57,52 @@ Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
     return *sessions.back();
 }
 
+void Pop3World::Start(Session& session) {
+    session.connected = true;
+    network.Attach(*session.client, false);
+    network.Attach(*session.server, true);
+    session.server->Listen();
+    session.client->Connect();
+}
+
 void Pop3World::Connect() {
-    for (; connected_ < sessions.size(); ++connected_) {
-        sessions[connected_]->client->Connect();
+    for (auto& session : sessions) {
+        if (!session->connected && !session->startWhen) {
+            Start(*session);
+        }
     }
+}
+
+bool Pop3World::AllFinished() const {
+    for (const auto& session : sessions) {
+        if (!session->Finished()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool Pop3World::RunAll(uint64_t limitMs) {
     Connect();
-    return network.Run(
-        [this] {
-            for (const auto& session : sessions) {
-                if (!session->Finished()) {
-                    return false;
-                }
-            }
-            return true;
-        },
-        limitMs);
+    auto done = [this] { return AllFinished(); };
+    if (mode_ == sim::SimNetwork::Mode::Direct) {
+        return network.Run(done, limitMs);
+    }
+    network.SetWaitHook(
+        done, [this] { settings.stopRequested = 1; }, limitMs);
+    settings.stopRequested = 0;
+    loop.Run();
+    return !network.WaitTimedOut() && AllFinished();
+}
+
+std::vector<uintptr_t> Pop3World::Verdicts() const {
+    std::vector<uintptr_t> verdicts;
+    for (const auto& posted : target.Messages()) {
+        if (posted.message == WM_MAIL_CLASSIFIED) {
+            verdicts.push_back(posted.wParam);
+        }
+    }
+    return verdicts;
 }
 
 std::string Pop3World::LogText() const {

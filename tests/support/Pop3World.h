@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -8,11 +9,12 @@
 #include <vector>
 
 #include "config/FilterSettings.h"
+#include "engine/PacketFilterThread.h"
 #include "engine/Pop3Interceptor.h"
+#include "support/RecordingMessageTarget.h"
 #include "support/ScriptedAnalyzer.h"
 #include "support/SimClock.h"
 #include "support/SimNetwork.h"
-#include "support/SimPacketLoop.h"
 #include "support/SimPop3Peers.h"
 #include "support/TempFolder.h"
 
@@ -30,6 +32,8 @@ class Pop3World {
         sim::SimTcpEndpoint* server = nullptr;
         std::unique_ptr<sim::SimPop3Client> pop3Client;
         std::unique_ptr<sim::SimPop3Server> pop3Server;
+        std::function<bool()> startWhen;  // set: connects once this holds, not at Connect()
+        bool connected = false;
 
         bool Finished() const;
         const std::string& ClientStream() const { return client->Received(); }
@@ -42,9 +46,11 @@ class Pop3World {
     Session& AddSession(std::vector<std::string> mailbox, std::vector<sim::Pop3Command> script,
                         uint16_t clientPort = 40000, sim::TcpTuning clientTuning = {},
                         sim::TcpTuning serverTuning = {}, uint32_t serverIp = kServerIp);
-    // Starts every session added so far that has not connected yet.
+    // Starts every session added so far that has not connected yet and waits for nothing.
     void Connect();
-    // Runs until every session has finished (closed both ways or reset).
+    void Start(Session& session);
+    // Runs until every session has finished (closed both ways or reset): in Engine mode the packet loop
+    // runs on this thread until then, and frees its records when it stops.
     bool RunAll(uint64_t limitMs = 10 * 60 * 1000);
 
     std::string QuarantineFolder() const { return folder.path() + "/quarantine"; }
@@ -56,14 +62,19 @@ class Pop3World {
     FilterSettings settings;
     ScriptedAnalyzer analyzer{settings, clock};
     SettableKeys keys;
-    RecordingTarget target;
+    RecordingMessageTarget target;
     Pop3Interceptor engine{settings, analyzer, keys, clock, clock};
     sim::SimNetwork network;
-    sim::SimPacketLoop loop{network.source(), engine, settings};
+    PacketFilterThread loop{settings, network.source(), target, keys, clock, &engine};
     std::vector<std::unique_ptr<Session>> sessions;
 
+    // WM_MAIL_CLASSIFIED wParams in the order posted.
+    std::vector<uintptr_t> Verdicts() const;
+
   private:
-    std::size_t connected_ = 0;
+    bool AllFinished() const;
+
+    sim::SimNetwork::Mode mode_;
 };
 
 // A message of about `size` bytes with the given subject and a body of numbered lines.

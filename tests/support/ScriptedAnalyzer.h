@@ -10,7 +10,6 @@
 #include "config/FilterSettings.h"
 #include "engine/KeyState.h"
 #include "engine/MessageAnalyzer.h"
-#include "engine/MessageTarget.h"
 
 namespace bramvell::testing {
 
@@ -32,22 +31,6 @@ class ScriptedAnalyzer final : public MessageAnalyzer {
   private:
     const FilterSettings& settings_;
     const Clock& clock_;
-};
-
-class RecordingTarget final : public MessageTarget {
-  public:
-    void Post(uint32_t message, uintptr_t wParam) override {
-        std::lock_guard lock(mutex_);
-        posts_.emplace_back(message, wParam);
-    }
-    std::vector<std::pair<uint32_t, uintptr_t>> posts() const {
-        std::lock_guard lock(mutex_);
-        return posts_;
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::pair<uint32_t, uintptr_t>> posts_;
 };
 
 class SettableKeys final : public KeyState {

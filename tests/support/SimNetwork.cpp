@@ -9,7 +9,6 @@ namespace bramvell::sim {
 namespace {
 
 constexpr uint64_t kNever = UINT64_MAX;
-constexpr uint64_t kLoopWakeMs = 1000;  // the packet loop wakes at least this often
 
 }  // namespace
 
@@ -28,7 +27,6 @@ SimTcpEndpoint& SimNetwork::AddClient(SimAddress local, SimAddress server, TcpTu
     endpoints_.push_back(std::make_unique<SimTcpEndpoint>(
         clock_, local, server, tuning, isn,
         [this](std::span<const uint8_t> frame) { Emit(Hop::ClientToEngine, frame); }));
-    clients_[{local.ip, local.port, server.ip, server.port}] = endpoints_.back().get();
     return *endpoints_.back();
 }
 
@@ -36,8 +34,13 @@ SimTcpEndpoint& SimNetwork::AddServer(SimAddress local, SimAddress client, TcpTu
     endpoints_.push_back(std::make_unique<SimTcpEndpoint>(
         clock_, local, client, tuning, isn,
         [this](std::span<const uint8_t> frame) { Emit(Hop::ServerToEngine, frame); }));
-    servers_[{local.ip, local.port, client.ip, client.port}] = endpoints_.back().get();
     return *endpoints_.back();
+}
+
+void SimNetwork::Attach(SimTcpEndpoint& endpoint, bool server) {
+    const SimAddress& local = endpoint.local();
+    const SimAddress& remote = endpoint.remote();
+    (server ? servers_ : clients_)[{local.ip, local.port, remote.ip, remote.port}] = &endpoint;
 }
 
 void SimNetwork::Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame) {
@@ -100,12 +103,9 @@ void SimNetwork::Deliver(Event& event) {
     spare_.push_back(std::move(event.bytes));
 }
 
-bool SimNetwork::Run(const std::function<bool()>& done, uint64_t limitMs) {
-    while (!done()) {
+bool SimNetwork::Advance(uint64_t until, const std::function<bool()>& done) {
+    while (true) {
         const uint64_t now = clock_.NowMilliseconds();
-        if (now > limitMs) {
-            return false;
-        }
         while (!local_.empty() && local_.front().time <= now) {
             Event event = std::move(local_.front());
             local_.pop_front();
@@ -122,18 +122,14 @@ bool SimNetwork::Run(const std::function<bool()>& done, uint64_t limitMs) {
         for (auto& poll : pollers_) {
             poll();
         }
-        if (loop_ != nullptr) {
-            if (source_.PendingCount() > 0) {
-                loop_->Turn();
-                lastTurn_ = now;
-            } else if (now >= lastTurn_ + kLoopWakeMs) {
-                loop_->Idle();
-                lastTurn_ = now;
-            }
+        if (source_.PendingCount() > 0) {
+            return true;
         }
-        const bool dueNow = (!local_.empty() && local_.front().time <= now) ||
-                            (!network_.empty() && network_.front().time <= now) || source_.PendingCount() > 0;
-        if (dueNow) {
+        if (done()) {
+            return false;
+        }
+        if ((!local_.empty() && local_.front().time <= now) ||
+            (!network_.empty() && network_.front().time <= now)) {
             continue;
         }
         uint64_t next = kNever;
@@ -146,15 +142,45 @@ bool SimNetwork::Run(const std::function<bool()>& done, uint64_t limitMs) {
         for (auto& endpoint : endpoints_) {
             next = std::min(next, endpoint->NextDeadline());
         }
-        if (loop_ != nullptr) {
-            next = std::min(next, lastTurn_ + kLoopWakeMs);
+        if (next >= until) {
+            if (until != kNever && until > now) {
+                clock_.Set(until);
+            }
+            return false;
         }
-        if (next == kNever) {
-            return done();
+        clock_.Set(next > now ? next : now + 1);
+    }
+}
+
+bool SimNetwork::Run(const std::function<bool()>& done, uint64_t limitMs) {
+    while (!done()) {
+        if (clock_.NowMilliseconds() >= limitMs) {
+            return false;
         }
-        clock_.Set(std::max(next, now + (next <= now ? 1 : 0)));
+        if (!Advance(limitMs, done) && !done() && clock_.NowMilliseconds() < limitMs) {
+            return false;  // nothing left to happen
+        }
     }
     return true;
+}
+
+bool SimNetwork::Source::WaitForPacketEvent(std::chrono::milliseconds timeout) {
+    SimNetwork& network = network_;
+    const uint64_t now = network.clock_.NowMilliseconds();
+    if (now >= network.waitLimit_) {
+        network.waitTimedOut_ = true;
+        network.waitStop_();
+        return false;
+    }
+    const uint64_t until =
+        std::min<uint64_t>(now + static_cast<uint64_t>(timeout.count()), network.waitLimit_);
+    if (network.Advance(until, network.waitDone_)) {
+        return MemoryPacketSource::WaitForPacketEvent(std::chrono::milliseconds(0));
+    }
+    if (network.waitDone_()) {
+        network.waitStop_();
+    }
+    return false;
 }
 
 }  // namespace bramvell::sim
