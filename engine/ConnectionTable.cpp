@@ -4,15 +4,25 @@ namespace bramvell {
 
 Pop3Connection* ConnectionTable::Find(uint32_t clientAddress, uint16_t clientPort,
                                       uint32_t serverAddress) const {
-    for (const auto& slot : slots_) {
-        const Pop3Connection* connection = slot.get();
-        if (connection != nullptr && connection->clientPort == clientPort &&
-            connection->serverPort == kPop3Port && connection->clientAddress == clientAddress &&
-            connection->serverAddress == serverAddress) {
-            return slot.get();
+    if (clientPort == 0) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (ports_[i] == clientPort && addresses_[i].client == clientAddress &&
+            addresses_[i].server == serverAddress) {
+            return slots_[i].get();
         }
     }
     return nullptr;
+}
+
+void ConnectionTable::Rekey(const Pop3Connection* connection) {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (slots_[i].get() == connection) {
+            ports_[i] = connection->clientPort;
+            addresses_[i] = {connection->clientAddress, connection->serverAddress};
+        }
+    }
 }
 
 Pop3Connection* ConnectionTable::Create(uint32_t clientAddress, uint16_t clientPort, uint32_t serverAddress) {
@@ -24,6 +34,8 @@ Pop3Connection* ConnectionTable::Create(uint32_t clientAddress, uint16_t clientP
             connection.serverPort = kPop3Port;
             connection.clientAddress = clientAddress;
             connection.serverAddress = serverAddress;
+            ports_[i] = clientPort;
+            addresses_[i] = {clientAddress, serverAddress};
             return &connection;
         }
     }
@@ -42,6 +54,9 @@ void ConnectionTable::SweepClosed(int currentMinute) {
     for (auto& slot : slots_) {
         if (slot && slot->closedAtMinute > 0 && MinutesSinceClose(slot->closedAtMinute, currentMinute) > 2) {
             slot.reset();
+            const auto index = static_cast<std::size_t>(&slot - slots_.data());
+            ports_[index] = 0;
+            addresses_[index] = {};
         }
     }
 }
@@ -50,6 +65,8 @@ void ConnectionTable::FreeAll() {
     for (auto& slot : slots_) {
         slot.reset();
     }
+    ports_.fill(0);
+    addresses_.fill({});
 }
 
 std::size_t ConnectionTable::Count() const {

@@ -25,7 +25,19 @@ class ConnectionTable {
     std::size_t Count() const;
     Pop3Connection* Slot(std::size_t index) const { return slots_[index].get(); }
 
+    // Called after a record's key fields changed in place (a reused port starting afresh).
+    void Rekey(const Pop3Connection* connection);
+
   private:
+    // The keys side by side, so that the scan on every frame reads small arrays: ports first (0 marks an
+    // empty slot; no client sends from port 0), addresses only on a port match.
+    struct Addresses {
+        uint32_t client = 0;
+        uint32_t server = 0;
+    };
+
+    std::array<uint16_t, kSlots> ports_{};
+    std::array<Addresses, kSlots> addresses_{};
     std::array<std::unique_ptr<Pop3Connection>, kSlots> slots_;
 };
 

@@ -79,7 +79,15 @@ Pop3Interceptor::Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& anal
       keys_(keys),
       clock_(clock),
       ticks_(ticks),
+      pool_(limits_.keptBlocks),
       synWindowScale_(kPortCount, 0) {}
+
+Pop3Connection* Pop3Interceptor::Track(Pop3Connection* connection) {
+    if (connection != nullptr) {
+        connection->store.SetPool(&pool_);
+    }
+    return connection;
+}
 
 void Pop3Interceptor::Log(std::string_view text) const {
     LogActivity(settings_, text, clock_);
@@ -289,8 +297,10 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         connection->serverPort = kPop3Port;
         connection->clientAddress = clientAddress;
         connection->serverAddress = serverAddress;
+        table_.Rekey(connection);
+        Track(connection);
     } else {
-        connection = table_.Create(clientAddress, clientPort, serverAddress);
+        connection = Track(table_.Create(clientAddress, clientPort, serverAddress));
         if (connection == nullptr) {
             return;  // table full: this connection passes untracked
         }
@@ -492,6 +502,9 @@ void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
         }
         OnReplayTimer(*connection, now, source, adapter);
         OnInjectedTimer(*connection, now, source, adapter);
+    }
+    if (pool_.FreeBlocks() > 0 && now - lastHoldTick_ > limits_.keepBlocksMs) {
+        pool_.Release();
     }
 }
 

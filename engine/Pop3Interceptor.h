@@ -30,6 +30,9 @@ class Pop3Interceptor final : public Pop3Handler {
         uint32_t initialTimeoutMs = 300;
         uint32_t maxTimeoutMs = 8000;
         int maxTimeouts = 15;  // then the peer is taken for gone
+        // Memory kept for the next message once one has been dealt with, given back after a quiet spell.
+        std::size_t keptBlocks = 64;  // of 256 KiB
+        uint64_t keepBlocksMs = 30000;
     };
 
     Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
@@ -45,7 +48,10 @@ class Pop3Interceptor final : public Pop3Handler {
     // message's last segment, already sent to the server.
     void OnMessageClassified(Pop3Connection& connection, const AnalysisVerdict& verdict, FrameContext& frame);
 
-    void SetLimits(const Limits& limits) { limits_ = limits; }
+    void SetLimits(const Limits& limits) {
+        limits_ = limits;
+        pool_.SetMaxBlocks(limits.keptBlocks);
+    }
     const ConnectionTable& table() const { return table_; }
 
   private:
@@ -67,7 +73,8 @@ class Pop3Interceptor final : public Pop3Handler {
     void TurnIntoAckToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
 
     // Collecting.
-    void HoldSegment(Pop3Connection& connection, const FrameContext& frame);
+    void HoldSegment(Pop3Connection& connection, const FrameContext& frame, uint8_t* copy);
+    Pop3Connection* Track(Pop3Connection* connection);
     bool ReplyComplete(const Pop3Connection& connection) const;
     void FinishCollecting(Pop3Connection& connection, FrameContext& frame);
     // Hands the held reply to the client unchanged, without a verdict.
@@ -109,9 +116,11 @@ class Pop3Interceptor final : public Pop3Handler {
     const Clock& clock_;
     const TickClock& ticks_;
     Limits limits_;
+    SegmentBlockPool pool_;  // before the table: its records give their blocks back to it
     ConnectionTable table_;
     std::vector<uint8_t> synWindowScale_;  // per client port: window shift + 1 from its SYN, 0 = none
     PacketBuffer sendBuffer_;              // frames of the engine's own
+    uint64_t lastHoldTick_ = 0;
 };
 
 }  // namespace bramvell

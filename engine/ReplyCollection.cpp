@@ -42,13 +42,16 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
         TurnIntoAckToServer(connection, frame, connection.expectedSeq);
         return;
     }
-    // Once acknowledged in the client's name a damaged segment could never be repaired.
-    if (!ChecksumsValid(bytes, frame.layout)) {
-        frame.dropMark = true;
-        return;
-    }
+    // Once acknowledged in the client's name a damaged segment could never be repaired, so it is checked
+    // (while it is copied, in the common case).
+    bool verified = false;
     if (SeqBefore(seq, connection.expectedSeq)) {
+        if (!ChecksumsValid(bytes, frame.layout)) {
+            frame.dropMark = true;
+            return;
+        }
         TrimPayloadFront(frame.buffer, frame.layout, connection.expectedSeq - seq);
+        verified = true;
     }
     const std::size_t newBytes = frame.layout.payloadLength;
     if (connection.heldBytes + newBytes > limits_.maxHeldBytes ||
@@ -58,7 +61,16 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
         TranslateServerSegment(connection, frame);
         return;
     }
-    HoldSegment(connection, frame);
+    std::span<const uint8_t> current = frame.buffer.Bytes();
+    uint8_t* copy = connection.store.Reserve(current.size());
+    if (verified) {
+        std::memcpy(copy, current.data(), current.size());
+    } else if (!CopyVerifiedTcpFrame(copy, current, frame.layout)) {
+        frame.dropMark = true;
+        return;
+    }
+    connection.store.Commit(current.size());
+    HoldSegment(connection, frame, copy);
     connection.expectedSeq += static_cast<uint32_t>(newBytes);
     connection.translating = 1;
     TurnIntoAckToServer(connection, frame, connection.expectedSeq);
@@ -67,10 +79,11 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
     }
 }
 
-void Pop3Interceptor::HoldSegment(Pop3Connection& connection, const FrameContext& frame) {
+void Pop3Interceptor::HoldSegment(Pop3Connection& connection, const FrameContext& frame, uint8_t* copy) {
     std::span<const uint8_t> bytes = frame.buffer.Bytes();
+    lastHoldTick_ = ticks_.NowMilliseconds();
     HeldSegment held;
-    held.frame = connection.store.Copy(bytes);
+    held.frame = copy;
     held.length = static_cast<uint32_t>(bytes.size());
     held.payloadLength = static_cast<uint32_t>(frame.layout.payloadLength);
     held.layout = frame.layout;

@@ -18,8 +18,10 @@ bool Pop3World::Session::Finished() const {
            server->FinAcknowledged();
 }
 
-Pop3World::Pop3World(sim::SimNetwork::Mode mode, uint32_t networkDelayMs)
-    : network(clock, mode, networkDelayMs), mode_(mode) {
+Pop3World::Pop3World(sim::SimNetwork::Mode mode, uint32_t networkDelayMs, bool intercept)
+    : network(clock, mode, networkDelayMs),
+      loop(settings, network.source(), target, keys, clock, intercept ? &engine : nullptr),
+      mode_(mode) {
     settings.programFolder = folder.path();
     settings.SetDefaults();
     settings.mainWindow = &target;

@@ -40,8 +40,9 @@ class Pop3World {
         const std::string& ServerStream() const { return server->Received(); }
     };
 
+    // intercept false: the packet loop runs without POP3 interception (frames pass as they come).
     explicit Pop3World(sim::SimNetwork::Mode mode = sim::SimNetwork::Mode::Engine,
-                       uint32_t networkDelayMs = 2);
+                       uint32_t networkDelayMs = 2, bool intercept = true);
 
     Session& AddSession(std::vector<std::string> mailbox, std::vector<sim::Pop3Command> script,
                         uint16_t clientPort = 40000, sim::TcpTuning clientTuning = {},
@@ -65,7 +66,7 @@ class Pop3World {
     RecordingMessageTarget target;
     Pop3Interceptor engine{settings, analyzer, keys, clock, clock};
     sim::SimNetwork network;
-    PacketFilterThread loop{settings, network.source(), target, keys, clock, &engine};
+    PacketFilterThread loop;
     std::vector<std::unique_ptr<Session>> sessions;
 
     // WM_MAIL_CLASSIFIED wParams in the order posted.

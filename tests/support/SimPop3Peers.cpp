@@ -55,17 +55,23 @@ SimPop3Server::SimPop3Server(SimTcpEndpoint& tcp, std::vector<std::string> messa
     : tcp_(tcp), messages_(std::move(messages)) {
     for (std::string& message : messages_) {
         message = Normalise(message);
+        retrReplies_.push_back(RetrReply(message));
     }
 }
 
-void SimPop3Server::Reply(const std::string& bytes, bool retr) {
-    if (retr && splitter_) {
-        for (const std::string& piece : splitter_(bytes)) {
-            tcp_.Write(piece);
-        }
+void SimPop3Server::Reply(const std::string& bytes) {
+    tcp_.Write(bytes);
+}
+
+void SimPop3Server::ReplyRetr(int number) {
+    const std::string& reply = retrReplies_[number - 1];
+    if (!splitter_) {
+        tcp_.WriteView(reply);
         return;
     }
-    tcp_.Write(bytes);
+    for (const std::string& piece : splitter_(reply)) {
+        tcp_.Write(piece);
+    }
 }
 
 void SimPop3Server::Poll() {
@@ -141,7 +147,7 @@ void SimPop3Server::Handle(const std::string& line) {
             Reply("-ERR There's no message " + argument + ".\r\n");
             return;
         }
-        Reply(RetrReply(messages_[number - 1]), true);
+        ReplyRetr(number);
     } else if (verb == "DELE") {
         if (!present) {
             Reply("-ERR There's no message " + argument + ".\r\n");
@@ -170,7 +176,16 @@ Pop3Command Command(std::string_view line) {
 SimPop3Client::SimPop3Client(SimTcpEndpoint& tcp, std::vector<Pop3Command> script)
     : tcp_(tcp), script_(std::move(script)) {}
 
-bool SimPop3Client::TakeReply(bool multiLine, std::string& reply) {
+std::vector<std::string_view> SimPop3Client::replies() const {
+    std::vector<std::string_view> replies;
+    const std::string& stream = tcp_.Received();
+    for (const auto& [offset, length] : replies_) {
+        replies.push_back(std::string_view(stream).substr(offset, length));
+    }
+    return replies;
+}
+
+bool SimPop3Client::TakeReply(bool multiLine, std::pair<std::size_t, std::size_t>& reply) {
     std::string_view readable = tcp_.Readable();
     const std::size_t crlf = readable.find("\r\n", cursor_);
     if (crlf == std::string_view::npos) {
@@ -187,7 +202,7 @@ bool SimPop3Client::TakeReply(bool multiLine, std::string& reply) {
         }
         end = terminator + 5;
     }
-    reply.assign(readable.substr(cursor_, end - cursor_));
+    reply = {cursor_, end - cursor_};
     cursor_ = end;
     searchFrom_ = end;
     return true;
@@ -198,18 +213,20 @@ void SimPop3Client::Poll() {
         return;
     }
     if (!greeted_) {
-        if (!TakeReply(false, greeting_)) {
+        std::pair<std::size_t, std::size_t> greeting;
+        if (!TakeReply(false, greeting)) {
             return;
         }
+        greeting_ = tcp_.Received().substr(greeting.first, greeting.second);
         greeted_ = true;
     }
     while (true) {
         if (waiting_) {
-            std::string reply;
+            std::pair<std::size_t, std::size_t> reply;
             if (!TakeReply(script_[next_].multiLine, reply)) {
                 return;
             }
-            replies_.push_back(std::move(reply));
+            replies_.push_back(reply);
             waiting_ = false;
             ++next_;
         }

@@ -32,10 +32,12 @@ class SimPop3Server {
 
   private:
     void Handle(const std::string& line);
-    void Reply(const std::string& bytes, bool retr = false);
+    void Reply(const std::string& bytes);
+    void ReplyRetr(int number);
 
     SimTcpEndpoint& tcp_;
     std::vector<std::string> messages_;
+    std::vector<std::string> retrReplies_;
     std::set<int> marked_;
     std::set<int> committed_;
     std::vector<std::string> commands_;
@@ -60,15 +62,16 @@ class SimPop3Client {
 
     void Poll();
     bool Done() const { return done_; }
-    const std::vector<std::string>& replies() const { return replies_; }
+    // Each reply as it arrived (views into the received stream, valid until more arrives).
+    std::vector<std::string_view> replies() const;
     const std::string& greeting() const { return greeting_; }
 
   private:
-    bool TakeReply(bool multiLine, std::string& reply);
+    bool TakeReply(bool multiLine, std::pair<std::size_t, std::size_t>& reply);
 
     SimTcpEndpoint& tcp_;
     std::vector<Pop3Command> script_;
-    std::vector<std::string> replies_;
+    std::vector<std::pair<std::size_t, std::size_t>> replies_;  // offset and length in the stream
     std::string greeting_;
     std::size_t next_ = 0;
     std::size_t cursor_ = 0;

@@ -203,9 +203,8 @@ void SimTcpEndpoint::TrySend() {
     }
     while (true) {
         const std::size_t offset = sndNxt_ - sndUna_;
-        const std::string_view unacked = Unacked();
-        if (offset < unacked.size()) {
-            const std::size_t available = unacked.size() - offset;
+        if (offset < unackedSize_) {
+            const std::size_t available = unackedSize_ - offset;
             const uint32_t windowEnd = peerWindowBase_ + peerWindow_;
             const uint32_t room = SeqLess(sndNxt_, windowEnd) ? windowEnd - sndNxt_ : 0;
             if (room == 0) {
@@ -214,7 +213,7 @@ void SimTcpEndpoint::TrySend() {
             }
             const std::size_t n = std::min<std::size_t>({available, PayloadPerSegment(), room});
             const uint8_t flags = kAck | (n == available ? kPsh : 0);
-            SendSegment(flags, sndNxt_, unacked.substr(offset, n));
+            SendSegment(flags, sndNxt_, Unacked(offset, n));
             sndNxt_ += static_cast<uint32_t>(n);
             if (SeqLess(sndMax_, sndNxt_)) {
                 sndMax_ = sndNxt_;
@@ -365,11 +364,7 @@ void SimTcpEndpoint::OnAck(uint32_t ack, uint16_t window, std::size_t payloadLen
     const uint32_t scaledWindow = uint32_t{window} << sendShift_;
     if (SeqLess(sndUna_, ack)) {
         const uint32_t acked = ack - sndUna_;
-        sendStart_ += std::min<std::size_t>(acked, Unacked().size());
-        if (sendStart_ > (1u << 20) && sendStart_ * 2 > sendBuffer_.size()) {
-            sendBuffer_.erase(0, sendStart_);
-            sendStart_ = 0;
-        }
+        DropAcknowledged(std::min<std::size_t>(acked, unackedSize_));
         sndUna_ = ack;
         if (SeqLess(sndNxt_, ack)) {
             sndNxt_ = ack;
@@ -385,9 +380,9 @@ void SimTcpEndpoint::OnAck(uint32_t ack, uint16_t window, std::size_t payloadLen
         if (payloadLength == 0 && scaledWindow == peerWindow_ && sndUna_ != sndMax_) {
             if (++duplicateAcks_ == 3) {
                 ++retransmissions_;
-                const std::size_t n = std::min<std::size_t>(Unacked().size(), PayloadPerSegment());
+                const std::size_t n = std::min<std::size_t>(unackedSize_, PayloadPerSegment());
                 if (n > 0) {
-                    SendSegment(kAck, sndUna_, Unacked().substr(0, n));
+                    SendSegment(kAck, sndUna_, Unacked(0, n));
                 } else if (finSent_) {
                     SendSegment(kFin | kAck, finSeq_, {});
                 }
@@ -474,7 +469,7 @@ void SimTcpEndpoint::Retransmit() {
         SendSegment(kSyn | kAck, iss_, {}, true);
     } else if (state_ == State::Established) {
         const uint32_t windowEnd = peerWindowBase_ + peerWindow_;
-        if (sndUna_ == sndMax_ && !SeqLess(sndNxt_, windowEnd) && !Unacked().empty()) {
+        if (sndUna_ == sndMax_ && !SeqLess(sndNxt_, windowEnd) && unackedSize_ != 0) {
             SendSegment(kAck, sndUna_ - 1, {});  // window probe: asks the peer to repeat its window
         } else {
             sndNxt_ = sndUna_;
@@ -506,7 +501,7 @@ void SimTcpEndpoint::Poll() {
         SendAck();
     }
     if (retransmitAt_ != 0 && now >= retransmitAt_ &&
-        (sndUna_ != sndMax_ || !Unacked().empty() || state_ == State::SynSent ||
+        (sndUna_ != sndMax_ || unackedSize_ != 0 || state_ == State::SynSent ||
          state_ == State::SynReceived)) {
         Retransmit();
     } else if (retransmitAt_ != 0 && now >= retransmitAt_) {
@@ -529,8 +524,46 @@ uint64_t SimTcpEndpoint::NextDeadline() const {
 }
 
 void SimTcpEndpoint::Write(std::string_view bytes) {
-    sendBuffer_.append(bytes);
+    Chunk chunk;
+    chunk.owned.assign(bytes);
+    chunk.bytes = chunk.owned;
+    sendChunks_.push_back(std::move(chunk));
+    sendChunks_.back().bytes = sendChunks_.back().owned;
+    unackedSize_ += bytes.size();
     TrySend();
+}
+
+void SimTcpEndpoint::WriteView(std::string_view bytes) {
+    sendChunks_.push_back({{}, bytes});
+    unackedSize_ += bytes.size();
+    TrySend();
+}
+
+std::string_view SimTcpEndpoint::Unacked(std::size_t offset, std::size_t n) {
+    offset += frontOffset_;
+    auto chunk = sendChunks_.begin();
+    while (chunk != sendChunks_.end() && offset >= chunk->bytes.size()) {
+        offset -= chunk->bytes.size();
+        ++chunk;
+    }
+    if (chunk != sendChunks_.end() && offset + n <= chunk->bytes.size()) {
+        return chunk->bytes.substr(offset, n);
+    }
+    scratch_.clear();
+    for (; chunk != sendChunks_.end() && scratch_.size() < n; ++chunk, offset = 0) {
+        scratch_.append(chunk->bytes.substr(offset, n - scratch_.size()));
+    }
+    return scratch_;
+}
+
+void SimTcpEndpoint::DropAcknowledged(std::size_t n) {
+    unackedSize_ -= n;
+    n += frontOffset_;
+    while (!sendChunks_.empty() && n >= sendChunks_.front().bytes.size()) {
+        n -= sendChunks_.front().bytes.size();
+        sendChunks_.pop_front();
+    }
+    frontOffset_ = sendChunks_.empty() ? 0 : n;
 }
 
 void SimTcpEndpoint::Close() {
@@ -538,7 +571,7 @@ void SimTcpEndpoint::Close() {
         return;
     }
     finQueued_ = true;
-    finSeq_ = sndUna_ + static_cast<uint32_t>(Unacked().size());
+    finSeq_ = sndUna_ + static_cast<uint32_t>(unackedSize_);
     TrySend();
 }
 

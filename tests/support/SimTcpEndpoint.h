@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <span>
@@ -66,6 +67,8 @@ class SimTcpEndpoint {
     uint64_t NextDeadline() const;
 
     void Write(std::string_view bytes);
+    // Like Write, without a copy: the bytes must stay valid until acknowledged.
+    void WriteView(std::string_view bytes);
     void Close();
     void Abort();
 
@@ -76,7 +79,7 @@ class SimTcpEndpoint {
     bool PeerClosed() const { return peerFin_; }
     bool FinAcknowledged() const { return finSent_ && !SeqLess(sndUna_, finSeq_ + 1); }
     bool WasReset() const { return state_ == State::Reset; }
-    bool AllSentAcknowledged() const { return sndUna_ == sndNxt_ && Unacked().empty(); }
+    bool AllSentAcknowledged() const { return sndUna_ == sndNxt_ && unackedSize_ == 0; }
 
     const TcpAnomalies& anomalies() const { return anomalies_; }
     bool SawSackPermitted() const { return sawSackPermitted_; }
@@ -111,10 +114,20 @@ class SimTcpEndpoint {
     uint32_t sndUna_;
     uint32_t sndNxt_;
     uint32_t sndMax_ = 0;
-    std::string_view Unacked() const { return std::string_view(sendBuffer_).substr(sendStart_); }
+    // The bytes from sndUna_ on, as the application wrote them: copies of small writes, views of large
+    // ones (whose memory the writer keeps).
+    struct Chunk {
+        std::string owned;
+        std::string_view bytes;
+    };
+    // n bytes from `offset` past sndUna_, gathered into scratch_ when they span chunks.
+    std::string_view Unacked(std::size_t offset, std::size_t n);
+    void DropAcknowledged(std::size_t n);
 
-    std::string sendBuffer_;  // bytes from sndUna_ on start at sendStart_
-    std::size_t sendStart_ = 0;
+    std::deque<Chunk> sendChunks_;
+    std::size_t frontOffset_ = 0;
+    std::size_t unackedSize_ = 0;
+    std::string scratch_;
     uint32_t peerWindow_ = 0;
     uint32_t peerWindowBase_ = 0;  // acknowledgement the window counts from
     uint16_t peerMss_ = 536;
