@@ -292,3 +292,65 @@ TEST_F(Pop3FrameTest, AFullTableLeavesTheNextConnectionAlone) {
 
 }  // namespace
 }  // namespace bramvell::testing
+
+namespace bramvell::testing {
+namespace {
+
+class Pop3FrameAnswerTest : public Pop3FrameTest {
+  protected:
+    // A spam message held and its "DELE 1" sent: the server's answer is due at kS + 42.
+    void DeleteSent() {
+        StartRetrieval();
+        auto last = driver.Server(kS + 6, kC + 9, "+OK\r\nFrom: Eve\r\nSubject: SPAM\r\n\r\n.\r\n");  // 36
+        ASSERT_EQ(last.frame.payload, "DELE 1\r\n");
+    }
+    const std::string error =
+        "-ERR Filtered by Bramvell - message from Eve has a Spam probability of 87%\r\n";
+};
+
+TEST_F(Pop3FrameAnswerTest, ADamagedSegmentIsNeitherHeldNorAcknowledged) {
+    StartRetrieval();
+    std::vector<uint8_t> damaged = BuildSegment({FrameDriver::kServer,
+                                                 FrameDriver::kClient,
+                                                 110,
+                                                 40000,
+                                                 kS + 6,
+                                                 kC + 9,
+                                                 0x18,
+                                                 6000,
+                                                 "+OK\r\nabc\r\n",
+                                                 {}});
+    damaged[damaged.size() - 3] ^= 0x20;
+    EXPECT_TRUE(driver.Frame(kIn, damaged).dropped);
+    EXPECT_TRUE(Record().heldSegments.empty());
+    auto good = driver.Server(kS + 6, kC + 9, "+OK\r\nabc\r\n");
+    EXPECT_EQ(good.frame.ack, kS + 16);
+    EXPECT_EQ(Record().heldSegments.size(), 1u);
+}
+
+// What follows the answer's line in its segment keeps its place behind the error line.
+TEST_F(Pop3FrameAnswerTest, TheAnswerIsCutByLines) {
+    DeleteSent();
+    auto answer = driver.Server(kS + 42, kC + 17, "+OK deleted\r\n+OK 2 320\r\n");  // 13 + 11
+    EXPECT_EQ(answer.frame.payload, error + "+OK 2 320\r\n");
+    EXPECT_EQ(answer.frame.seq, kS + 6);
+    const auto after = static_cast<uint32_t>(kS + 6 + error.size() + 11);
+    auto next = driver.Server(kS + 66, kC + 17, "+OK\r\n");
+    EXPECT_EQ(next.frame.seq, after);
+}
+
+TEST_F(Pop3FrameAnswerTest, AnAnswerSplitAcrossSegmentsIsReplacedWhole) {
+    DeleteSent();
+    auto first = driver.Server(kS + 42, kC + 17, "+OK del");
+    EXPECT_EQ(first.frame.payload, error);
+    auto rest = driver.Server(kS + 49, kC + 17, "eted\r\n");
+    EXPECT_EQ(rest.direction, kOut);  // the engine takes the rest of the line itself
+    EXPECT_EQ(rest.frame.ack, kS + 55);
+    auto ack = driver.Client(kC + 9, static_cast<uint32_t>(kS + 6 + error.size()), "", 0x10);
+    EXPECT_EQ(ack.frame.ack, kS + 55);
+    auto next = driver.Server(kS + 55, kC + 17, "+OK\r\n");
+    EXPECT_EQ(next.frame.seq, static_cast<uint32_t>(kS + 6 + error.size()));
+}
+
+}  // namespace
+}  // namespace bramvell::testing

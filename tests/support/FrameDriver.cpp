@@ -37,7 +37,9 @@ std::vector<uint8_t> BuildSegment(const SegmentSpec& spec) {
     tcp[12] = static_cast<uint8_t>((tcpLength / 4) << 4);
     tcp[13] = spec.flags;
     Store16(tcp + 14, spec.window);
-    std::memcpy(tcp + 20, options.data(), options.size());
+    if (!options.empty()) {
+        std::memcpy(tcp + 20, options.data(), options.size());
+    }
     std::memcpy(tcp + tcpLength, spec.payload.data(), spec.payload.size());
     FrameLayout layout;
     ParseFrame(frame, layout);

@@ -167,7 +167,9 @@ void SimTcpEndpoint::SendSegment(uint8_t flags, uint32_t seq, std::string_view p
     Store16(tcp + 16, 0);
     Store16(tcp + 18, 0);
     std::memcpy(tcp + 20, options, optionLength);
-    std::memcpy(tcp + tcpLength, payload.data(), payload.size());
+    if (!payload.empty()) {
+        std::memcpy(tcp + tcpLength, payload.data(), payload.size());
+    }
 
     std::span<uint8_t> bytes{f, total};
     FrameLayout layout;
