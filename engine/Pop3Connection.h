@@ -86,12 +86,13 @@ struct Pop3Connection {
     // serverToClientOffset. They change only when the engine adds or removes bytes of a stream.
     uint32_t clientToServerOffset = 0;
     uint32_t serverToClientOffset = 0;
-    uint32_t clientHighestSeq = 0;  // client view: end of everything the client has sent
-    uint32_t serverHighestSeq = 0;  // server view: end of everything the server has sent
-    uint32_t serverAckEdge = 0;     // server view: highest acknowledgement the server has been sent
-    uint32_t engineAckEdge = 0;     // server view: highest acknowledgement the engine sent on its own
-    uint32_t clientFinSeq = 0;      // client view, sequence number of the client's FIN
-    uint32_t serverFinSeq = 0;      // server view, sequence number of the server's FIN
+    uint32_t clientHighestSeq = 0;    // client view: end of everything the client has sent
+    uint32_t clientForwardedSeq = 0;  // client view: end of the client's data passed on to the server
+    uint32_t serverHighestSeq = 0;    // server view: end of everything the server has sent
+    uint32_t serverAckEdge = 0;       // server view: highest acknowledgement the server has been sent
+    uint32_t engineAckEdge = 0;       // server view: highest acknowledgement the engine sent on its own
+    uint32_t clientFinSeq = 0;        // client view, sequence number of the client's FIN
+    uint32_t serverFinSeq = 0;        // server view, sequence number of the server's FIN
 
     bool timestamps = false;
     uint32_t clientTsVal = 0;

@@ -149,6 +149,10 @@ void Pop3Interceptor::TranslateClientSegment(Pop3Connection& connection, FrameCo
     std::span<uint8_t> bytes = frame.buffer.Bytes();
     TcpFrame tcp(bytes, frame.layout);
     SegmentEditor edit(bytes, frame.layout);
+    if (tcp.PayloadLength() > 0) {
+        connection.clientForwardedSeq = SeqMax(connection.clientForwardedSeq,
+                                               tcp.Sequence() + static_cast<uint32_t>(tcp.PayloadLength()));
+    }
     edit.SetSequence(tcp.Sequence() + connection.clientToServerOffset);
     if ((tcp.Flags() & kAck) != 0) {
         uint32_t ack = ClientAckToServer(connection, tcp.Acknowledgement());
@@ -181,8 +185,10 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     Pop3Connection& connection = *found;
     const uint32_t seq = tcp.Sequence();
     const std::size_t length = tcp.PayloadLength();
+    // Bytes never passed on to the server (a copy the engine held back, or one lost before it came by,
+    // does not count as passed on).
     const bool newData =
-        length > 0 && SeqAfter(seq + static_cast<uint32_t>(length), connection.clientHighestSeq);
+        length > 0 && SeqAfter(seq + static_cast<uint32_t>(length), connection.clientForwardedSeq);
     NoteClientSegment(connection, tcp);
     ApplyClientClosing(connection, flags, seq, tcp.Acknowledgement(), length);
 
@@ -311,6 +317,7 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
     connection->serverAckEdge = isn + 1;
     connection->engineAckEdge = isn + 1;
     connection->clientHighestSeq = tcp.Acknowledgement();
+    connection->clientForwardedSeq = tcp.Acknowledgement();
     connection->serverAck = tcp.Acknowledgement();
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;

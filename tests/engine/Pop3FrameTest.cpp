@@ -354,3 +354,21 @@ TEST_F(Pop3FrameAnswerTest, AnAnswerSplitAcrossSegmentsIsReplacedWhole) {
 
 }  // namespace
 }  // namespace bramvell::testing
+
+namespace bramvell::testing {
+namespace {
+
+// The first copy of "RETR 2" never reached the engine, but a later bare acknowledgement did, carrying
+// a sequence number past it: the copy sent again is still the retrieval to intercept.
+TEST_F(Pop3FrameTest, ARetrievalSentAgainAfterItsFirstCopyWasLostIsIntercepted) {
+    driver.Handshake(kC, kS);
+    driver.Server(kS + 1, kC + 1, "+OK\r\n");
+    EXPECT_TRUE(driver.Client(kC + 9, kS + 6, "", 0x10).frame.valid);  // after "RETR 2\r\n", which was lost
+    driver.Client(kC + 1, kS + 6, "RETR 2\r\n");
+    auto reply = driver.Server(kS + 6, kC + 9, "+OK\r\nx\r\n.\r\n");
+    EXPECT_TRUE(reply.dropped);
+    EXPECT_EQ(driver.analyzer.analysed, 1);
+}
+
+}  // namespace
+}  // namespace bramvell::testing

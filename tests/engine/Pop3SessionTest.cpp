@@ -119,3 +119,39 @@ TEST(Pop3SessionTest, LossOnEveryLegNeitherLosesNorCorruptsAnything) {
 
 }  // namespace
 }  // namespace bramvell::testing
+
+namespace bramvell::testing {
+namespace {
+
+// A slow reader with a small window behind a lossy host path: the replay waits on a closed window,
+// probes it when window updates are lost, and sends again what is lost.
+TEST(Pop3SessionTest, SlowReaderBehindLossyHostPathGetsEverything) {
+    const std::vector<std::string> mailbox = {MakeMessage("Long", 200000), MakeMessage("SPAM", 20000),
+                                              MakeMessage("Short", 400)};
+    const auto script = Script({"USER bob", "RETR 1", "RETR 2", "RETR 3", "QUIT"});
+    sim::TcpTuning client;
+    client.receiveBuffer = 16 * 1024;
+    client.windowScale = -1;
+    client.readBytesPerMs = 64;
+    const std::string expected = ExpectedStream(mailbox, script, {{2, ErrorLine("Ann <ann@example.org>")}});
+    for (uint32_t seed : {11u, 12u, 13u}) {
+        SCOPED_TRACE(seed);
+        Pop3World world;
+        world.settings.quarantineEnabled = 0;
+        uint32_t state = seed * 2654435761u;
+        world.network.SetDropFilter([&state](sim::Hop hop, std::span<const uint8_t>) {
+            state = state * 1103515245u + 12345u;
+            return (hop == sim::Hop::EngineToClient || hop == sim::Hop::ClientToEngine) &&
+                   (state >> 16) % 100 < 5;
+        });
+        auto& session = world.AddSession(mailbox, script, 40000, client);
+        ASSERT_TRUE(world.RunAll());
+        EXPECT_TRUE(session.ClientStream() == expected) << FirstDifference(session.ClientStream(), expected);
+        EXPECT_EQ(session.client->anomalies().beyondWindow, 0);
+        EXPECT_FALSE(session.client->WasReset());
+        EXPECT_EQ(session.pop3Server->committedDeletions(), std::set<int>{2});
+    }
+}
+
+}  // namespace
+}  // namespace bramvell::testing

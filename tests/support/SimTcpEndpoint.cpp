@@ -358,6 +358,8 @@ void SimTcpEndpoint::Receive(std::span<const uint8_t> frame) {
     }
     if (!payload.empty() || (flags & kFin) != 0) {
         OnData(seq, payload, (flags & kFin) != 0, options.tsVal, options.hasTimestamp);
+    } else if (SeqLess(seq, rcvNxt_)) {
+        SendAck();  // an unacceptable segment (a window probe) is answered with the current window
     }
     TrySend();
 }
@@ -487,14 +489,13 @@ void SimTcpEndpoint::Poll() {
     const uint64_t now = clock_.NowMilliseconds();
     if (tuning_.readBytesPerMs > 0 && consumed_ < received_.size()) {
         const uint64_t elapsed = now > lastReadAt_ ? now - lastReadAt_ : 0;
-        const uint16_t before = WindowField();
         consumed_ = std::min<std::size_t>(received_.size(), consumed_ + elapsed * tuning_.readBytesPerMs);
         lastReadAt_ = now;
-        const uint16_t after = WindowField();
-        const uint32_t grown = (uint32_t{after} - before) << receiveShift_;
-        if (state_ == State::Established && (lastWindowField_ == 0 || grown >= 2u * tuning_.mss) &&
-            after > before) {
-            SendAck();  // window update
+        // A window update once the window has grown by two segments over what was last advertised.
+        const uint16_t window = WindowField();
+        if (state_ == State::Established && window > lastWindowField_ &&
+            (uint32_t{window} - lastWindowField_) << receiveShift_ >= 2u * tuning_.mss) {
+            SendAck();
         }
     } else {
         lastReadAt_ = now;
