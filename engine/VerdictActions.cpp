@@ -140,8 +140,11 @@ void Pop3Interceptor::ReplaceAnswerWithErrorReply(Pop3Connection& connection, Fr
 
     const std::string reply = BuildErrorReply(connection);
     std::size_t rest = length - answerLength;
+    TcpFrame original(buffer.Bytes(), layout);
+    uint8_t flags = kPsh | kAck | (original.Flags() & kFin);
     if (reply.size() + rest > PayloadCapacity(layout)) {
         rest = 0;
+        flags &= static_cast<uint8_t>(~kFin);  // the server sends its FIN again after the rest
     }
     std::memmove(payload + reply.size(), payload + answerLength, rest);
     std::memcpy(payload, reply.data(), reply.size());
@@ -152,7 +155,7 @@ void Pop3Interceptor::ReplaceAnswerWithErrorReply(Pop3Connection& connection, Fr
     TcpFrame tcp(buffer.Bytes(), layout);
     tcp.SetSequence(connection.errorClientSeq);
     tcp.SetAcknowledgement(ServerAckToClient(connection, tcp.Acknowledgement()));
-    tcp.SetFlags(kPsh | kAck);
+    tcp.SetFlags(flags);
     UpdateChecksums(buffer, layout);
     connection.deleteSent = 0;
     connection.errorSent = 1;
