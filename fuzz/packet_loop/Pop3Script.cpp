@@ -257,9 +257,8 @@ void Pop3Script::Inject(bool fromClient, std::size_t index, uint32_t sequence, u
 }
 
 void Pop3Script::OnSent(PacketDirection direction, std::span<const uint8_t> frame) {
-    Require(frame.size() >= kEthernetHeaderLength && frame.size() <= kMaxFrameLength,
-            "sent frames fit the packet buffer");
     Trace(direction == PacketDirection::Outbound ? "   engine -> server" : "   engine -> client", frame);
+    Require(frame.size() <= kMaxFrameLength, "sent frames fit the packet buffer");
     FrameLayout layout;
     if (ParseFrame(frame, layout) != FrameKind::Tcp) {
         return;
