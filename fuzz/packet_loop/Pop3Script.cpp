@@ -19,7 +19,8 @@
 //      0 as the side would send it, 1 that plus a signed Byte(), 2 less the side's last payload
 //      length (a retransmission), 3 Long(). Mode & 16 takes the window from Word().
 //   4  client "RETR n" with n = Byte().
-//   5  server reply: "+OK", body Take(Word() % 8192), the final ".", in segments of 1 + Byte() * 6.
+//   5  server reply: "+OK", body Take(Word() % 8192), the final ".", in segments of 1 + Byte() * 6
+//      bytes (larger when that would make more than 48 segments).
 //   6  raw frame in direction A & 1 (0 toward the server): Take(Word() % 1515).
 //   7  bare acknowledgement by the client, or by the server when A & 4; A & 8 adds FIN, A & 16 makes
 //      it a RST.
@@ -31,6 +32,7 @@ using namespace tcp_flags;
 
 constexpr std::size_t kLongestPayload = 1460;
 constexpr std::size_t kLongestBody = 8192;
+constexpr std::size_t kMostReplySegments = 48;
 constexpr std::size_t kLongestRawFrame = kMaxFrameLength;
 constexpr uint16_t kFirstClientPort = 40000;
 constexpr uint8_t kTimestampOption = 8;
@@ -223,7 +225,10 @@ void Pop3Script::Reply(std::size_t index) {
     text_ = "+OK message follows\r\n";
     text_ += input_.Take(input_.Word() % (kLongestBody + 1));
     text_ += "\r\n.\r\n";
-    const std::size_t size = 1 + std::size_t{input_.Byte()} * 6;
+    // At most kMostReplySegments segments: tiny segments for short replies, without a flood of frames
+    // for long ones.
+    const std::size_t size =
+        std::max(1 + std::size_t{input_.Byte()} * 6, text_.size() / kMostReplySegments + 1);
     const std::string reply = text_;
     for (std::size_t at = 0; at < reply.size(); at += size) {
         Segment(index, false, kPsh | kAck, std::string_view(reply).substr(at, size), 0);
