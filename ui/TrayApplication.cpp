@@ -134,7 +134,8 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     CoreTables tables;
     int exitCode = kExitNormal;
 
-    std::unique_ptr<PacketSource> source = CreatePacketSource(options.simulatedSource);
+    std::unique_ptr<PacketSource> source =
+        options.createSource ? options.createSource() : CreatePacketSource(options.simulatedSource);
     if (!source || !source->IsDriverLoaded()) {
         prompter.Warn(nullptr, QString::fromLatin1(kDriverFailedMessage));
         exitCode = kExitNoSource;
