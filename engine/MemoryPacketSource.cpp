@@ -8,12 +8,29 @@ namespace bramvell {
 
 MemoryPacketSource::MemoryPacketSource() : adapters_{{"mem0", 1}} {}
 
+MemoryPacketSource::Held& MemoryPacketSource::NextFreeSlot() {
+    if (pendingCount_ == ring_.size()) {
+        std::vector<Held> larger(std::max<std::size_t>(64, ring_.size() * 2));
+        for (std::size_t i = 0; i < pendingCount_; ++i) {
+            larger[i] = ring_[(head_ + i) % ring_.size()];
+        }
+        ring_.swap(larger);
+        head_ = 0;
+    }
+    return ring_[(head_ + pendingCount_) % ring_.size()];
+}
+
 void MemoryPacketSource::Inject(PacketDirection direction, std::span<const uint8_t> bytes) {
-    Held held{direction, static_cast<uint32_t>(std::min(bytes.size(), kMaxFrameLength)), {}};
-    std::memcpy(held.bytes.data(), bytes.data(), held.length);
+    const auto length = static_cast<uint32_t>(std::min(bytes.size(), kMaxFrameLength));
     {
         std::lock_guard lock(mutex_);
-        pending_.push_back(held);
+        Held& held = NextFreeSlot();
+        held.direction = direction;
+        held.length = length;
+        if (length > 0) {  // an empty span may carry a null pointer
+            std::memcpy(held.bytes.data(), bytes.data(), length);
+        }
+        ++pendingCount_;
         signalled_ = true;
     }
     signal_.notify_all();
@@ -21,7 +38,7 @@ void MemoryPacketSource::Inject(PacketDirection direction, std::span<const uint8
 
 void MemoryPacketSource::SetSink(Sink sink) {
     std::lock_guard lock(mutex_);
-    sink_ = std::move(sink);
+    sink_ = sink ? std::make_shared<const Sink>(std::move(sink)) : nullptr;
 }
 
 std::vector<MemoryPacketSource::SentFrame> MemoryPacketSource::TakeSent() {
@@ -31,7 +48,7 @@ std::vector<MemoryPacketSource::SentFrame> MemoryPacketSource::TakeSent() {
 
 std::size_t MemoryPacketSource::PendingCount() const {
     std::lock_guard lock(mutex_);
-    return pending_.size();
+    return pendingCount_;
 }
 
 std::size_t MemoryPacketSource::DroppedCount() const {
@@ -54,9 +71,13 @@ bool MemoryPacketSource::Flushed() const {
     return flushed_;
 }
 
-bool MemoryPacketSource::IsDriverLoaded() { return driverLoaded_; }
+bool MemoryPacketSource::IsDriverLoaded() {
+    return driverLoaded_;
+}
 
-std::vector<AdapterInfo> MemoryPacketSource::GetTcpipBoundAdaptersInfo() { return adapters_; }
+std::vector<AdapterInfo> MemoryPacketSource::GetTcpipBoundAdaptersInfo() {
+    return adapters_;
+}
 
 bool MemoryPacketSource::SetPacketEvent(AdapterHandle, bool attach) {
     if (attach && eventAttachFails_) {
@@ -85,20 +106,21 @@ bool MemoryPacketSource::SetAdapterMode(AdapterHandle, uint32_t flags) {
 
 bool MemoryPacketSource::ReadPacket(AdapterHandle, PacketBuffer& buffer) {
     std::lock_guard lock(mutex_);
-    if (pending_.empty()) {
+    if (pendingCount_ == 0) {
         return false;
     }
-    const Held& held = pending_.front();
+    const Held& held = ring_[head_];
     buffer.deviceFlags = held.direction;
     buffer.length = held.length;
     std::memcpy(buffer.frame.data(), held.bytes.data(), held.length);
-    pending_.pop_front();
+    head_ = (head_ + 1) % ring_.size();
+    --pendingCount_;
     return true;
 }
 
 void MemoryPacketSource::Emit(PacketDirection direction, const PacketBuffer& buffer) {
     std::span<const uint8_t> bytes = buffer.Bytes();
-    Sink sink;
+    std::shared_ptr<const Sink> sink;
     {
         std::lock_guard lock(mutex_);
         if (!sink_) {
@@ -107,7 +129,7 @@ void MemoryPacketSource::Emit(PacketDirection direction, const PacketBuffer& buf
         }
         sink = sink_;
     }
-    sink(direction, bytes);
+    (*sink)(direction, bytes);
 }
 
 bool MemoryPacketSource::SendPacketToAdapter(AdapterHandle, const PacketBuffer& buffer) {
@@ -127,7 +149,8 @@ void MemoryPacketSource::DropPacket(AdapterHandle, const PacketBuffer&) {
 
 void MemoryPacketSource::FlushAdapterPacketQueue(AdapterHandle) {
     std::lock_guard lock(mutex_);
-    pending_.clear();
+    head_ = 0;
+    pendingCount_ = 0;
     flushed_ = true;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <condition_variable>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -14,7 +14,7 @@ namespace bramvell {
 // what the filter thread sends toward the network or the stack is either recorded or handed to a sink
 // (a simulated peer), so that whole conversations run in-process.
 class MemoryPacketSource : public PacketSource {
-public:
+  public:
     struct SentFrame {
         PacketDirection direction;  // Outbound = toward the network, Inbound = toward the stack
         std::vector<uint8_t> bytes;
@@ -51,13 +51,14 @@ public:
     void DropPacket(AdapterHandle adapter, const PacketBuffer& buffer) override;
     void FlushAdapterPacketQueue(AdapterHandle adapter) override;
 
-private:
+  private:
     struct Held {
         PacketDirection direction;
         uint32_t length;
         std::array<uint8_t, kMaxFrameLength> bytes;
     };
     void Emit(PacketDirection direction, const PacketBuffer& buffer);
+    Held& NextFreeSlot();
 
     bool driverLoaded_ = true;
     bool eventAttachFails_ = false;
@@ -69,10 +70,13 @@ private:
     bool eventAttached_ = false;
     bool flushed_ = false;
     uint32_t mode_ = kAdapterModeNormal;
-    std::deque<Held> pending_;
+    // Held frames in a ring of reused slots, so that queueing a frame allocates nothing once warm.
+    std::vector<Held> ring_;
+    std::size_t head_ = 0;
+    std::size_t pendingCount_ = 0;
     std::vector<SentFrame> sent_;
     std::size_t dropped_ = 0;
-    Sink sink_;
+    std::shared_ptr<const Sink> sink_;  // shared so a send can call it outside the lock without a copy
 };
 
 }  // namespace bramvell

@@ -1,0 +1,119 @@
+#include "config/FileHandle.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+namespace bramvell {
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        Reset(other.Release());
+    }
+    return *this;
+}
+
+int FileHandle::Release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+void FileHandle::Reset(int fd) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    fd_ = fd;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    const char* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool ReadAll(int fd, std::size_t maxBytes, std::string& bytes) {
+    bytes.clear();
+    char chunk[4096];
+    for (;;) {
+        ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        if (bytes.size() + static_cast<std::size_t>(got) > maxBytes) {
+            return false;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool WriteFileAtomically(int directoryFd, const std::string& name, std::string_view bytes, mode_t mode) {
+    static std::atomic<unsigned> sequence{0};
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".tmp.%ld.%u", static_cast<long>(::getpid()), sequence.fetch_add(1));
+    const std::string temporary = name + suffix;
+
+    FileHandle file(::openat(directoryFd, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+    if (!file.IsOpen()) {
+        return false;
+    }
+    // The mode given to open is narrowed by the umask; set it exactly.
+    bool written = ::fchmod(file.Get(), mode) == 0 && WriteAll(file.Get(), bytes) && ::fsync(file.Get()) == 0;
+    written = ::close(file.Release()) == 0 && written;
+    if (!written || ::renameat(directoryFd, temporary.c_str(), directoryFd, name.c_str()) != 0) {
+        ::unlinkat(directoryFd, temporary.c_str(), 0);
+        return false;
+    }
+    ::fsync(directoryFd);
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& directory, const std::string& name, std::string_view bytes,
+                         mode_t mode) {
+    FileHandle folder(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return folder.IsOpen() && WriteFileAtomically(folder.Get(), name, bytes, mode);
+}
+
+bool CreateDirectories(const std::string& path, mode_t mode) {
+    if (path.empty()) {
+        return false;
+    }
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        return S_ISDIR(info.st_mode);
+    }
+    std::size_t cut = path.find_last_of('/');
+    if (cut != std::string::npos && cut > 0) {
+        std::string parent = path.substr(0, cut);
+        if (!CreateDirectories(parent, mode)) {
+            return false;
+        }
+    }
+    if (::mkdir(path.c_str(), mode) == 0) {
+        return true;
+    }
+    return errno == EEXIST && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace bramvell

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace bramvell {
+
+// Owns one POSIX file descriptor and closes it at destruction.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    ~FileHandle() { Reset(); }
+    FileHandle(FileHandle&& other) noexcept : fd_(other.Release()) {}
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    int Get() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+    int Release();
+    void Reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+// Writes every byte, retrying short writes and EINTR; false on any error.
+bool WriteAll(int fd, std::string_view bytes);
+
+// Reads from the current position to the end of the file, at most maxBytes; false on an error or
+// when the file holds more than maxBytes.
+bool ReadAll(int fd, std::size_t maxBytes, std::string& bytes);
+
+// Replaces directory/name with bytes so that a reader sees either the old file or the whole new one:
+// the bytes go to a temporary file in the same directory, which is flushed and renamed over the name.
+// The new file has exactly the given mode. A failure leaves the old file as it was.
+bool WriteFileAtomically(int directoryFd, const std::string& name, std::string_view bytes, mode_t mode);
+
+// The same for a directory given by path.
+bool WriteFileAtomically(const std::string& directory, const std::string& name, std::string_view bytes,
+                         mode_t mode);
+
+// Creates the directory and its missing parents; new levels get the given mode. True when the
+// directory exists afterwards.
+bool CreateDirectories(const std::string& path, mode_t mode);
+
+}  // namespace bramvell

@@ -1,0 +1,86 @@
+#include "config/StatisticsBackup.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdint>
+
+#include "config/FileHandle.h"
+#include "config/FilterSettings.h"
+
+namespace bramvell {
+namespace {
+
+constexpr std::size_t kStatisticCount = kStatisticsBackupSize / 4;
+
+// The statistics in backup order; const or not, as the record is.
+template <typename Settings>
+auto BackupOrder(Settings& settings) {
+    return std::array{&settings.hamMessageCount,    &settings.spamMessageCount,
+                      &settings.newLowerTokenCount, &settings.newCapitalTokenCount,
+                      &settings.newUpperTokenCount, &settings.emailsFiltered,
+                      &settings.spamCount,          &settings.popupsBlocked};
+}
+
+}  // namespace
+
+std::string StatisticsBackupPath(const FilterSettings& settings) {
+    return settings.programFolder + "/reg.bak";
+}
+
+void ReadStatisticsBackup(FilterSettings& settings) {
+    FileHandle file(::open(StatisticsBackupPath(settings).c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
+        return;
+    }
+    unsigned char bytes[kStatisticsBackupSize];
+    std::size_t got = 0;
+    while (got < sizeof bytes) {
+        ssize_t n = ::pread(file.Get(), bytes + got, sizeof bytes - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    const auto fields = BackupOrder(settings);
+    for (std::size_t i = 0; i < kStatisticCount && (i + 1) * 4 <= got; ++i) {
+        const unsigned char* p = bytes + i * 4;
+        uint32_t value = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        *fields[i] = static_cast<int32_t>(value);
+    }
+}
+
+void WriteStatisticsBackup(const FilterSettings& settings) {
+    FileHandle file(::open(StatisticsBackupPath(settings).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (!file.IsOpen() || ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
+        return;
+    }
+    unsigned char bytes[kStatisticsBackupSize];
+    const auto fields = BackupOrder(settings);
+    for (std::size_t i = 0; i < kStatisticCount; ++i) {
+        const auto value = static_cast<uint32_t>(fields[i]->load());
+        for (int b = 0; b < 4; ++b) {
+            bytes[i * 4 + static_cast<std::size_t>(b)] = static_cast<unsigned char>(value >> (8 * b));
+        }
+    }
+    std::size_t done = 0;
+    while (done < sizeof bytes) {
+        ssize_t n = ::pwrite(file.Get(), bytes + done, sizeof bytes - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+}  // namespace bramvell

@@ -1,0 +1,113 @@
+#include "support/FrameBuilder.h"
+
+#include <algorithm>
+
+namespace bramvell::testing {
+
+namespace {
+
+void Put16(std::vector<uint8_t>& out, std::size_t at, uint16_t value) {
+    out[at] = static_cast<uint8_t>(value >> 8);
+    out[at + 1] = static_cast<uint8_t>(value);
+}
+
+void Put32(std::vector<uint8_t>& out, std::size_t at, uint32_t value) {
+    Put16(out, at, static_cast<uint16_t>(value >> 16));
+    Put16(out, at + 2, static_cast<uint16_t>(value));
+}
+
+std::vector<uint8_t> Padded(const std::vector<uint8_t>& options) {
+    std::vector<uint8_t> padded = options;
+    padded.resize((padded.size() + 3) / 4 * 4, 0);
+    return padded;
+}
+
+uint32_t PseudoHeaderSum(const Ipv4Fields& ip, uint8_t protocol, std::size_t transportLength) {
+    return (ip.source >> 16) + (ip.source & 0xFFFF) + (ip.destination >> 16) + (ip.destination & 0xFFFF) +
+           protocol + static_cast<uint32_t>(transportLength);
+}
+
+}  // namespace
+
+std::vector<uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+uint16_t ReferenceChecksum(std::span<const uint8_t> bytes, uint32_t initialSum) {
+    uint64_t sum = initialSum;
+    for (std::size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t word = uint32_t{bytes[i]} << 8;
+        if (i + 1 < bytes.size()) {
+            word |= bytes[i + 1];
+        }
+        sum += word;
+    }
+    while (sum > 0xFFFF) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return static_cast<uint16_t>(~sum);
+}
+
+std::vector<uint8_t> BuildEthernetFrame(const EthernetFields& ethernet, std::span<const uint8_t> body) {
+    std::vector<uint8_t> out(14);
+    std::copy(ethernet.destination.begin(), ethernet.destination.end(), out.begin());
+    std::copy(ethernet.source.begin(), ethernet.source.end(), out.begin() + 6);
+    Put16(out, 12, ethernet.etherType);
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+std::vector<uint8_t> BuildIpv4Frame(const EthernetFields& ethernet, const Ipv4Fields& ip, uint8_t protocol,
+                                    std::span<const uint8_t> transport) {
+    const std::vector<uint8_t> options = Padded(ip.options);
+    const std::size_t headerLength = 20 + options.size();
+    std::vector<uint8_t> datagram(headerLength);
+    datagram[0] = static_cast<uint8_t>(0x40 | headerLength / 4);
+    datagram[1] = ip.typeOfService;
+    Put16(datagram, 2, static_cast<uint16_t>(headerLength + transport.size()));
+    Put16(datagram, 4, ip.identification);
+    Put16(datagram, 6, ip.fragmentField);
+    datagram[8] = ip.timeToLive;
+    datagram[9] = protocol;
+    Put32(datagram, 12, ip.source);
+    Put32(datagram, 16, ip.destination);
+    std::copy(options.begin(), options.end(), datagram.begin() + 20);
+    Put16(datagram, 10, ReferenceChecksum(datagram));
+    datagram.insert(datagram.end(), transport.begin(), transport.end());
+    return BuildEthernetFrame(ethernet, datagram);
+}
+
+std::vector<uint8_t> BuildTcpFrame(const TcpFrameSpec& spec) {
+    const std::vector<uint8_t> options = Padded(spec.tcp.options);
+    const std::size_t headerLength = 20 + options.size();
+    std::vector<uint8_t> segment(headerLength);
+    Put16(segment, 0, spec.tcp.sourcePort);
+    Put16(segment, 2, spec.tcp.destinationPort);
+    Put32(segment, 4, spec.tcp.sequence);
+    Put32(segment, 8, spec.tcp.acknowledgement);
+    segment[12] = static_cast<uint8_t>(headerLength / 4 << 4);
+    segment[13] = spec.tcp.flags;
+    Put16(segment, 14, spec.tcp.window);
+    Put16(segment, 18, spec.tcp.urgentPointer);
+    std::copy(options.begin(), options.end(), segment.begin() + 20);
+    segment.insert(segment.end(), spec.payload.begin(), spec.payload.end());
+    Put16(segment, 16, ReferenceChecksum(segment, PseudoHeaderSum(spec.ip, 6, segment.size())));
+    return BuildIpv4Frame(spec.ethernet, spec.ip, 6, segment);
+}
+
+std::vector<uint8_t> BuildUdpFrame(const UdpFrameSpec& spec) {
+    std::vector<uint8_t> datagram(8);
+    Put16(datagram, 0, spec.udp.sourcePort);
+    Put16(datagram, 2, spec.udp.destinationPort);
+    Put16(datagram, 4, static_cast<uint16_t>(8 + spec.payload.size()));
+    datagram.insert(datagram.end(), spec.payload.begin(), spec.payload.end());
+    uint16_t checksum = ReferenceChecksum(datagram, PseudoHeaderSum(spec.ip, 17, datagram.size()));
+    Put16(datagram, 6, checksum == 0 ? 0xFFFF : checksum);
+    return BuildIpv4Frame(spec.ethernet, spec.ip, 17, datagram);
+}
+
+std::size_t TransportOffset(std::span<const uint8_t> frame) {
+    return kIpOffset + std::size_t{frame[kIpOffset] & 0x0Fu} * 4;
+}
+
+}  // namespace bramvell::testing
