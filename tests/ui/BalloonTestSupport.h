@@ -97,6 +97,13 @@ inline std::vector<BalloonPopup*> OpenBalloons() {
     return balloons;
 }
 
+// The one balloon that is open, or nullptr when there is none; fails on more than one.
+inline BalloonPopup* OnlyBalloon() {
+    const std::vector<BalloonPopup*> balloons = OpenBalloons();
+    EXPECT_LE(balloons.size(), 1u);
+    return balloons.empty() ? nullptr : balloons.front();
+}
+
 inline void CloseAllBalloons() {
     for (BalloonPopup* balloon : OpenBalloons()) {
         balloon->RequestClose();

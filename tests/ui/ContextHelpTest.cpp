@@ -19,7 +19,7 @@
 namespace bramvell {
 namespace {
 
-using testing::OpenBalloons;
+using testing::OnlyBalloon;
 using testing::ProcessEvents;
 
 TEST(ContextHelpTableTest, EveryEntryIsWellFormed) {
@@ -88,13 +88,6 @@ class ContextHelpTest : public testing::ApplicationTest {
         ProcessEvents();
     }
     ~ContextHelpTest() override { testing::CloseAllBalloons(); }
-
-    // The one balloon that is open, or nullptr when there is none; fails on more than one.
-    BalloonPopup* OnlyBalloon() {
-        const auto balloons = OpenBalloons();
-        EXPECT_LE(balloons.size(), 1u);
-        return balloons.empty() ? nullptr : balloons.front();
-    }
 
     // Clicks the control in "What's This?" mode, as after a click on the "?" button.
     void AskAbout(QWidget* control) {
