@@ -1,0 +1,57 @@
+#include "ui/Prompter.h"
+
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QToolTip>
+#include <QUrl>
+
+#include "ui/TipOfTheDayDialog.h"
+#include "ui/UnlockDialog.h"
+
+namespace bramvell {
+
+void QtPrompter::Warn(QWidget* parent, const QString& text) {
+    QMessageBox::warning(parent, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+}
+
+bool QtPrompter::AskYesNo(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QCoreApplication::applicationName(), text,
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+std::optional<QString> QtPrompter::AskPassword(QWidget* parent) {
+    UnlockDialog dialog(parent);
+    if (dialog.exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.enteredPassword();
+}
+
+void QtPrompter::ShowTipOfTheDay(QWidget* parent) {
+    TipOfTheDayDialog dialog(parent);
+    dialog.exec();
+}
+
+QString QtPrompter::PickFolder(QWidget* parent, const QString& title, const QString& start) {
+    return QFileDialog::getExistingDirectory(parent, title, start, QFileDialog::ShowDirsOnly);
+}
+
+void QtPrompter::ExploreFolder(const QString& folder) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString QtPrompter::PickImportFile(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(),
+                                        QStringLiteral("Text files (*.csv *.txt);;All files (*)"));
+}
+
+void QtPrompter::ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) {
+    QToolTip::showText(QCursor::pos(),
+                       QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), text.toHtmlEscaped()),
+                       parent, QRect(), lifetimeMs);
+}
+
+}  // namespace bramvell
