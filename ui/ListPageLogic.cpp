@@ -66,6 +66,18 @@ QStringList ImportNameFilters() {
     return filters;
 }
 
+std::optional<QString> ChooseImportFile(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::HideNameFilterDetails, true);  // the labels as written
+    dialog.setNameFilters(ImportNameFilters());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().front();
+}
+
 ListPageLogic::ListPageLogic(ListStore& store, ListKind kind, std::vector<std::string> displayList,
                              ListPageHooks hooks, const Clock& clock, QObject* parent)
     : QObject(parent),
@@ -163,8 +175,13 @@ void ListPageLogic::Add() {
     const std::string text = edit_ != nullptr ? edit_->text().toStdString() : std::string();
     ListPageOperations::AddOutcome outcome = operations_.Add(text);
     if (outcome.balloon) {
-        BalloonPopup::LaunchNote(FromBytes(outcome.balloon->title), FromBytes(outcome.balloon->text),
-                                 QCursor::pos());
+        const QString title = FromBytes(outcome.balloon->title);
+        const QString note = FromBytes(outcome.balloon->text);
+        if (hooks_.showNote) {
+            hooks_.showNote(title, note, outcome.balloon->lifetimeMs);
+        } else {
+            BalloonPopup::LaunchNote(title, note, QCursor::pos());
+        }
         return;
     }
     if (outcome.added) {
@@ -234,19 +251,8 @@ void ListPageLogic::Remove() {
 }
 
 void ListPageLogic::Import() {
-    std::optional<QString> path;
-    if (hooks_.chooseImportFile) {
-        path = hooks_.chooseImportFile(page_);
-    } else {
-        QFileDialog dialog(page_);
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setAcceptMode(QFileDialog::AcceptOpen);
-        dialog.setOption(QFileDialog::HideNameFilterDetails, true);  // the labels as written
-        dialog.setNameFilters(ImportNameFilters());
-        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            path = dialog.selectedFiles().front();
-        }
-    }
+    const std::optional<QString> path =
+        hooks_.chooseImportFile ? hooks_.chooseImportFile(page_) : ChooseImportFile(page_);
     if (path && !path->isEmpty()) {
         ImportFile(*path);
     }

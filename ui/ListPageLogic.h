@@ -23,8 +23,10 @@ namespace bramvell {
 struct ListPageHooks {
     // Reads the page's controls into the settings record (the result is not looked at).
     std::function<void()> readControls;
-    // Asks for the file to import; no value when the user cancels. Empty: the Open file dialog.
+    // Asks for the file to import; no value when the user cancels. Empty: ChooseImportFile.
     std::function<std::optional<QString>(QWidget* parent)> chooseImportFile;
+    // Shows the too-short note at the mouse pointer. Empty: a balloon popup.
+    std::function<void(const QString& title, const QString& text, int lifetimeMs)> showNote;
     // Lets pending events through during an import; false when the application is quitting. Empty:
     // processes events and goes on.
     PumpMessages pump;
@@ -33,6 +35,10 @@ struct ListPageHooks {
 // The name filters of the import dialog: "Text files (*.csv;*.txt)" and "All files(*.*)", each with
 // the patterns that the dialog matches (on Linux "*.*" would miss names without a dot, so it is "*").
 QStringList ImportNameFilters();
+
+// The Open file dialog of an import: existing files only, with the filters above; no value when the
+// user cancels.
+std::optional<QString> ChooseImportFile(QWidget* parent);
 
 // The operations behind one list page's buttons, drawn into the page's controls. The page's display
 // list lives here from start-up on; Attach finds the controls of a page window by their object names

@@ -1,7 +1,6 @@
-// The list pages' buttons through real widgets: balloons, list box, scroll extent, store and files.
+// The list pages' buttons through the real pages: balloons, list box, scroll extent, store and files.
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QGridLayout>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -14,10 +13,13 @@
 #include <memory>
 
 #include "BalloonTestSupport.h"
+#include "FakePrompter.h"
+#include "config/FilterSettings.h"
 #include "lists/BucketOf.h"
 #include "lists/ListPageControls.h"
 #include "support/FakeClock.h"
 #include "support/TempFolder.h"
+#include "ui/ListPage.h"
 #include "ui/ListPageLogic.h"
 
 namespace bramvell {
@@ -27,55 +29,42 @@ using testing::Click;
 using testing::OnlyBalloon;
 using testing::ProcessEvents;
 
-// A list page window with the controls of the page's frame, named by their identifiers.
-std::unique_ptr<QWidget> MakePageWindow(ListKind kind) {
-    const ListPageControls& ids = ControlsOf(kind);
-    auto page = std::make_unique<QWidget>();
-    page->setObjectName(QString::number(ids.dialog));
-    auto* layout = new QGridLayout(page.get());
-    const auto named = [](QWidget* widget, int id) {
-        widget->setObjectName(QString::number(id));
-        return widget;
-    };
-    layout->addWidget(named(new QCheckBox(QStringLiteral("Enabled")), ids.enabledBox), 0, 0);
-    layout->addWidget(named(new QLineEdit, ids.editBox), 1, 0);
-    layout->addWidget(named(new QPushButton(QStringLiteral("Add")), ids.addButton), 1, 1);
-    layout->addWidget(named(new QListWidget, ids.listBox), 2, 0, 5, 1);
-    const std::pair<int, const char*> buttons[] = {{ids.extendButton, "Extend"},
-                                                   {ids.keepButton, "Keep"},
-                                                   {ids.removeButton, "Remove"},
-                                                   {ids.importButton, "Import"}};
-    int row = 2;
-    for (const auto& [id, text] : buttons) {
-        if (id != 0) {
-            layout->addWidget(named(new QPushButton(QString::fromLatin1(text)), id), row++, 1);
-        }
+// Answers the import dialog from the test; notes go to the real balloon, as in the application.
+class BalloonPrompter : public testing::FakePrompter {
+  public:
+    void ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) override {
+        QtPrompter().ShowNote(parent, title, text, lifetimeMs);
     }
-    page->resize(400, 300);
-    return page;
-}
+};
 
 class ListPageLogicTest : public testing::ApplicationTest {
   protected:
-    ListPageLogicTest() { std::filesystem::create_directory(home_ / "Data"); }
+    ListPageLogicTest() {
+        std::filesystem::create_directory(home_ / "Data");
+        settings_.programFolder = home_.path();
+        settings_.SetDefaults();
+        settings_.listStore = &store_;
+    }
     ~ListPageLogicTest() override { testing::CloseAllBalloons(); }
 
-    // Builds the page of the list with the display list loaded at start-up, and shows it.
-    ListPageLogic& Open(ListKind kind, std::vector<std::string> displayList = {}) {
-        ListPageHooks hooks;
-        hooks.readControls = [this] { ++controlReads_; };
-        hooks.chooseImportFile = [this](QWidget*) { return importPath_; };
-        logic_ = std::make_unique<ListPageLogic>(store_, kind, std::move(displayList), hooks, clock_);
-        page_ = MakePageWindow(kind);
-        logic_->Attach(page_.get());
+    // Makes the page of the list, with the display list loaded at start-up, and shows it.
+    ListPage& Open(ListKind kind, std::vector<std::string> displayList = {}, Prompter* prompter = nullptr) {
+        page_ = std::make_unique<ListPage>(*FindListPageInfo(TraitsOf(kind).letter), &settings_);
+        page_->displayList() = std::move(displayList);
+        page_->SetClock(clock_);
+        page_->SetPump(pump_);
+        page_->SetPrompter(prompter != nullptr ? prompter : &prompter_);
+        page_->CreatePageWindow();
+        page_->resize(400, 300);
         page_->show();
         ProcessEvents();
-        return *logic_;
+        return *page_;
     }
-    QPushButton* Button(int id) const { return page_->findChild<QPushButton*>(QString::number(id)); }
-    const ListPageControls& Ids() const { return ControlsOf(logic_->kind()); }
-    QLineEdit* Edit() const { return logic_->editBox(); }
-    QListWidget* List() const { return logic_->listBox(); }
+    ListPageLogic& Logic() const { return *page_->logic(); }
+    QPushButton* Button(int id) const { return page_->ControlAs<QPushButton>(id); }
+    const ListPageControls& Ids() const { return ControlsOf(Logic().kind()); }
+    QLineEdit* Edit() const { return Logic().editBox(); }
+    QListWidget* List() const { return Logic().listBox(); }
 
     QStringList Strings() const {
         QStringList strings;
@@ -101,16 +90,16 @@ class ListPageLogicTest : public testing::ApplicationTest {
     void WriteImportFile(const std::string& bytes) {
         const std::string path = home_ / "import.csv";
         testing::WriteWholeFile(path, bytes);
-        importPath_ = QString::fromStdString(path);
+        prompter_.importFile = QString::fromStdString(path);
     }
 
     testing::TempFolder home_;
     ListStore store_{home_.path()};
+    FilterSettings settings_;
     testing::FakeClock clock_{{2026, 5, 20, 9, 0, 0}};
-    std::unique_ptr<ListPageLogic> logic_;
-    std::unique_ptr<QWidget> page_;
-    std::optional<QString> importPath_;
-    int controlReads_ = 0;
+    BalloonPrompter prompter_;
+    std::function<bool()> pump_;
+    std::unique_ptr<ListPage> page_;
 };
 
 TEST_F(ListPageLogicTest, TooShortAddShowsTheListsBalloonAndStoresNothing) {
@@ -137,7 +126,6 @@ TEST_F(ListPageLogicTest, TooShortAddShowsTheListsBalloonAndStoresNothing) {
     EXPECT_TRUE(Edit()->hasFocus());
     EXPECT_TRUE(store_.FindEntry(ListKind::A, "abcdefgh"));
     EXPECT_EQ(BucketFile(ListKind::A, "abcdefgh"), "abcdefgh (00)\r\n");
-    EXPECT_GT(controlReads_, 0);
 }
 
 TEST_F(ListPageLogicTest, ThreeCharactersAreEnoughOnTheShortLists) {
@@ -171,6 +159,14 @@ TEST_F(ListPageLogicTest, EntryBoxTypesLowerCaseUpToItsLimit) {
     Open(ListKind::H);
     testing::Type(Edit(), QString(85, QLatin1Char('Q')));
     EXPECT_EQ(Edit()->text().size(), 79);
+
+    // Add reads the page's controls: the "Enabled" box takes effect too.
+    auto* enabled = page_->ControlAs<QCheckBox>(Ids().enabledBox);
+    enabled->setChecked(!enabled->isChecked());
+    const int expected = enabled->isChecked() ? 1 : 0;
+    Click(Button(Ids().addButton));
+    EXPECT_EQ(settings_.userAddressesEnabled, expected);
+    EXPECT_EQ(Strings(), QStringList{QString(79, QLatin1Char('q'))});
 }
 
 TEST_F(ListPageLogicTest, SameTextTwiceThenOneRemove) {
@@ -185,7 +181,7 @@ TEST_F(ListPageLogicTest, SameTextTwiceThenOneRemove) {
     EXPECT_EQ(Strings(), QStringList{"spam.example (00)"});       // one string leaves the box
     EXPECT_FALSE(store_.FindEntry(ListKind::B, "spam.example"));  // both entries leave the list
     EXPECT_EQ(BucketFile(ListKind::B, "spam.example"), "");
-    EXPECT_EQ(logic_->operations().DisplayList().size(), 1u);
+    EXPECT_EQ(Logic().operations().DisplayList().size(), 1u);
 }
 
 TEST_F(ListPageLogicTest, ExtendAndKeepChangeTheDayOfTheSelectedEntry) {
@@ -206,12 +202,10 @@ TEST_F(ListPageLogicTest, ExtendAndKeepChangeTheDayOfTheSelectedEntry) {
 TEST_F(ListPageLogicTest, NothingSelectedDoesNothing) {
     Open(ListKind::C, {"alpha (00)", "beta (00)"});
     List()->clearSelection();
-    const int reads = controlReads_;
     for (const int id : {Ids().extendButton, Ids().keepButton, Ids().removeButton}) {
         Click(Button(id));
     }
     EXPECT_EQ(Strings(), (QStringList{"alpha (00)", "beta (00)"}));
-    EXPECT_EQ(controlReads_, reads);
     EXPECT_FALSE(std::filesystem::exists(store_.BucketFilePath(ListKind::C, BucketOf("alpha"))));
 }
 
@@ -221,7 +215,7 @@ TEST_F(ListPageLogicTest, ScrollExtentFollowsTheWidestStringUntilTheListEmpties)
     store_.AddEntry(ListKind::G, "short");
     store_.AddEntry(ListKind::G, wide);
     const int wideExtent = QFontMetrics(List()->font()).horizontalAdvance(QString::fromStdString(wide)) + 3;
-    EXPECT_EQ(logic_->HorizontalExtent(), wideExtent);
+    EXPECT_EQ(Logic().HorizontalExtent(), wideExtent);
     EXPECT_EQ(List()->property(ListPageLogic::kExtentProperty).toInt(), wideExtent);
     EXPECT_EQ(List()->horizontalScrollBar()->maximum(), wideExtent - List()->viewport()->width());
     EXPECT_EQ(Strings(), (QStringList{"short", QString::fromStdString(wide)}));  // sorted
@@ -235,7 +229,7 @@ TEST_F(ListPageLogicTest, ScrollExtentFollowsTheWidestStringUntilTheListEmpties)
     Click(Button(Ids().removeButton));
     ProcessEvents();
     EXPECT_EQ(List()->count(), 0);
-    EXPECT_EQ(logic_->HorizontalExtent(), 0);
+    EXPECT_EQ(Logic().HorizontalExtent(), 0);
     EXPECT_EQ(List()->horizontalScrollBar()->maximum(), 0);
 }
 
@@ -255,36 +249,31 @@ TEST_F(ListPageLogicTest, ImportTakesLinesWholeAndLowerCasedOnce) {
     EXPECT_EQ(Strings(), once);
 
     // Cancelled dialog or a file that does not open: nothing happens.
-    importPath_.reset();
+    prompter_.importFile.clear();
     Click(Button(Ids().importButton));
-    importPath_ = QString::fromStdString(home_ / "missing.txt");
+    prompter_.importFile = QString::fromStdString(home_ / "missing.txt");
     Click(Button(Ids().importButton));
     EXPECT_EQ(Strings(), once);
 }
 
 TEST_F(ListPageLogicTest, ImportStopsWhenTheApplicationQuits) {
-    ListPageHooks hooks;
     int pumps = 0;
-    hooks.pump = [&pumps] { return ++pumps < 3; };
-    ListPageLogic logic(store_, ListKind::D, {}, hooks, clock_);
-    auto page = MakePageWindow(ListKind::D);
-    logic.Attach(page.get());
-    const std::string path = home_ / "phrases.txt";
-    testing::WriteWholeFile(path, "one phrase\ntwo phrase\nthree phrase\nfour phrase\n");
-    logic.ImportFile(QString::fromStdString(path));
-    EXPECT_LT(logic.listBox()->count(), 4);
-    EXPECT_FALSE(store_.FindEntry(ListKind::D, "four phrase"));
+    pump_ = [&pumps] { return ++pumps < 3; };
+    Open(ListKind::D);
+    WriteImportFile("one phrase\ntwo phrase\nthree phrase\nfour phrase\n");
+    Click(Button(Ids().importButton));
+    EXPECT_EQ(pumps, 3);
+    EXPECT_EQ(List()->count(), 0);
+    EXPECT_FALSE(store_.FindEntry(ListKind::D, "one phrase"));
 }
 
 TEST_F(ListPageLogicTest, ImportDialogOffersTextAndAllFiles) {
     EXPECT_EQ(ImportNameFilters(),
               (QStringList{"Text files (*.csv;*.txt) (*.csv *.txt)", "All files(*.*) (*)"}));
 
-    // The real dialog: existing files only, the two filters, the chosen file imported.
-    ListPageLogic logic(store_, ListKind::B, {}, {}, clock_);
-    auto page = MakePageWindow(ListKind::B);
-    logic.Attach(page.get());
-    page->show();
+    // The application's dialog: existing files only, the two filters, the chosen file imported.
+    QtPrompter dialogs;
+    Open(ListKind::B, {}, &dialogs);
     const std::string path = home_ / "domains.txt";
     testing::WriteWholeFile(path, "Bulk.Example\n");
     QStringList offered;
@@ -297,12 +286,16 @@ TEST_F(ListPageLogicTest, ImportDialogOffersTextAndAllFiles) {
         dialog->selectFile(QString::fromStdString(path));
         static_cast<QDialog*>(dialog)->accept();  // the file dialog checks the choice
     });
-    Click(page->findChild<QPushButton*>(QString::number(ControlsOf(ListKind::B).importButton)));
+    Click(Button(Ids().importButton));
     ProcessEvents();
     EXPECT_EQ(offered, ImportNameFilters());
     EXPECT_TRUE(existingOnly);
-    ASSERT_EQ(logic.listBox()->count(), 1);
-    EXPECT_EQ(logic.listBox()->item(0)->text(), "bulk.example (00)");
+    EXPECT_EQ(Strings(), QStringList{"bulk.example (00)"});
+
+    // A cancelled dialog imports nothing.
+    QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
+    Click(Button(Ids().importButton));
+    EXPECT_EQ(Strings(), QStringList{"bulk.example (00)"});
 }
 
 }  // namespace
