@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "BalloonTestSupport.h"
+#include "config/FilterSettings.h"
 #include "ui/CorpusTools.h"
+#include "ui/SpamFilterOptionsPage.h"
 
 namespace bramvell {
 namespace {
@@ -20,33 +22,28 @@ using testing::ProcessEvents;
 class CorpusToolsTest : public testing::ApplicationTest {
   protected:
     CorpusToolsTest() {
-        // Like the page: its controls, then the three hidden buttons, then a closing stretch.
-        auto* layout = new QVBoxLayout(&page);
-        layout->addWidget(new QPushButton(QStringLiteral("Rename executable attachments"), &page));
-        for (const auto& [id, text] : {std::pair{1103, "Spam"}, {1104, "Ham"}, {1136, "Test"}}) {
-            auto* button = new QPushButton(QString::fromLatin1(text), &page);
-            button->setObjectName(QString::number(id));
-            button->setVisible(false);
-        }
-        layout->addStretch(1);
-        page.show();
+        settings.programFolder = "/opt/bramvell";
+        settings.SetDefaults();
     }
-    QPushButton* Button(int id) { return page.findChild<QPushButton*>(QString::number(id)); }
+    QPushButton* Button(int id) { return page.ControlAs<QPushButton>(id); }
 
     CorpusTools* Attach(CorpusJobs jobs) {
         CorpusToolHooks hooks;
         hooks.showMessage = [this](QWidget*, const QString& text) { messages << text; };
-        CorpusTools* tools = CorpusTools::Attach(&page, std::move(jobs), hooks);
+        page.SetCorpusJobs(std::move(jobs), hooks);
+        page.CreatePageWindow();
+        page.show();
         ProcessEvents();
-        return tools;
+        return page.corpusTools();
     }
 
-    QWidget page;
+    FilterSettings settings;
+    SpamFilterOptionsPage page{&settings};
     QStringList messages;
 };
 
 TEST_F(CorpusToolsTest, ButtonsAreShownInAGroupAndOfferedInTheContextMenu) {
-    Attach({});
+    ASSERT_NE(Attach({}), nullptr);
     for (const int id : {1103, 1104, 1136}) {
         ASSERT_NE(Button(id), nullptr);
         EXPECT_TRUE(Button(id)->isVisible()) << id;
