@@ -9,7 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "BalloonTestSupport.h"
+#include "classify/TokenTables.h"
 #include "config/FilterSettings.h"
+#include "config/ProgramFolder.h"
+#include "support/FakeClock.h"
+#include "support/TempFolder.h"
+#include "ui/CorpusJobs.h"
 #include "ui/CorpusTools.h"
 #include "ui/SpamFilterOptionsPage.h"
 
@@ -94,6 +99,32 @@ TEST_F(CorpusToolsTest, QuittingDuringARunShowsNoMessage) {
     Attach({[](const CorpusRunCallbacks&) { return false; }, {}, {}});
     Click(Button(1103));
     EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(CorpusToolsTest, ButtonsLearnAndTestTheQuarantineFolder) {
+    testing::TempFolder home;
+    settings.programFolder = home.path();
+    settings.SetDefaults();
+    CreateDefaultFolders(home.path());
+    TokenTables tables;
+    settings.tokenTables = &tables;
+    testing::WriteWholeFile(settings.QuarantineFolder() + "/20260520090000.txt",
+                            "From: a@b.example\r\nSubject: Cheap pills\r\n\r\nbuy cheap pills today\r\n");
+    const testing::FakeClock clock({2026, 5, 20, 9, 30, 0});
+    Attach(MakeCorpusJobs(settings, clock));
+
+    Click(Button(1103));
+    EXPECT_EQ(settings.spamMessageCount, 1);
+    EXPECT_EQ(settings.hamMessageCount, 0);
+    EXPECT_GT(settings.newLowerTokenCount + settings.newCapitalTokenCount + settings.newUpperTokenCount, 0);
+    Click(Button(1104));
+    EXPECT_EQ(settings.hamMessageCount, 1);
+
+    Click(Button(1136));
+    const std::string log = testing::ReadWholeFile(settings.LogFolder() + "/20260520.txt");
+    EXPECT_NE(log.find("Cnt: 1  Ham: "), std::string::npos) << log;
+    EXPECT_EQ(messages, (QStringList{"finished!", "finished!", "finished!"}));
+    settings.tokenTables = nullptr;
 }
 
 }  // namespace
