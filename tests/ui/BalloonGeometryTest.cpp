@@ -147,22 +147,5 @@ TEST(BalloonGeometryTest, TextBreaksAtEveryKindOfLineEnd) {
     EXPECT_TRUE(BalloonLines("").empty());
 }
 
-TEST(BalloonGeometryTest, MouseTravelAndFade) {
-    EXPECT_FALSE(MovedBeyondHover({100, 100}, {103, 97}, 0));  // three pixels when the system says none
-    EXPECT_TRUE(MovedBeyondHover({100, 100}, {104, 100}, 0));
-    EXPECT_TRUE(MovedBeyondHover({100, 100}, {100, 95}, 4));
-
-    EXPECT_FALSE(FadeFor(kNoteBalloonOptions, false).in);
-    EXPECT_TRUE(FadeFor(kNoteBalloonOptions, true).in);
-    const BalloonFade noFadeIn = FadeFor(BalloonOption::NoFadeIn, true);
-    EXPECT_FALSE(noFadeIn.in);
-    EXPECT_TRUE(noFadeIn.out);
-}
-
-TEST(BalloonGeometryTest, NoteOptionsAreTheProgramsBits) {
-    EXPECT_EQ(kNoteBalloonOptions, 0x18A8u);
-    EXPECT_EQ(kNoteBalloonLifetimeMs, 7000);
-}
-
 }  // namespace
 }  // namespace bramvell
