@@ -11,6 +11,7 @@
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
+#include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
 #include "ui/HtmlEmailPage.h"
@@ -168,6 +169,7 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         for (ListPage* page : pages->ListPages()) {
             page->SetPump(pump);
         }
+        pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
         const bool loaded = tables.LoadSenderLists(settings, pump, pages->DisplayLists()) &&
                             tables.LoadTokenTables(settings, pump) && !quitRequested;
         if (loaded) {
