@@ -10,7 +10,7 @@
 #include "config/FilterSettings.h"
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
-#include "ui/CoreWiring.h"
+#include "runtime/CoreWiring.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
 #include "ui/HtmlEmailPage.h"

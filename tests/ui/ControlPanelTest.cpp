@@ -14,7 +14,7 @@
 #include "config/FilterSettings.h"
 #include "config/PasswordGate.h"
 #include "controls/CaptionBar.h"
-#include "ui/CoreWiring.h"
+#include "runtime/CoreWiring.h"
 #include "ui/GeneralOptionsPage.h"
 #include "ui/HtmlEmailPage.h"
 #include "ui/ListPage.h"

@@ -1,4 +1,4 @@
-#include "ui/CoreWiring.h"
+#include "runtime/CoreWiring.h"
 
 #include "config/Clock.h"
 #include "config/FilterSettings.h"
