@@ -1,0 +1,80 @@
+#include "engine/ConnectionTable.h"
+
+namespace bramvell {
+
+Pop3Connection* ConnectionTable::Find(uint32_t clientAddress, uint16_t clientPort,
+                                      uint32_t serverAddress) const {
+    if (clientPort == 0) {
+        return nullptr;
+    }
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (ports_[i] == clientPort && addresses_[i].client == clientAddress &&
+            addresses_[i].server == serverAddress) {
+            return slots_[i].get();
+        }
+    }
+    return nullptr;
+}
+
+void ConnectionTable::Rekey(const Pop3Connection* connection) {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (slots_[i].get() == connection) {
+            ports_[i] = connection->clientPort;
+            addresses_[i] = {connection->clientAddress, connection->serverAddress};
+        }
+    }
+}
+
+Pop3Connection* ConnectionTable::Create(uint32_t clientAddress, uint16_t clientPort, uint32_t serverAddress) {
+    for (std::size_t i = kSlots; i-- > 0;) {
+        if (!slots_[i]) {
+            slots_[i] = std::make_unique<Pop3Connection>();
+            Pop3Connection& connection = *slots_[i];
+            connection.clientPort = clientPort;
+            connection.serverPort = kPop3Port;
+            connection.clientAddress = clientAddress;
+            connection.serverAddress = serverAddress;
+            ports_[i] = clientPort;
+            addresses_[i] = {clientAddress, serverAddress};
+            return &connection;
+        }
+    }
+    return nullptr;
+}
+
+int MinutesSinceClose(int closedAtMinute, int currentMinute) {
+    int elapsed = currentMinute + 1 - closedAtMinute;
+    if (closedAtMinute > currentMinute + 1) {
+        elapsed += 60;
+    }
+    return elapsed;
+}
+
+void ConnectionTable::SweepClosed(int currentMinute) {
+    for (auto& slot : slots_) {
+        if (slot && slot->closedAtMinute > 0 && MinutesSinceClose(slot->closedAtMinute, currentMinute) > 2) {
+            slot.reset();
+            const auto index = static_cast<std::size_t>(&slot - slots_.data());
+            ports_[index] = 0;
+            addresses_[index] = {};
+        }
+    }
+}
+
+void ConnectionTable::FreeAll() {
+    for (auto& slot : slots_) {
+        slot.reset();
+    }
+    ports_.fill(0);
+    addresses_.fill({});
+}
+
+std::size_t ConnectionTable::Count() const {
+    std::size_t count = 0;
+    for (const auto& slot : slots_) {
+        count += slot ? 1 : 0;
+    }
+    return count;
+}
+
+}  // namespace bramvell

@@ -1,0 +1,134 @@
+#include "engine/HeldSegment.h"
+
+#include <bit>
+#include <cstring>
+
+namespace bramvell {
+
+std::unique_ptr<uint8_t[]> SegmentBlockPool::Take() {
+    if (free_.empty()) {
+        return std::make_unique_for_overwrite<uint8_t[]>(kBlockSize);
+    }
+    std::unique_ptr<uint8_t[]> block = std::move(free_.back());
+    free_.pop_back();
+    return block;
+}
+
+void SegmentBlockPool::Give(std::unique_ptr<uint8_t[]> block) {
+    if (free_.size() < maxBlocks_) {
+        free_.push_back(std::move(block));
+    }
+}
+
+void SegmentBlockPool::SetMaxBlocks(std::size_t maxBlocks) {
+    maxBlocks_ = maxBlocks;
+    if (free_.size() > maxBlocks_) {
+        free_.resize(maxBlocks_);
+    }
+}
+
+SegmentStore& SegmentStore::operator=(SegmentStore&& other) noexcept {
+    if (this != &other) {
+        Clear();
+        blocks_ = std::move(other.blocks_);
+        usedInLast_ = other.usedInLast_;
+        bytesUsed_ = other.bytesUsed_;
+        pool_ = other.pool_;
+        other.blocks_.clear();
+        other.usedInLast_ = kBlockSize;
+        other.bytesUsed_ = 0;
+    }
+    return *this;
+}
+
+uint8_t* SegmentStore::Reserve(std::size_t size) {
+    if (size > kBlockSize) {
+        size = kBlockSize;
+    }
+    if (blocks_.empty() || usedInLast_ + size > kBlockSize) {
+        blocks_.push_back(pool_ != nullptr ? pool_->Take()
+                                           : std::make_unique_for_overwrite<uint8_t[]>(kBlockSize));
+        usedInLast_ = 0;
+    }
+    return blocks_.back().get() + usedInLast_;
+}
+
+void SegmentStore::Commit(std::size_t size) {
+    // Keep frames 8-byte aligned for the checksum loops.
+    usedInLast_ += (size + 7) & ~std::size_t{7};
+    bytesUsed_ += size;
+}
+
+uint8_t* SegmentStore::Copy(std::span<const uint8_t> bytes) {
+    const std::size_t size = bytes.size() > kBlockSize ? kBlockSize : bytes.size();
+    uint8_t* target = Reserve(size);
+    std::memcpy(target, bytes.data(), size);
+    Commit(size);
+    return target;
+}
+
+void SegmentStore::Clear() {
+    for (auto& block : blocks_) {
+        if (pool_ != nullptr) {
+            pool_->Give(std::move(block));
+        }
+    }
+    blocks_.clear();
+    usedInLast_ = kBlockSize;
+    bytesUsed_ = 0;
+}
+
+namespace {
+
+// One's-complement sum of the bytes as big-endian 16-bit words, copying them at the same time. Sums
+// native 32-bit halves of 64-bit loads in a wide accumulator; the byte order is fixed at the end.
+uint32_t CopyAndSum(uint8_t* target, const uint8_t* source, std::size_t size) {
+    uint64_t sum = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, source + i, 8);
+        std::memcpy(target + i, &word, 8);
+        sum += (word & 0xFFFFFFFFu) + (word >> 32);
+    }
+    for (; i + 2 <= size; i += 2) {
+        uint16_t word;
+        std::memcpy(&word, source + i, 2);
+        std::memcpy(target + i, &word, 2);
+        sum += word;
+    }
+    if (i < size) {
+        target[i] = source[i];
+        // A last odd byte is the high byte of a big-endian word.
+        sum += std::endian::native == std::endian::little ? uint64_t{source[i]} : uint64_t{source[i]} << 8;
+    }
+    while (sum >> 16) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    auto folded = static_cast<uint16_t>(sum);
+    if constexpr (std::endian::native == std::endian::little) {
+        folded = static_cast<uint16_t>(folded >> 8 | folded << 8);
+    }
+    return folded;
+}
+
+}  // namespace
+
+bool CopyVerifiedTcpFrame(uint8_t* target, std::span<const uint8_t> frame, const FrameLayout& layout) {
+    const std::size_t end = layout.ipOffset + layout.ipTotalLength;
+    std::memcpy(target, frame.data(), layout.transportOffset);
+    uint64_t sum = CopyAndSum(target + layout.transportOffset, frame.data() + layout.transportOffset,
+                              end - layout.transportOffset);
+    if (end < frame.size()) {
+        std::memcpy(target + end, frame.data() + end, frame.size() - end);
+    }
+    const uint8_t* ip = frame.data() + layout.ipOffset;
+    sum += Load16(ip + 12) + Load16(ip + 14) + Load16(ip + 16) + Load16(ip + 18);
+    sum += kProtocolTcp + (layout.ipTotalLength - layout.ipHeaderLength);
+    while (sum >> 16) {
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    return sum == 0xFFFF && InternetChecksum({ip, layout.ipHeaderLength}) == 0;
+}
+
+}  // namespace bramvell

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "config/Clock.h"
+#include "engine/ConnectionTable.h"
+#include "engine/KeyState.h"
+#include "engine/MessageAnalyzer.h"
+#include "engine/Pop3Handler.h"
+#include "engine/TickClock.h"
+
+namespace bramvell {
+
+class FilterSettings;
+
+// POP3 interception: tracks connections to port 110, holds back the reply to each "RETR", has the
+// message analysed, then replays it to the client or deletes it on the server and answers the client
+// with an error line. Sequence numbers of both streams are translated so that each side keeps a
+// consistent view; what the engine alone must deliver (the replay, the injected command) is paced by
+// the receiver's window and sent again until acknowledged.
+class Pop3Interceptor final : public Pop3Handler {
+  public:
+    struct Limits {
+        std::size_t maxHeldBytes = 64u << 20;  // payload bytes of one message
+        std::size_t maxHeldSegments = 65536;
+        std::size_t maxReplayInFlight = 256u << 10;
+        uint32_t initialTimeoutMs = 300;
+        uint32_t maxTimeoutMs = 8000;
+        int maxTimeouts = 15;  // then the peer is taken for gone
+        // Memory kept for the next message once one has been dealt with, given back after a quiet spell.
+        std::size_t keptBlocks = 64;  // of 256 KiB
+        uint64_t keepBlocksMs = 30000;
+    };
+
+    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
+                    const Clock& clock = DefaultClock(), const TickClock& ticks = DefaultTickClock());
+
+    void OnClientSegment(FrameContext& frame) override;
+    void OnServerSegment(FrameContext& frame) override;
+    void SweepClosedConnections() override;
+    void OnIdle(PacketSource& source, AdapterHandle adapter) override;
+    void FreeAll() override;
+
+    // Carries out the verdict on a collected message; the buffer holds the acknowledgement of the
+    // message's last segment, already sent to the server.
+    void OnMessageClassified(Pop3Connection& connection, const AnalysisVerdict& verdict, FrameContext& frame);
+
+    void SetLimits(const Limits& limits) {
+        limits_ = limits;
+        pool_.SetMaxBlocks(limits.keptBlocks);
+    }
+    const ConnectionTable& table() const { return table_; }
+
+  private:
+    // Client side.
+    void OnClientSyn(FrameContext& frame);
+    void NoteClientSegment(Pop3Connection& connection, const TcpFrame& tcp);
+    void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
+    void TranslateClientSegment(Pop3Connection& connection, FrameContext& frame);
+
+    // Server side.
+    void OnServerSynAck(FrameContext& frame);
+    void NoteServerSegment(Pop3Connection& connection, const TcpFrame& tcp);
+    void TranslateServerSegment(Pop3Connection& connection, FrameContext& frame);
+    void CollectReplySegment(Pop3Connection& connection, FrameContext& frame);
+    void OnInjectedCommandAnswer(Pop3Connection& connection, FrameContext& frame);
+    void OnServerSegmentAfterErrorReply(Pop3Connection& connection, FrameContext& frame);
+    // Turns the server segment in the buffer into the client's acknowledgement of `ack`, bound for the
+    // server.
+    void TurnIntoAckToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
+
+    // Collecting.
+    void HoldSegment(Pop3Connection& connection, const FrameContext& frame, uint8_t* copy);
+    Pop3Connection* Track(Pop3Connection* connection);
+    bool ReplyComplete(const Pop3Connection& connection) const;
+    void FinishCollecting(Pop3Connection& connection, FrameContext& frame);
+    // Hands the held reply to the client unchanged, without a verdict.
+    void ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
+
+    // Verdict actions.
+    void SendInjectedCommand(Pop3Connection& connection, FrameContext& frame, std::string_view command);
+    void ReplaceAnswerWithErrorReply(Pop3Connection& connection, FrameContext& frame);
+
+    // Replay to the client.
+    void StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
+    void SendReplayWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
+    void SendHeldToClient(Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
+                          AdapterHandle adapter);
+    void SendWindowProbe(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
+    void OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
+                     AdapterHandle adapter);
+    void StopReplay(Pop3Connection& connection);
+    void OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
+    void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                         AdapterHandle adapter);
+
+    // Numbering.
+    uint32_t ClientAckToServer(const Pop3Connection& connection, uint32_t ack) const;
+    uint32_t ServerAckToClient(const Pop3Connection& connection, uint32_t ack) const;
+    uint32_t ClientWindowBytes(const Pop3Connection& connection) const;
+
+    void ApplyClientClosing(Pop3Connection& connection, uint8_t flags, uint32_t seq, uint32_t ack,
+                            std::size_t length);
+    void ApplyServerClosing(Pop3Connection& connection, uint8_t flags, uint32_t seq, uint32_t ack,
+                            std::size_t length);
+    void StampClosed(Pop3Connection& connection);
+    void FreeHeld(Pop3Connection& connection);
+    void Log(std::string_view text) const;
+
+    FilterSettings& settings_;
+    MessageAnalyzer& analyzer_;
+    KeyState& keys_;
+    const Clock& clock_;
+    const TickClock& ticks_;
+    Limits limits_;
+    SegmentBlockPool pool_;  // before the table: its records give their blocks back to it
+    ConnectionTable table_;
+    std::vector<uint8_t> synWindowScale_;  // per client port: window shift + 1 from its SYN, 0 = none
+    PacketBuffer sendBuffer_;              // frames of the engine's own
+    uint64_t lastHoldTick_ = 0;
+};
+
+}  // namespace bramvell

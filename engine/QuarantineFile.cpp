@@ -1,0 +1,120 @@
+#include "engine/QuarantineFile.h"
+
+#include <fcntl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace bramvell {
+
+namespace {
+
+constexpr int kMaxSuffix = 9999;
+constexpr std::size_t kBatch = 256;
+
+bool WriteAll(int fd, std::vector<iovec>& pieces) {
+    std::size_t first = 0;
+    while (first < pieces.size()) {
+        const int count = static_cast<int>(pieces.size() - first < kBatch ? pieces.size() - first : kBatch);
+        ssize_t written = ::writev(fd, pieces.data() + first, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        auto left = static_cast<std::size_t>(written);
+        while (left > 0 && first < pieces.size()) {
+            iovec& piece = pieces[first];
+            if (left >= piece.iov_len) {
+                left -= piece.iov_len;
+                ++first;
+            } else {
+                piece.iov_base = static_cast<uint8_t*>(piece.iov_base) + left;
+                piece.iov_len -= left;
+                left = 0;
+            }
+        }
+        while (first < pieces.size() && pieces[first].iov_len == 0) {
+            ++first;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string QuarantineFile::BasePath(std::string_view folder, const LocalTime& when) {
+    char name[40];
+    std::snprintf(name, sizeof name, "%4.4d%2.2d%2.2d%2.2d%2.2d%2.2d", when.year, when.month, when.day,
+                  when.hour, when.minute, when.second);
+    std::string path(folder);
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    path += ".txt";
+    return path;
+}
+
+bool QuarantineFile::Create(std::string_view folder, const LocalTime& when) {
+    const std::string base = BasePath(folder, when);
+    const std::string stem = base.substr(0, base.size() - 4);
+    for (int suffix = 0; suffix <= kMaxSuffix; ++suffix) {
+        std::string candidate = suffix == 0 ? base : stem + "-" + std::to_string(suffix) + ".txt";
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            fd_ = fd;
+            path_ = std::move(candidate);
+            return true;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    path_ = base;
+    return false;
+}
+
+bool QuarantineFile::Write(std::span<const HeldSegment> segments) {
+    if (fd_ < 0) {
+        return false;
+    }
+    std::vector<iovec> pieces;
+    pieces.reserve(segments.size());
+    bool statusLineDone = false;
+    for (const HeldSegment& segment : segments) {
+        std::span<const uint8_t> payload = segment.Payload();
+        if (!statusLineDone) {
+            const void* lf = std::memchr(payload.data(), '\n', payload.size());
+            if (lf == nullptr) {
+                continue;
+            }
+            statusLineDone = true;
+            payload = payload.subspan(
+                static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - payload.data()) + 1);
+        }
+        if (!payload.empty()) {
+            pieces.push_back({const_cast<uint8_t*>(payload.data()), payload.size()});
+        }
+    }
+    bool ok = WriteAll(fd_, pieces);
+    ok = (::close(fd_) == 0) && ok;
+    fd_ = -1;
+    if (!ok) {
+        ::unlink(path_.c_str());
+    }
+    return ok;
+}
+
+QuarantineFile::~QuarantineFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
+}  // namespace bramvell

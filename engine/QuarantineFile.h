@@ -1,0 +1,38 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "config/Clock.h"
+#include "engine/HeldSegment.h"
+
+namespace bramvell {
+
+// A copy of one suspected spam message in the quarantine folder, named after the local time of the
+// verdict: YYYYMMDDhhmmss.txt, or YYYYMMDDhhmmss-1.txt, -2... when that name is taken, so that no
+// message overwrites another.
+class QuarantineFile {
+  public:
+    // The first name tried: folder, "/" unless the folder ends with one, the time, ".txt".
+    static std::string BasePath(std::string_view folder, const LocalTime& when);
+
+    // Creates a new file under the first free name. False when no file could be created.
+    bool Create(std::string_view folder, const LocalTime& when);
+    // Writes the held payload without the server's status line (everything up to and including the
+    // first LF), raw. A failed write removes the file; false then.
+    bool Write(std::span<const HeldSegment> segments);
+
+    const std::string& path() const { return path_; }
+
+    QuarantineFile() = default;
+    ~QuarantineFile();
+    QuarantineFile(const QuarantineFile&) = delete;
+    QuarantineFile& operator=(const QuarantineFile&) = delete;
+
+  private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+}  // namespace bramvell

@@ -1,0 +1,188 @@
+// Delivery to the client of what only the engine can send: the server has long had its
+// acknowledgements, so the engine paces these frames by the client's window and sends again what the
+// client does not acknowledge.
+#include <algorithm>
+#include <cstring>
+
+#include "engine/Pop3Interceptor.h"
+#include "engine/SegmentEditor.h"
+
+namespace bramvell {
+
+using namespace tcp_flags;
+
+namespace {
+
+constexpr int kDuplicateAcksForResend = 3;
+constexpr uint64_t kMaxWindowBytes = 1u << 30;
+
+uint32_t EndOf(const HeldSegment& held) {
+    return held.clientSeq + held.payloadLength;
+}
+
+}  // namespace
+
+uint32_t Pop3Interceptor::ClientWindowBytes(const Pop3Connection& connection) const {
+    const uint64_t bytes = uint64_t{connection.clientWindow} << connection.clientWindowScale;
+    return static_cast<uint32_t>(std::min(bytes, kMaxWindowBytes));
+}
+
+void Pop3Interceptor::StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+    if (connection.heldSegments.empty()) {
+        return;
+    }
+    for (HeldSegment& held : connection.heldSegments) {
+        held.clientSeq = held.serverSeq + connection.serverToClientOffset;
+    }
+    ReplayState& replay = connection.replay;
+    replay = ReplayState{};
+    replay.active = true;
+    replay.endSeq = EndOf(connection.heldSegments.back());
+    replay.lastAck = connection.clientAck;
+    replay.lastWindow = static_cast<uint16_t>(connection.clientWindow);
+    replay.lastSendTick = ticks_.NowMilliseconds();
+    replay.timeoutMs = limits_.initialTimeoutMs;
+    connection.replayedPending = static_cast<int32_t>(connection.heldSegments.size());
+    SendReplayWindow(connection, source, adapter);
+}
+
+void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSegment& held,
+                                       PacketSource& source, AdapterHandle adapter) {
+    PacketBuffer& out = sendBuffer_;
+    std::memcpy(out.frame.data(), held.frame, held.length);
+    out.length = held.length;
+    out.deviceFlags = PacketDirection::Inbound;
+    {
+        SegmentEditor edit(out.Bytes(), held.layout);
+        edit.SetSequence(held.clientSeq);
+        edit.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
+        edit.SetWindow(static_cast<uint16_t>(connection.serverWindow));
+        if (connection.timestamps) {
+            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
+        }
+    }
+    source.SendPacketToMstcp(adapter, out);
+}
+
+void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource& source,
+                                       AdapterHandle adapter) {
+    ReplayState& replay = connection.replay;
+    const auto& held = connection.heldSegments;
+    const uint32_t window = ClientWindowBytes(connection);
+    const uint32_t windowEnd = replay.lastAck + window;
+    bool sent = false;
+    while (replay.nextToSend < held.size()) {
+        const uint32_t end = EndOf(held[replay.nextToSend]);
+        const bool nothingInFlight = replay.nextToSend == replay.firstUnacked;
+        if (SeqAfter(end, windowEnd)) {
+            break;
+        }
+        if (!nothingInFlight && end - replay.lastAck > limits_.maxReplayInFlight) {
+            break;
+        }
+        SendHeldToClient(connection, held[replay.nextToSend], source, adapter);
+        ++replay.nextToSend;
+        sent = true;
+    }
+    if (sent) {
+        replay.lastSendTick = ticks_.NowMilliseconds();
+    }
+}
+
+void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
+                                  AdapterHandle adapter) {
+    ReplayState& replay = connection.replay;
+    const auto& held = connection.heldSegments;
+    const uint32_t ack = tcp.Acknowledgement();
+    const uint16_t window = tcp.Window();
+    if (SeqAfter(ack, replay.lastAck)) {
+        replay.lastAck = ack;
+        bool progress = false;
+        while (replay.firstUnacked < held.size() && !SeqAfter(EndOf(held[replay.firstUnacked]), ack)) {
+            ++replay.firstUnacked;
+            progress = true;
+        }
+        if (progress) {
+            replay.timeouts = 0;
+            replay.timeoutMs = limits_.initialTimeoutMs;
+            replay.lastSendTick = ticks_.NowMilliseconds();
+        }
+        replay.duplicateAcks = 0;
+        replay.nextToSend = std::max(replay.nextToSend, replay.firstUnacked);
+    } else if (ack == replay.lastAck && tcp.PayloadLength() == 0 && window == replay.lastWindow &&
+               replay.nextToSend > replay.firstUnacked) {
+        // The client saw later segments but not this one: send it again without waiting for the timer.
+        if (++replay.duplicateAcks == kDuplicateAcksForResend) {
+            SendHeldToClient(connection, held[replay.firstUnacked], source, adapter);
+            replay.lastSendTick = ticks_.NowMilliseconds();
+        }
+    }
+    replay.lastWindow = window;
+    connection.replayedPending = static_cast<int32_t>(held.size() - replay.firstUnacked);
+    if (replay.firstUnacked >= held.size()) {
+        StopReplay(connection);
+        return;
+    }
+    SendReplayWindow(connection, source, adapter);
+}
+
+void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                                    AdapterHandle adapter) {
+    ReplayState& replay = connection.replay;
+    if (!replay.active || now - replay.lastSendTick < replay.timeoutMs ||
+        replay.firstUnacked >= connection.heldSegments.size()) {
+        return;
+    }
+    if (++replay.timeouts > limits_.maxTimeouts) {
+        // The client is gone; its connection will not recover.
+        StopReplay(connection);
+        StampClosed(connection);
+        return;
+    }
+    replay.timeoutMs = std::min(replay.timeoutMs * 2, limits_.maxTimeoutMs);
+    replay.duplicateAcks = 0;
+    if (replay.nextToSend > replay.firstUnacked) {
+        // Start again from the first unacknowledged segment, one at a time until the client answers.
+        replay.nextToSend = replay.firstUnacked + 1;
+        SendHeldToClient(connection, connection.heldSegments[replay.firstUnacked], source, adapter);
+    } else {
+        SendWindowProbe(connection, source, adapter);
+    }
+    replay.lastSendTick = now;
+}
+
+// Nothing in flight and the window too small: an empty segment just below the acknowledged edge makes
+// the client repeat its acknowledgement with the window it has now (its window update may have been lost).
+void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& source,
+                                      AdapterHandle adapter) {
+    const HeldSegment& held = connection.heldSegments[connection.replay.firstUnacked];
+    PacketBuffer& out = sendBuffer_;
+    FrameLayout layout = held.layout;
+    std::memcpy(out.frame.data(), held.frame, layout.payloadOffset);
+    ResizePayload(out, layout, 0);
+    out.deviceFlags = PacketDirection::Inbound;
+    TcpFrame tcp(out.Bytes(), layout);
+    tcp.SetSequence(connection.replay.lastAck - 1);
+    tcp.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
+    tcp.SetWindow(static_cast<uint16_t>(connection.serverWindow));
+    tcp.SetFlags(kAck);
+    {
+        SegmentEditor edit(out.Bytes(), layout);
+        if (connection.timestamps) {
+            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
+        }
+    }
+    UpdateChecksums(out, layout);
+    source.SendPacketToMstcp(adapter, out);
+}
+
+void Pop3Interceptor::StopReplay(Pop3Connection& connection) {
+    if (!connection.replay.active) {
+        return;
+    }
+    connection.replay = ReplayState{};
+    connection.replayedPending = 0;
+    FreeHeld(connection);
+}
+
+}  // namespace bramvell

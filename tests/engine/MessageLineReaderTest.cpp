@@ -1,0 +1,120 @@
+#include "engine/MessageLineReader.h"
+
+#include <gtest/gtest.h>
+
+#include "config/ActivityLog.h"
+#include "engine/AttachmentRenamer.h"
+#include "support/FakeClock.h"
+#include "support/FrameDriver.h"
+
+namespace bramvell::testing {
+namespace {
+
+// Held segments carrying the given payloads, as the engine stores them.
+class HeldReply {
+  public:
+    explicit HeldReply(std::initializer_list<std::string> payloads) {
+        uint32_t seq = 100;
+        for (const std::string& payload : payloads) {
+            const std::vector<uint8_t> frame = BuildSegment(
+                {FrameDriver::kServer, FrameDriver::kClient, 110, 40000, seq, 7, 0x18, 100, payload, {}});
+            HeldSegment held;
+            held.frame = store_.Copy(frame);
+            held.length = static_cast<uint32_t>(frame.size());
+            ParseFrame(held.Bytes(), held.layout);
+            held.payloadLength = static_cast<uint32_t>(held.layout.payloadLength);
+            segments.push_back(held);
+            seq += static_cast<uint32_t>(payload.size());
+        }
+    }
+    std::vector<std::string> Lines() {
+        MessageLineReader reader(segments);
+        std::vector<std::string> lines;
+        std::string_view line;
+        LinePosition position;
+        while (reader.Next(line, position)) {
+            lines.emplace_back(line);
+        }
+        return lines;
+    }
+    std::string Payload(std::size_t index) const {
+        auto payload = segments[index].Payload();
+        return {payload.begin(), payload.end()};
+    }
+    bool Valid(std::size_t index) const {
+        return ChecksumsValid(segments[index].Bytes(), segments[index].layout);
+    }
+
+    std::vector<HeldSegment> segments;
+
+  private:
+    SegmentStore store_;
+};
+
+TEST(MessageLineReaderTest, LinesRunAcrossSegmentsAndEndAtCr) {
+    HeldReply reply({"+OK\r\nab", "c\r", "\nd\r\n", "", "\r\nx\ny\r\n", ".\r\n", "tail"});
+    EXPECT_EQ(reply.Lines(), (std::vector<std::string>{"+OK", "abc", "d", "", "x\ny", ".", "tail"}));
+    HeldReply empty({});
+    EXPECT_TRUE(empty.Lines().empty());
+}
+
+TEST(MessageLineReaderTest, PatchesLandInTheSegmentsThatHoldTheBytesAndKeepChecksumsRight) {
+    HeldReply reply({"+OK\r\nfilename=\"a.e", "xe\"\r\n"});
+    MessageLineReader reader(reply.segments);
+    std::string_view line;
+    LinePosition position;
+    ASSERT_TRUE(reader.Next(line, position));
+    ASSERT_TRUE(reader.Next(line, position));
+    ASSERT_EQ(line, "filename=\"a.exe\"");
+    reader.Patch(position, 12, "tb ");
+    EXPECT_EQ(reply.Payload(0), "+OK\r\nfilename=\"a.t");
+    EXPECT_EQ(reply.Payload(1), "b \"\r\n");
+    EXPECT_TRUE(reply.Valid(0));
+    EXPECT_TRUE(reply.Valid(1));
+}
+
+class RenameTest : public ::testing::Test {
+  protected:
+    RenameTest() {
+        settings.SetLogFolder(folder.path());
+        settings.activityLogEnabled = 1;
+    }
+    // The line as it reads after the renamer has seen it.
+    std::string Rename(const std::string& text, bool expectRenamed) {
+        HeldReply reply({text + "\r\n"});
+        MessageLineReader reader(reply.segments);
+        std::string_view line;
+        LinePosition position;
+        EXPECT_TRUE(reader.Next(line, position));
+        EXPECT_EQ(RenameAttachmentInLine(line, position, reader, settings, clock), expectRenamed) << text;
+        EXPECT_TRUE(reply.Valid(0));
+        return reply.Lines().front();
+    }
+    std::string Log() { return ReadWholeFile(ActivityLogPath(folder.path(), clock.Now())); }
+
+    TempFolder folder;
+    FakeClock clock;
+    FilterSettings settings;
+};
+
+TEST_F(RenameTest, ExecutableExtensionsAreOverwrittenInPlace) {
+    EXPECT_EQ(Rename("Content-Disposition: attachment; filename=\"a.exe\"", true),
+              "Content-Disposition: attachment; filename=\"a.tb \"");
+    EXPECT_EQ(Rename("filename=\"script.vbs\"", true), "filename=\"script.tb \"");
+    EXPECT_EQ(Rename("filename=\"x.js\"", true), "filename=\"x.tb\"");
+    EXPECT_EQ(Rename("filename=\"old.vb\"", true), "filename=\"old.tb\"");
+    EXPECT_EQ(Rename("filename=\"tool.shb\"", true), "filename=\"tool.tb \"");
+    EXPECT_NE(Log().find("Bramvell has renamed attachment 'a.exe' to 'a.tb'\r\n"), std::string::npos);
+    EXPECT_NE(Log().find("Bramvell has renamed attachment 'x.js' to 'x.tb'\r\n"), std::string::npos);
+}
+
+TEST_F(RenameTest, OtherNamesAreLeftAlone) {
+    for (const char* text : {"filename=\"script.VBS\"", "filename=a.exe", "filename=\"a.exe.txt\"",
+                             "name=\"a.exe\"", "filename=\"\"", "filename="}) {
+        EXPECT_EQ(Rename(text, false), text);
+    }
+    EXPECT_EQ(ReadWholeFile(ActivityLogPath(folder.path(), clock.Now())), "");
+}
+
+}  // namespace
+}  // namespace bramvell::testing
