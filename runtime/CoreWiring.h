@@ -46,6 +46,10 @@ class StoredSettings {
 // traffic (trying the panel without privileges, screenshots). Null when none can be made.
 std::unique_ptr<PacketSource> CreatePacketSource(bool simulated);
 
+// With "Automatically select network adaptor :" on, points adapterIndex at the interface of the
+// default route (left as it is when there is none).
+void ApplyAutomaticAdapterSelection(FilterSettings& settings, PacketSource& source);
+
 // The sender lists and token tables that start-up loads and the exit path frees.
 class CoreTables {
   public:
@@ -79,7 +83,8 @@ class FilterThreadRunner {
     void Join();
 
   private:
-    std::unique_ptr<PacketFilterThread> thread_;
+    struct Parts;
+    std::unique_ptr<Parts> parts_;
 };
 
 // The control panel's answer to WM_DAY_CHANGED.
