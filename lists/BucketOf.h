@@ -10,7 +10,7 @@ namespace bramvell {
 
 // Each list hashes its texts on their first two characters into 37 x 37 buckets.
 inline constexpr int kClassCount = 37;
-inline constexpr int kBucketCount = kClassCount * kClassCount;
+inline constexpr int kListBucketCount = kClassCount * kClassCount;
 
 // Letters 0..25 (either case), digits 26..35, anything else 36.
 int FirstCharacterClass(unsigned char c);

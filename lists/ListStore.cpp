@@ -66,7 +66,7 @@ bool ListStore::LoadAll(const PumpMessages& pump, DisplayLists* displayLists) {
         {
             SenderList& list = ListOf(kind);
             std::unique_lock lock(list.mutex);
-            list.buckets.assign(kBucketCount, Bucket());
+            list.buckets.assign(kListBucketCount, Bucket());
         }
         std::vector<std::string>* display = displayLists ? &(*displayLists)[IndexOf(kind)] : nullptr;
         if (display) {
@@ -213,7 +213,7 @@ void ListStore::FreeAll() {
 }
 
 std::vector<ListEntry> ListStore::BucketEntries(ListKind kind, int bucket) const {
-    if (bucket < 0 || bucket >= kBucketCount) {
+    if (bucket < 0 || bucket >= kListBucketCount) {
         return {};
     }
     const SenderList& list = ListOf(kind);

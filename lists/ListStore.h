@@ -79,7 +79,7 @@ class ListStore final : public SubjectMatcher {
     using Bucket = std::vector<ListEntry>;
     struct SenderList {
         mutable std::shared_mutex mutex;
-        std::vector<Bucket> buckets = std::vector<Bucket>(kBucketCount);
+        std::vector<Bucket> buckets = std::vector<Bucket>(kListBucketCount);
     };
     enum class Change { Remove, SetDay };
 

@@ -14,14 +14,14 @@ TEST(BucketOfTest, FirstCharacterGivesDigitsTheirOwnClassesSecondDoesNot) {
     EXPECT_EQ(BucketOf("Ma"), BucketOf("mA"));
     EXPECT_EQ(BucketOf("\xe9t\xe9"), 36 * 37 + 19);
     EXPECT_EQ(BucketOf("m"), 12 * 37 + 36);
-    EXPECT_EQ(BucketOf(""), kBucketCount - 1);
-    EXPECT_EQ(BucketOf(std::string_view("\0a", 2)), kBucketCount - 1);
+    EXPECT_EQ(BucketOf(""), kListBucketCount - 1);
+    EXPECT_EQ(BucketOf(std::string_view("\0a", 2)), kListBucketCount - 1);
 }
 
 TEST(BucketOfTest, FileNamesCarryTheTwoClasses) {
     EXPECT_EQ(BucketFileName(ListKind::A, BucketOf("mail@x")), "A1200");
     EXPECT_EQ(BucketFileName(ListKind::G, BucketOf("a1")), "G0036");
-    EXPECT_EQ(BucketFileName(ListKind::H, kBucketCount - 1), "H3636");
+    EXPECT_EQ(BucketFileName(ListKind::H, kListBucketCount - 1), "H3636");
 }
 
 TEST(BucketOfTest, FileNamesAreReadFromTheirLeadingDigits) {
@@ -30,7 +30,7 @@ TEST(BucketOfTest, FileNamesAreReadFromTheirLeadingDigits) {
     EXPECT_EQ(BucketFromFileName("A7x00"), 7 * 37);
     EXPECT_EQ(BucketFromFileName("Axx05"), 5);
     EXPECT_EQ(BucketFromFileName("A"), 0);
-    EXPECT_EQ(BucketFromFileName("A3636"), kBucketCount - 1);
+    EXPECT_EQ(BucketFromFileName("A3636"), kListBucketCount - 1);
     EXPECT_EQ(BucketFromFileName("A3700"), std::nullopt);
     EXPECT_EQ(BucketFromFileName("A0099"), std::nullopt);
 }

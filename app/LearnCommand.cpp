@@ -1,0 +1,44 @@
+// bramvell learn spam|ham [DIR]: learns the sample messages of a folder into the token tables.
+#include <cstdio>
+#include <string>
+
+#include "app/ClassifySetup.h"
+#include "app/Command.h"
+#include "app/ProgressBar.h"
+#include "classify/CorpusTrainer.h"
+
+namespace bramvell {
+namespace {
+
+int RunLearn(CommandContext& context) {
+    const std::vector<std::string>& arguments = context.arguments;
+    if (arguments.empty() || arguments.size() > 2 || (arguments[0] != "spam" && arguments[0] != "ham")) {
+        std::fprintf(stderr, "usage: bramvell learn spam|ham [DIR]\n");
+        return 2;
+    }
+    const bool spam = arguments[0] == "spam";
+    std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
+    FilterSettings& settings = setup->settings;
+    const std::string folder = arguments.size() == 2 ? arguments[1] : settings.QuarantineFolder();
+
+    ProgressBar bar;
+    CorpusTrainer trainer(settings,
+                          {{}, [&bar](std::size_t done, std::size_t total) { bar.Show(done, total); }});
+    SharedInt& messageCount = spam ? settings.spamMessageCount : settings.hamMessageCount;
+    const int before = messageCount;
+    trainer.Learn(spam ? SampleClass::Spam : SampleClass::Ham, folder);
+    const int learned = messageCount - before;
+    std::printf("Learned %d %s message%s from %s; new tokens: %d lower, %d capitalised, %d upper\n", learned,
+                arguments[0].c_str(), learned == 1 ? "" : "s", folder.c_str(),
+                settings.newLowerTokenCount.load(), settings.newCapitalTokenCount.load(),
+                settings.newUpperTokenCount.load());
+    std::printf("finished!\n");
+    return 0;
+}
+
+const CommandRegistration registration({"learn", "learn spam|ham [DIR]",
+                                        "learn the messages of DIR (default: quarantine) as spam or ham",
+                                        RunLearn});
+
+}  // namespace
+}  // namespace bramvell

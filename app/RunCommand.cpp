@@ -1,0 +1,243 @@
+// `bramvell run --headless`: filtering without a display. Posted messages are handled on the main
+// thread (counters, housekeeping); SIGINT/SIGTERM end the run in order, SIGUSR1 toggles the outbound
+// email lock.
+#include <signal.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <string>
+
+#include "app/Command.h"
+#include "config/ActivityLog.h"
+#include "config/FilterSettings.h"
+#include "engine/KeyState.h"
+#include "engine/MessageTarget.h"
+#include "engine/PacketSource.h"
+#include "platform/linux/NetworkInterfaces.h"
+#include "platform/linux/NfqueuePacketSource.h"
+#include "platform/linux/PacketSourceCheck.h"
+#include "runtime/CoreWiring.h"
+
+namespace bramvell {
+namespace {
+
+struct PostedMessage {
+    uint32_t message;
+    uintptr_t wParam;
+};
+
+// Messages from the filter thread, queued for the main thread.
+class HeadlessMessageQueue final : public MessageTarget {
+  public:
+    void Post(uint32_t message, uintptr_t wParam) override {
+        std::lock_guard lock(mutex_);
+        queue_.push_back({message, wParam});
+    }
+
+    bool Take(PostedMessage& message) {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) {
+            return false;
+        }
+        message = queue_.front();
+        queue_.pop_front();
+        return true;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::deque<PostedMessage> queue_;
+};
+
+const char* MessageName(uint32_t message) {
+    switch (message) {
+        case WM_MAIL_CLASSIFIED:
+            return "WM_MAIL_CLASSIFIED";
+        case WM_POPUP_BLOCKED:
+            return "WM_POPUP_BLOCKED";
+        case WM_FILTER_STARTED:
+            return "WM_FILTER_STARTED";
+        case WM_FILTER_FAILED:
+            return "WM_FILTER_FAILED";
+        case WM_SMTP_ACTIVITY:
+            return "WM_SMTP_ACTIVITY";
+        case WM_IRC_ACTIVITY:
+            return "WM_IRC_ACTIVITY";
+        case WM_WEB_ACTIVITY:
+            return "WM_WEB_ACTIVITY";
+        case WM_DAY_CHANGED:
+            return "WM_DAY_CHANGED";
+        default:
+            return "unknown message";
+    }
+}
+
+struct RunOptions {
+    bool headless = false;
+    bool verbose = false;
+    std::string interfaceName;
+    std::string readyFile;
+};
+
+bool ParseRunOptions(const std::vector<std::string>& arguments, RunOptions& options) {
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& word = arguments[i];
+        if (word == "--headless") {
+            options.headless = true;
+        } else if (word == "--verbose" || word == "-v") {
+            options.verbose = true;
+        } else if ((word == "--interface" || word == "--ready-file") && i + 1 < arguments.size()) {
+            (word == "--interface" ? options.interfaceName : options.readyFile) = arguments[++i];
+        } else {
+            std::fprintf(stderr, "bramvell run: unknown or incomplete option '%s'\n", word.c_str());
+            return false;
+        }
+    }
+    if (!options.headless) {
+        std::fprintf(stderr,
+                     "bramvell run: only --headless is supported; without a command bramvell starts "
+                     "the tray application\n");
+        return false;
+    }
+    return true;
+}
+
+// Handles one posted message the way the control panel does. Returns false when filtering failed.
+bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
+    if (options.verbose) {
+        std::fprintf(stderr, "bramvell: %s wParam=%lu\n", MessageName(posted.message),
+                     static_cast<unsigned long>(posted.wParam));
+    }
+    switch (posted.message) {
+        case WM_MAIL_CLASSIFIED:
+            ++settings.emailsFiltered;
+            if (posted.wParam == 1) {
+                ++settings.spamCount;
+            }
+            break;
+        case WM_POPUP_BLOCKED:
+            ++settings.popupsBlocked;
+            break;
+        case WM_DAY_CHANGED:
+            EmptyQuarantineOnDayChange(settings);
+            break;
+        case WM_FILTER_STARTED:
+            if (!options.readyFile.empty()) {
+                std::ofstream(options.readyFile) << "filtering\n";
+            }
+            break;
+        case WM_FILTER_FAILED:
+            return false;
+        default:
+            break;
+    }
+    return true;
+}
+
+int RunHeadless(CommandContext& context) {
+    RunOptions options;
+    if (!ParseRunOptions(context.arguments, options)) {
+        return 2;
+    }
+
+    // Signals are taken synchronously on this thread; every thread started later inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    StoredSettings stored(context.programFolder);
+    FilterSettings& settings = stored.settings();
+
+    std::unique_ptr<PacketSource> source = CreatePacketSource(false);
+    if (!source->IsDriverLoaded()) {
+        std::string problem;
+        if (auto* nfqueue = dynamic_cast<NfqueuePacketSource*>(source.get())) {
+            problem = nfqueue->Problem();
+        }
+        std::fprintf(stderr, "%.*s%s%s\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
+                     kNetworkDriverFailedMessage.data(), problem.empty() ? "" : " ", problem.c_str());
+        LogActivity(settings, "Bramvell network driver not installed on this system or failed to load\n");
+        return 1;
+    }
+
+    // A chosen interface holds for this run only; the stored choice is saved unchanged.
+    const int storedAdapterIndex = settings.adapterIndex;
+    if (!options.interfaceName.empty()) {
+        const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
+        int position = -1;
+        for (std::size_t i = 0; i < adapters.size(); ++i) {
+            if (adapters[i].name == options.interfaceName) {
+                position = static_cast<int>(i);
+            }
+        }
+        if (position < 0) {
+            std::fprintf(stderr, "bramvell run: no interface named '%s'\n", options.interfaceName.c_str());
+            return 2;
+        }
+        settings.adapterIndex = position;
+    } else {
+        ApplyAutomaticAdapterSelection(settings, *source);
+    }
+
+    CoreTables tables;
+    tables.LoadSenderLists(settings, {}, {});
+    tables.LoadTokenTables(settings, {});
+
+    HeadlessMessageQueue queue;
+    settings.mainWindow = &queue;
+    NoKeyState keys;
+    FilterThreadRunner filter;
+    filter.Start(settings, *source, keys);
+
+    bool failed = false;
+    bool stopping = false;
+    while (!stopping) {
+        PostedMessage posted{};
+        while (queue.Take(posted)) {
+            if (!HandleMessage(posted, settings, options)) {
+                std::fprintf(stderr, "bramvell: filtering could not start; see the activity log\n");
+                failed = true;
+                stopping = true;
+            }
+        }
+        const timespec wait{0, 100 * 1000 * 1000};
+        siginfo_t info{};
+        const int signal = sigtimedwait(&signals, &info, &wait);
+        if (signal == SIGINT || signal == SIGTERM) {
+            stopping = true;
+        } else if (signal == SIGUSR1) {
+            const bool engaged = settings.outboundEmailLock == 0;
+            settings.outboundEmailLock = engaged ? 1 : 0;
+            const char* line = engaged ? "Outbound email lock engaged\n" : "Outbound email lock disengaged\n";
+            LogActivity(settings, line);
+            if (options.verbose) {
+                std::fprintf(stderr, "bramvell: %s", line);
+            }
+        }
+    }
+
+    // Orderly exit: stop the thread, count what it posted on the way out, save, release the adapter.
+    settings.stopRequested = 1;
+    filter.Join();
+    PostedMessage posted{};
+    while (queue.Take(posted)) {
+        HandleMessage(posted, settings, options);
+    }
+    settings.mainWindow = nullptr;
+    settings.adapterIndex = storedAdapterIndex;
+    tables.Free(settings);
+    stored.Exit();
+    return failed ? 1 : 0;
+}
+
+const CommandRegistration registration({"run", "run --headless [--verbose]",
+                                        "filter without a display until SIGINT or SIGTERM", RunHeadless});
+
+}  // namespace
+}  // namespace bramvell

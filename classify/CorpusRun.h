@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+#include "classify/PumpCallback.h"
+
+namespace bramvell {
+
+enum class CorpusRunStatus { Finished, Stopped };
+
+// What the corpus tools tell their caller while they run: the pump after every line read, progress
+// after every folder entry (entries done, entries in all).
+struct CorpusCallbacks {
+    PumpCallback pump;
+    std::function<void(std::size_t done, std::size_t total)> progress;
+};
+
+}  // namespace bramvell

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "classify/ClassificationResult.h"
+#include "classify/MessageLineSource.h"
+#include "classify/TokenScorer.h"
+#include "config/Clock.h"
+
+namespace bramvell {
+
+class FilterSettings;
+class SubjectMatcher;
+
+// Decides whether one collected message is spam: captures the From, To and Subject header values,
+// applies the From/To rule and the subject passphrase rule at the end of the header, scores the
+// remaining lines and compares the score with the threshold. Reading stops as soon as a rule decides.
+// Reads the token tables of settings.tokenTables under their shared lock for the whole message.
+// One object serves every message of the filter thread; it keeps its buffers between messages.
+class MessageClassifier {
+  public:
+    // passphrases may be null: no passphrase ever matches.
+    MessageClassifier(const FilterSettings& settings, const SubjectMatcher* passphrases,
+                      const Clock& clock = DefaultClock());
+
+    // inspectLine, when set, sees every line read while "Rename executable attachments" is on.
+    ClassificationResult Classify(MessageLineSource& lines, const LineInspector& inspectLine = {});
+
+    // The slots as they stood when the last analysis ended.
+    const TopTokenSlots& Slots() const { return scorer_.Slots(); }
+
+  private:
+    void CaptureHeader(std::string_view line);
+    bool PassphraseMatches();
+    ClassificationResult Finish(DecidingRule rule, bool ruleSaysSpam);
+
+    const FilterSettings& settings_;
+    const SubjectMatcher* passphrases_;
+    const Clock& clock_;
+    TokenScorer scorer_;
+    std::string fromText_;
+    std::string toText_;
+    std::string subjectText_;
+    std::string lowerSubject_;
+    std::string logLine_;
+};
+
+}  // namespace bramvell

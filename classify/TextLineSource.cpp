@@ -1,0 +1,73 @@
+#include "classify/TextLineSource.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace bramvell {
+
+bool TextLineSource::LoadFile(const std::string& path) {
+    buffer_.clear();
+    next_ = 0;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    std::size_t size = static_cast<std::size_t>(status.st_size);
+    if (size > kMaxFileSize) {
+        size = kMaxFileSize;
+    }
+    buffer_.resize(size);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t got = ::read(fd, buffer_.data() + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            ::close(fd);
+            buffer_.clear();
+            return false;
+        }
+        if (got == 0) {
+            break;  // the file shrank meanwhile
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    buffer_.resize(done);
+    ::close(fd);
+    return true;
+}
+
+void TextLineSource::SetText(std::string_view text) {
+    buffer_.assign(text);
+    next_ = 0;
+}
+
+bool TextLineSource::NextLine(MessageLine& line) {
+    if (next_ >= buffer_.size()) {
+        return false;
+    }
+    const char* start = buffer_.data() + next_;
+    const std::size_t left = buffer_.size() - next_;
+    const void* found = std::memchr(start, '\n', left);
+    std::size_t length =
+        found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - start) : left;
+    line.position = next_;
+    next_ += found != nullptr ? length + 1 : length;
+    if (found != nullptr && length > 0 && start[length - 1] == '\r') {
+        --length;
+    }
+    line.text = std::string_view(start, length);
+    return true;
+}
+
+}  // namespace bramvell

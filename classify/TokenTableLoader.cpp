@@ -1,0 +1,212 @@
+#include "classify/TokenTableLoader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "classify/TokenDataFolder.h"
+#include "classify/TokenTables.h"
+
+namespace bramvell {
+namespace {
+
+struct TokenFileEntry {
+    std::string name;
+    TokenFileId id;
+    uint64_t size;
+};
+
+// Reads up to `length` bytes at the current position, retrying short reads; returns the bytes read.
+std::size_t ReadFully(int fd, char* buffer, std::size_t length) {
+    std::size_t done = 0;
+    while (done < length) {
+        ssize_t got = ::read(fd, buffer + done, length - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return done;
+}
+
+void CreateMissingCountFiles(const std::string& dataFolder) {
+    const std::vector<char> zeros(kBucketCountFileSize, 0);
+    for (int table = 0; table < kTokenTableCount; ++table) {
+        const std::string path = dataFolder + "/" + BucketCountFileName(table);
+        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            continue;  // present already, or the folder is not writable
+        }
+        std::size_t done = 0;
+        while (done < zeros.size()) {
+            ssize_t written = ::write(fd, zeros.data() + done, zeros.size() - done);
+            if (written < 0 && errno == EINTR) {
+                continue;
+            }
+            if (written <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(written);
+        }
+        ::close(fd);
+    }
+}
+
+void ReadCountFile(const std::string& path, BucketCounts& counts) {
+    counts.fill(0);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    ReadFully(fd, reinterpret_cast<char*>(counts.data()), kBucketCountFileSize);
+    ::close(fd);
+}
+
+// Token files of the folder in byte-wise name order, directories and other names left out.
+std::vector<TokenFileEntry> ListTokenFiles(const std::string& dataFolder) {
+    std::vector<TokenFileEntry> entries;
+    std::error_code error;
+    std::filesystem::directory_iterator it(dataFolder, error);
+    for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        std::string name = it->path().filename().string();
+        std::optional<TokenFileId> id = ParseTokenFileName(name);
+        if (!id) {
+            continue;
+        }
+        struct stat status {};
+        if (::stat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+            continue;
+        }
+        entries.push_back({std::move(name), *id, static_cast<uint64_t>(status.st_size)});
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const TokenFileEntry& a, const TokenFileEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
+uint64_t WholeRecords(uint64_t fileSize) {
+    return fileSize <= kTokenFileHeaderSize ? 0 : (fileSize - kTokenFileHeaderSize) / kRecordSize;
+}
+
+// Gives each bucket the room its count asks for, unless the counts together ask for more records
+// than the files hold (then they are wrong, and the buckets grow as records arrive).
+void ReserveFromCounts(TokenTable& table, const BucketCounts& counts, uint64_t recordsInFiles) {
+    uint64_t asked = 0;
+    for (int16_t count : counts) {
+        asked += count > 0 ? static_cast<uint64_t>(count) : 0;
+    }
+    if (asked == 0 || asked > recordsInFiles) {
+        return;
+    }
+    for (int bucket = 0; bucket < kBucketCount; ++bucket) {
+        if (counts[bucket] > 0) {
+            table.Reserve(bucket, static_cast<std::size_t>(counts[bucket]));
+        }
+    }
+}
+
+// Appends every whole record of one token file to its table; false when the pump said stop.
+bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFileId& id,
+                   const PumpCallback& pump) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return true;  // a file that cannot be opened contributes nothing
+    }
+    TokenTable& table = tables.tables[TableOfSection(id.section)];
+    constexpr std::size_t kRecordsPerRead = 1024;
+    std::vector<char> buffer(kRecordsPerRead * kRecordSize);
+    char header[kTokenFileHeaderSize];
+    bool keepGoing = true;
+    if (ReadFully(fd, header, sizeof header) == sizeof header) {
+        uint64_t position = kTokenFileHeaderSize;
+        while (keepGoing) {
+            const std::size_t got = ReadFully(fd, buffer.data(), buffer.size());
+            const std::size_t records = got / kRecordSize;  // a trailing partial record is skipped
+            for (std::size_t i = 0; i < records && keepGoing; ++i) {
+                TokenRecord record;
+                std::memcpy(&record, buffer.data() + i * kRecordSize, kRecordSize);
+                record.offset = static_cast<int32_t>(position);
+                position += kRecordSize;
+                {
+                    std::unique_lock lock(tables.mutex);
+                    table.Append(RecordBucket(id.firstLetter, record), record);
+                }
+                keepGoing = KeepGoing(pump);
+            }
+            if (got < buffer.size() || position > INT32_MAX - buffer.size()) {
+                break;  // end of file, or records beyond what an offset field can name
+            }
+        }
+    }
+    ::close(fd);
+    return keepGoing;
+}
+
+}  // namespace
+
+LoadStatus LoadTokenTables(TokenTables& tables, std::string_view programFolder, const PumpCallback& pump) {
+    const std::string dataFolder = DataFolder(programFolder);
+    std::error_code error;
+    std::filesystem::create_directories(dataFolder, error);
+
+    {
+        std::unique_lock lock(tables.mutex);
+        tables.Clear();
+    }
+    struct stat status {};
+    if (::stat((dataFolder + "/" + BucketCountFileName(kBodyTable)).c_str(), &status) != 0) {
+        CreateMissingCountFiles(dataFolder);
+    }
+    const std::vector<TokenFileEntry> files = ListTokenFiles(dataFolder);
+    uint64_t recordsInFiles[2] = {0, 0};
+    for (const TokenFileEntry& file : files) {
+        recordsInFiles[static_cast<int>(file.id.section)] += WholeRecords(file.size);
+    }
+    {
+        std::unique_lock lock(tables.mutex);
+        for (int table = 0; table < kTokenTableCount; ++table) {
+            ReadCountFile(dataFolder + "/" + BucketCountFileName(table), tables.bucketCounts[table]);
+            uint64_t records = 0;
+            if (table == kBodyTable) {
+                records = recordsInFiles[0];
+            } else if (table == kHeaderTable) {
+                records = recordsInFiles[1];
+            }
+            ReserveFromCounts(tables.tables[table], tables.bucketCounts[table], records);
+            if (records > 0) {
+                tables.tables[table].ReserveIndex(static_cast<std::size_t>(records));
+            }
+        }
+    }
+
+    for (TokenSection section : {TokenSection::Body, TokenSection::Header}) {
+        for (const TokenFileEntry& file : files) {
+            if (file.id.section == section &&
+                !LoadTokenFile(tables, dataFolder + "/" + file.name, file.id, pump)) {
+                return LoadStatus::Stopped;
+            }
+        }
+    }
+
+    // From here on the counts describe the records really held, whatever the count files said.
+    std::unique_lock lock(tables.mutex);
+    for (int table : {kBodyTable, kHeaderTable}) {
+        for (int bucket = 0; bucket < kBucketCount; ++bucket) {
+            tables.bucketCounts[table][bucket] =
+                static_cast<int16_t>(static_cast<uint16_t>(tables.tables[table].Bucket(bucket).size()));
+        }
+    }
+    return LoadStatus::Complete;
+}
+
+}  // namespace bramvell

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/linux/NfqueueOptions.h"
+
+namespace bramvell {
+
+// The interfaces the rules apply to: one interface by name, or every interface but loopback.
+struct RuleScope {
+    std::string interfaceName;  // empty = all but loopback
+
+    static RuleScope AllButLoopback() { return {}; }
+    static RuleScope Interface(std::string name) { return {std::move(name)}; }
+};
+
+// The iptables-restore text that installs our two chains and the jumps into them. Outbound TCP to
+// the SMTP and POP3 ports is queued in the raw table's OUTPUT chain (before conntrack, so conntrack
+// sees what goes on the wire); inbound POP3 replies and Messenger datagrams are queued in filter
+// INPUT. Web and chat ports are logged, rate-limited, when options.observeActivityPorts is on.
+// Every chain starts with a RETURN for packets that carry our mark.
+std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope);
+
+// Installs and removes the ruleset with the iptables programs. The runner is injectable so that the
+// commands can be checked without touching the machine's tables.
+class NetfilterRules {
+  public:
+    // Runs one command: arguments (program first) and standard input; returns the exit status.
+    using Runner = std::function<int(const std::vector<std::string>& arguments, const std::string& input,
+                                     std::string* output)>;
+
+    explicit NetfilterRules(NfqueueOptions options);
+    NetfilterRules(NfqueueOptions options, Runner runner);
+
+    // Removes whatever of ours is there (a crash may have left rules behind), then installs the
+    // ruleset for the scope in one iptables-restore run per table. False (with Problem() set) when
+    // the installation failed; nothing of ours is left installed then.
+    bool Install(const RuleScope& scope);
+    // Removes every jump to our chains and the chains themselves. True when none is left.
+    bool Remove();
+    // True when a chain of ours exists in either table.
+    bool AnyPresent();
+
+    const std::string& Problem() const { return problem_; }
+
+  private:
+    int Run(std::vector<std::string> arguments, const std::string& input = {}, std::string* output = nullptr);
+    bool RemoveChain(const std::string& table, const std::string& builtin, const std::string& chain);
+    bool ChainExists(const std::string& table, const std::string& chain);
+
+    NfqueueOptions options_;
+    Runner runner_;
+    std::string problem_;
+};
+
+}  // namespace bramvell

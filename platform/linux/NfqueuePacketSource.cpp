@@ -1,0 +1,390 @@
+#include "platform/linux/NfqueuePacketSource.h"
+
+#include <linux/netfilter/nfnetlink_log.h>
+#include <linux/netfilter/nfnetlink_queue.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/Frame.h"
+#include "platform/linux/EthernetFraming.h"
+#include "platform/linux/NetfilterRules.h"
+#include "platform/linux/NetworkInterfaces.h"
+#include "platform/linux/PacketSourceCheck.h"
+
+namespace bramvell {
+namespace {
+
+constexpr auto kConfigTimeout = std::chrono::milliseconds(2000);
+constexpr int kRawSendBufferBytes = 4 * 1024 * 1024;
+// A send that cannot get buffer space within this time is given up; TCP retransmits the frame.
+constexpr suseconds_t kRawSendTimeoutMicroseconds = 200 * 1000;
+constexpr std::size_t kDestinationOffset = 16;
+constexpr uint32_t kHoldBothDirections = 3;
+// The kernel copies no more of a packet than a frame can carry; a longer one is let through unread.
+constexpr uint32_t kCopyRange = kMaxFrameLength - kEthernetHeaderLength;
+
+}  // namespace
+
+NfqueuePacketSource::NfqueuePacketSource(NfqueueOptions options) : options_(std::move(options)) {}
+
+NfqueuePacketSource::~NfqueuePacketSource() {
+    Detach();
+    if (rulesInstalled_) {
+        NetfilterRules(options_).Remove();
+    }
+}
+
+bool NfqueuePacketSource::IsDriverLoaded() {
+    // While attached, the queue is ours: probing it from another socket would fail.
+    if (queue_.IsOpen()) {
+        return HasNetworkCapabilities(&problem_);
+    }
+    return IsPacketSourceUsable(options_, &problem_);
+}
+
+std::vector<AdapterInfo> NfqueuePacketSource::GetTcpipBoundAdaptersInfo() {
+    return ListNetworkInterfaces();
+}
+
+bool NfqueuePacketSource::SetPacketEvent(AdapterHandle, bool attach) {
+    if (!attach) {
+        Detach();
+        return true;
+    }
+    return queue_.IsOpen() || Attach();
+}
+
+bool NfqueuePacketSource::Attach() {
+    alignas(nlmsghdr) uint8_t message[kNetfilterMessageRoom];
+    const auto stray = [this](const nlmsghdr* m) { AnswerStray(m); };
+    if (!queue_.Open(options_.receiveBufferBytes)) {
+        problem_ = queue_.Problem();
+        return false;
+    }
+    int error = queue_.Request(
+        BuildQueueCommand(message, options_.queueNumber, NFQNL_CFG_CMD_BIND, queue_.NextSequence()),
+        kConfigTimeout, stray);
+    if (error == 0) {
+        error = queue_.Request(BuildQueueParameters(message, options_.queueNumber, kCopyRange,
+                                                    options_.queueMaxLength, queue_.NextSequence()),
+                               kConfigTimeout, stray);
+    }
+    if (error != 0) {
+        problem_ = "cannot bind netfilter queue " + std::to_string(options_.queueNumber) + ": " +
+                   std::strerror(-error);
+        queue_.Close();
+        return false;
+    }
+
+    rawSocket_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    const int mark = static_cast<int>(options_.markBit);
+    if (rawSocket_ < 0 || setsockopt(rawSocket_, SOL_SOCKET, SO_MARK, &mark, sizeof mark) != 0) {
+        problem_ = std::string("cannot open a marked raw socket: ") + std::strerror(errno);
+        Detach();
+        return false;
+    }
+    if (setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes,
+                   sizeof kRawSendBufferBytes) != 0) {
+        setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUF, &kRawSendBufferBytes, sizeof kRawSendBufferBytes);
+    }
+    const timeval sendTimeout{0, kRawSendTimeoutMicroseconds};
+    setsockopt(rawSocket_, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+
+    // Watching web and chat traffic is a nicety: without the log group the rest works as before.
+    watching_ = false;
+    if (options_.observeActivityPorts && log_.Open(options_.receiveBufferBytes / 4)) {
+        error = log_.Request(
+            BuildLogCommand(message, options_.logGroup, NFULNL_CFG_CMD_BIND, log_.NextSequence()),
+            kConfigTimeout, {});
+        if (error == 0) {
+            error =
+                log_.Request(BuildLogParameters(message, options_.logGroup, kCopyRange, log_.NextSequence()),
+                             kConfigTimeout, {});
+        }
+        watching_ = error == 0;
+        if (!watching_) {
+            problem_ = "cannot bind netfilter log group " + std::to_string(options_.logGroup) + ": " +
+                       std::strerror(-error) + "; web and chat traffic is not watched";
+            log_.Close();
+        }
+    }
+    return true;
+}
+
+void NfqueuePacketSource::Detach() {
+    CloseCurrent();
+    SendPendingAccepts();
+    if (queue_.IsOpen()) {
+        alignas(nlmsghdr) uint8_t message[kNetfilterMessageRoom];
+        // Releasing the queue drops what it still holds, as a flush would.
+        queue_.Request(
+            BuildQueueCommand(message, options_.queueNumber, NFQNL_CFG_CMD_UNBIND, queue_.NextSequence()),
+            kConfigTimeout, {});
+        queue_.Close();
+    }
+    if (log_.IsOpen()) {
+        alignas(nlmsghdr) uint8_t message[kNetfilterMessageRoom];
+        log_.Request(BuildLogCommand(message, options_.logGroup, NFULNL_CFG_CMD_UNBIND, log_.NextSequence()),
+                     kConfigTimeout, {});
+        log_.Close();
+    }
+    watching_ = false;
+    if (rawSocket_ >= 0) {
+        close(rawSocket_);
+        rawSocket_ = -1;
+    }
+}
+
+bool NfqueuePacketSource::SetAdapterMode(AdapterHandle adapter, uint32_t flags) {
+    NfqueueOptions ruleOptions = options_;
+    // Rules that log to a group nobody reads would cost without use.
+    ruleOptions.observeActivityPorts = watching_;
+    NetfilterRules rules(ruleOptions);
+    if ((flags & kHoldBothDirections) == 0) {
+        CloseCurrent();
+        const bool removed = rules.Remove();
+        rulesInstalled_ = !removed;
+        if (!removed) {
+            problem_ = rules.Problem();
+        }
+        return removed;
+    }
+    RuleScope scope = RuleScope::AllButLoopback();
+    if (adapter != kAllInterfaces) {
+        char name[IF_NAMESIZE] = {};
+        if (adapter > UINT32_MAX || !if_indextoname(static_cast<unsigned>(adapter), name)) {
+            problem_ = "no interface with index " + std::to_string(adapter);
+            return false;
+        }
+        scope = RuleScope::Interface(name);
+    }
+    rulesInstalled_ = true;  // Install removes what it half made, but a crash is better cleaned twice
+    if (!rules.Install(scope)) {
+        problem_ = rules.Problem();
+        rulesInstalled_ = rules.AnyPresent();
+        return false;
+    }
+    return true;
+}
+
+bool NfqueuePacketSource::WaitForPacketEvent(std::chrono::milliseconds timeout) {
+    SendPendingAccepts();
+    if (queue_.HasBuffered() || log_.HasBuffered()) {
+        return true;
+    }
+    pollfd fds[2];
+    nfds_t count = 0;
+    if (queue_.IsOpen()) {
+        fds[count++] = {queue_.Descriptor(), POLLIN, 0};
+    }
+    if (log_.IsOpen()) {
+        fds[count++] = {log_.Descriptor(), POLLIN, 0};
+    }
+    if (count == 0) {
+        return false;
+    }
+    return poll(fds, count, static_cast<int>(timeout.count())) > 0;
+}
+
+void NfqueuePacketSource::ResetPacketEvent() {
+    // The event is the sockets' readability, which reading clears.
+}
+
+bool NfqueuePacketSource::ReadPacket(AdapterHandle, PacketBuffer& buffer) {
+    CloseCurrent();
+    if (TakeHeld(buffer) || TakeWatched(buffer)) {
+        return true;
+    }
+    SendPendingAccepts();  // nothing else to do: let the accepted packets go now
+    return false;
+}
+
+bool NfqueuePacketSource::TakeHeld(PacketBuffer& buffer) {
+    while (const nlmsghdr* message = queue_.Next()) {
+        NetfilterPacket packet;
+        if (KindOf(message) != NetfilterMessageKind::QueuedPacket || !ParseQueuedPacket(message, packet)) {
+            continue;
+        }
+        const std::optional<PacketDirection> direction = DirectionOfHook(packet.hook);
+        if (!direction || packet.length > packet.payload.size() ||
+            !WrapIpPacket(packet.payload, *direction, buffer)) {
+            // Nothing the engine could read (larger than a frame, or not IPv4): let it pass.
+            Accept(packet.packetId);
+            counters_.passedUnread.fetch_add(1, std::memory_order_relaxed);
+            continue;
+        }
+        current_ = {FrameKind::Held, true, *direction, packet.packetId, packet.payload};
+        counters_.held.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    return false;
+}
+
+bool NfqueuePacketSource::TakeWatched(PacketBuffer& buffer) {
+    while (const nlmsghdr* message = log_.Next()) {
+        NetfilterPacket packet;
+        if (KindOf(message) != NetfilterMessageKind::LoggedPacket || !ParseLoggedPacket(message, packet)) {
+            continue;
+        }
+        const std::optional<PacketDirection> direction = DirectionOfHook(packet.hook);
+        // A copy cut short (the packet was larger than a frame) is of no use.
+        const bool whole =
+            packet.payload.size() >= 4 && Load16(packet.payload.data() + 2) <= packet.payload.size();
+        if (!direction || !whole || !WrapIpPacket(packet.payload, *direction, buffer)) {
+            continue;
+        }
+        current_ = {FrameKind::Watched, true, *direction, 0, {}};
+        counters_.watched.fetch_add(1, std::memory_order_relaxed);
+        return true;
+    }
+    return false;
+}
+
+void NfqueuePacketSource::AnswerStray(const nlmsghdr* message) {
+    // A packet that arrives while we wait for a configuration answer is not the caller's yet.
+    NetfilterPacket packet;
+    if (KindOf(message) == NetfilterMessageKind::QueuedPacket && ParseQueuedPacket(message, packet)) {
+        SendVerdict(packet.packetId, kVerdictAccept, {});
+        counters_.passedUnread.fetch_add(1, std::memory_order_relaxed);
+    }
+}
+
+bool NfqueuePacketSource::SendPacketToAdapter(AdapterHandle, const PacketBuffer& buffer) {
+    return Emit(PacketDirection::Outbound, buffer);
+}
+
+bool NfqueuePacketSource::SendPacketToMstcp(AdapterHandle, const PacketBuffer& buffer) {
+    return Emit(PacketDirection::Inbound, buffer);
+}
+
+bool NfqueuePacketSource::Emit(PacketDirection direction, const PacketBuffer& buffer) {
+    const std::span<const uint8_t> packet = IpPacketOf(buffer);
+    if (current_.open && direction == current_.direction) {
+        current_.open = false;
+        if (current_.kind == FrameKind::Watched) {
+            return true;  // the original is already on its way
+        }
+        if (packet.empty()) {
+            // The frame no longer holds an IP packet; let the original go on as it was.
+            return Accept(current_.packetId);
+        }
+        const bool unchanged = packet.size() == current_.queued.size() &&
+                               std::memcmp(packet.data(), current_.queued.data(), packet.size()) == 0;
+        if (unchanged) {
+            counters_.accepted.fetch_add(1, std::memory_order_relaxed);
+            return Accept(current_.packetId);
+        }
+        counters_.acceptedChanged.fetch_add(1, std::memory_order_relaxed);
+        return SendVerdict(current_.packetId, kVerdictAccept, packet);
+    }
+    // Accepted packets go first, so that nothing we send overtakes them.
+    SendPendingAccepts();
+    return SendOwn(packet);
+}
+
+bool NfqueuePacketSource::SendOwn(std::span<const uint8_t> packet) {
+    if (rawSocket_ < 0 || packet.size() < kDestinationOffset + 4) {
+        counters_.ownSendFailures.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    // Toward the network the destination is the server; toward the stack it is a local address and
+    // the packet arrives through loopback. Either way the packet's own destination is the address.
+    sockaddr_in destination{};
+    destination.sin_family = AF_INET;
+    std::memcpy(&destination.sin_addr, packet.data() + kDestinationOffset, 4);
+    const ssize_t sent = sendto(rawSocket_, packet.data(), packet.size(), 0,
+                                reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    if (sent != static_cast<ssize_t>(packet.size())) {
+        counters_.ownSendFailures.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    counters_.ownSent.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool NfqueuePacketSource::Accept(uint32_t packetId) {
+    if (options_.acceptBatch <= 1) {
+        return SendVerdict(packetId, kVerdictAccept, {});
+    }
+    pendingAcceptId_ = packetId;
+    if (++pendingAccepts_ >= options_.acceptBatch) {
+        return SendPendingAccepts();
+    }
+    return true;
+}
+
+bool NfqueuePacketSource::SendPendingAccepts() {
+    if (pendingAccepts_ == 0) {
+        return true;
+    }
+    pendingAccepts_ = 0;
+    // Every packet up to this id has been handed out in order and is accepted or already decided.
+    if (!queue_.Send(
+            BuildBatchVerdict(verdictBuffer_, options_.queueNumber, pendingAcceptId_, kVerdictAccept))) {
+        counters_.verdictFailures.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
+}
+
+bool NfqueuePacketSource::SendVerdict(uint32_t packetId, uint32_t verdict, std::span<const uint8_t> payload) {
+    SendPendingAccepts();
+    if (payload.size() > kMaxFrameLength) {
+        payload = {};
+    }
+    if (!queue_.Send(BuildVerdict(verdictBuffer_, options_.queueNumber, packetId, verdict, payload))) {
+        counters_.verdictFailures.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    return true;
+}
+
+void NfqueuePacketSource::CloseCurrent() {
+    if (current_.kind == FrameKind::Held && current_.open) {
+        SendVerdict(current_.packetId, kVerdictDrop, {});
+        counters_.dropped.fetch_add(1, std::memory_order_relaxed);
+    }
+    current_ = {};
+}
+
+void NfqueuePacketSource::DropPacket(AdapterHandle, const PacketBuffer&) {
+    CloseCurrent();
+}
+
+void NfqueuePacketSource::FlushAdapterPacketQueue(AdapterHandle) {
+    CloseCurrent();
+    SendPendingAccepts();
+    while (const nlmsghdr* message = queue_.Next()) {
+        NetfilterPacket packet;
+        if (KindOf(message) == NetfilterMessageKind::QueuedPacket && ParseQueuedPacket(message, packet)) {
+            SendVerdict(packet.packetId, kVerdictDrop, {});
+            counters_.dropped.fetch_add(1, std::memory_order_relaxed);
+        }
+    }
+    while (log_.Next()) {
+    }
+}
+
+NfqueuePacketSource::Statistics NfqueuePacketSource::GetStatistics() const {
+    Statistics s;
+    s.held = counters_.held.load(std::memory_order_relaxed);
+    s.watched = counters_.watched.load(std::memory_order_relaxed);
+    s.accepted = counters_.accepted.load(std::memory_order_relaxed);
+    s.acceptedChanged = counters_.acceptedChanged.load(std::memory_order_relaxed);
+    s.dropped = counters_.dropped.load(std::memory_order_relaxed);
+    s.ownSent = counters_.ownSent.load(std::memory_order_relaxed);
+    s.ownSendFailures = counters_.ownSendFailures.load(std::memory_order_relaxed);
+    s.passedUnread = counters_.passedUnread.load(std::memory_order_relaxed);
+    s.overruns = queue_.Overruns() + log_.Overruns();
+    s.verdictFailures = counters_.verdictFailures.load(std::memory_order_relaxed);
+    return s;
+}
+
+}  // namespace bramvell

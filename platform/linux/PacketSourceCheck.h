@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/linux/NfqueueOptions.h"
+
+namespace bramvell {
+
+// Shown when the packet source cannot be used (the counterpart of a missing filter driver).
+inline constexpr std::string_view kNetworkDriverFailedMessage =
+    "Bramvell network driver failed to load or was not installed.";
+
+// True when the process holds CAP_NET_ADMIN and CAP_NET_RAW in its effective set.
+bool HasNetworkCapabilities(std::string* problem = nullptr);
+
+// Everything the NFQUEUE packet source needs: the capabilities, a raw socket, iptables with the raw
+// table, and the queue itself (bound and released again; a queue another program holds fails).
+// On failure problem says what is missing.
+bool IsPacketSourceUsable(const NfqueueOptions& options, std::string* problem = nullptr);
+
+}  // namespace bramvell

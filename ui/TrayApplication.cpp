@@ -1,0 +1,211 @@
+#include "ui/TrayApplication.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QSystemTrayIcon>
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "config/FilterSettings.h"
+#include "config/PasswordGate.h"
+#include "engine/PacketSource.h"
+#include "runtime/CoreWiring.h"
+#include "ui/CorpusJobs.h"
+#include "ui/FilterStop.h"
+#include "ui/GeneralOptionsPage.h"
+#include "ui/HtmlEmailPage.h"
+#include "ui/ListPage.h"
+#include "ui/ModifierKeyState.h"
+#include "ui/Prompter.h"
+#include "ui/SingleInstanceLock.h"
+#include "ui/SmtpServerPage.h"
+#include "ui/SpamFilterOptionsPage.h"
+#include "ui/TerminationSignals.h"
+
+namespace bramvell {
+
+namespace {
+
+// The password gate's questions, put through the panel's prompter.
+class PanelUnlockPrompt final : public PasswordPrompt {
+  public:
+    PanelUnlockPrompt(Prompter& prompter, QWidget* parent) : prompter_(prompter), parent_(parent) {}
+    std::optional<std::string> AskPassword() override {
+        const std::optional<QString> entered = prompter_.AskPassword(parent_);
+        if (!entered) {
+            return std::nullopt;
+        }
+        return entered->toStdString();
+    }
+    void ShowWarning(std::string_view text) override {
+        prompter_.Warn(parent_, QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+    }
+
+  private:
+    Prompter& prompter_;
+    QWidget* parent_;
+};
+
+// The twelve option pages, constructed in start-up order and added to the panel in page order.
+struct OptionPages {
+    explicit OptionPages(FilterSettings* settings)
+        : general(settings),
+          spamFilter(settings),
+          blockedAddresses(*FindListPageInfo('A'), settings),
+          blockedDomains(*FindListPageInfo('B'), settings),
+          blockedNames(*FindListPageInfo('C'), settings),
+          htmlEmail(settings),
+          smtpServer(settings),
+          subjectPassphrases(*FindListPageInfo('D'), settings),
+          trustedAddresses(*FindListPageInfo('E'), settings),
+          trustedDomains(*FindListPageInfo('F'), settings),
+          trustedNames(*FindListPageInfo('G'), settings),
+          userAddresses(*FindListPageInfo('H'), settings) {}
+
+    void AddTo(ControlPanel& panel) {
+        panel.AddPage(&general, QStringLiteral("General Options"));
+        panel.AddPage(&spamFilter, QStringLiteral("Spam Filter Options"));
+        panel.AddPage(&blockedAddresses, QStringLiteral("Blocked Addresses"));
+        panel.AddPage(&blockedDomains, QStringLiteral("Blocked Domains"));
+        panel.AddPage(&blockedNames, QStringLiteral("Blocked Names"));
+        panel.AddPage(&htmlEmail, QStringLiteral("HTML Email"));
+        panel.AddPage(&smtpServer, QStringLiteral("SMTP Server"));
+        panel.AddPage(&subjectPassphrases, QStringLiteral("Subject Passphrases"));
+        panel.AddPage(&trustedAddresses, QStringLiteral("Trusted Addresses"));
+        panel.AddPage(&trustedDomains, QStringLiteral("Trusted Domains"));
+        panel.AddPage(&trustedNames, QStringLiteral("Trusted Names"));
+        panel.AddPage(&userAddresses, QStringLiteral("User Addresses"));
+    }
+
+    ListDisplayTargets DisplayLists() {
+        return {&blockedAddresses.displayList(), &blockedDomains.displayList(),
+                &blockedNames.displayList(),     &subjectPassphrases.displayList(),
+                &trustedAddresses.displayList(), &trustedDomains.displayList(),
+                &trustedNames.displayList(),     &userAddresses.displayList()};
+    }
+
+    std::array<ListPage*, 8> ListPages() {
+        return {&blockedAddresses, &blockedDomains, &blockedNames, &subjectPassphrases,
+                &trustedAddresses, &trustedDomains, &trustedNames, &userAddresses};
+    }
+
+    GeneralOptionsPage general;
+    SpamFilterOptionsPage spamFilter;
+    ListPage blockedAddresses;
+    ListPage blockedDomains;
+    ListPage blockedNames;
+    HtmlEmailPage htmlEmail;
+    SmtpServerPage smtpServer;
+    ListPage subjectPassphrases;
+    ListPage trustedAddresses;
+    ListPage trustedDomains;
+    ListPage trustedNames;
+    ListPage userAddresses;
+};
+
+// Closes every modal dialog that is open, innermost first, so that their nested loops return.
+void CloseModalDialogs() {
+    for (int i = 0; i < 16; ++i) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->close()) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+int RunTrayApplication(const TrayApplicationOptions& options) {
+    SingleInstanceLock lock;
+    if (!lock.Acquire(options.lockPath.empty() ? SingleInstanceLockPath() : options.lockPath)) {
+        if (lock.heldElsewhere()) {
+            return kExitNormal;  // another copy runs: end silently, save nothing
+        }
+        std::fprintf(stderr, "bramvell: cannot create the single-instance lock; going on without it\n");
+    }
+
+    QtPrompter defaultPrompter;
+    Prompter& prompter = options.prompter != nullptr ? *options.prompter : defaultPrompter;
+    bool quitRequested = false;
+    TerminationSignals terminationSignals;
+
+    StoredSettings stored(options.programFolder);
+    FilterSettings& settings = stored.settings();
+    CoreTables tables;
+    int exitCode = kExitNormal;
+
+    std::unique_ptr<PacketSource> source =
+        options.createSource ? options.createSource() : CreatePacketSource(options.simulatedSource);
+    if (!source || !source->IsDriverLoaded()) {
+        prompter.Warn(nullptr, QString::fromLatin1(kDriverFailedMessage));
+        exitCode = kExitNoSource;
+    } else {
+        auto pages = std::make_unique<OptionPages>(&settings);
+        const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
+        for (std::size_t i = 0; i < adapters.size() && i < static_cast<std::size_t>(kMaxAdapterNames); ++i) {
+            pages->general.SetAdapterName(static_cast<int>(i), QString::fromStdString(adapters[i].name));
+        }
+
+        const TrayPresence presence = options.trayPresence.value_or(
+            QSystemTrayIcon::isSystemTrayAvailable() ? TrayPresence::System : TrayPresence::None);
+        auto panel = std::make_unique<ControlPanel>(&settings, &prompter, presence);
+        pages->AddTo(*panel);
+
+        QEventLoop loop;
+        bool running = false;
+        QObject::connect(&terminationSignals, &TerminationSignals::Received, panel.get(), [&](int) {
+            quitRequested = true;
+            if (running) {
+                panel->ShutdownWithoutQuestion();
+                CloseModalDialogs();
+            }
+        });
+
+        const PumpEvents pump = [&quitRequested] {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            return !quitRequested;
+        };
+        for (ListPage* page : pages->ListPages()) {
+            page->SetPump(pump);
+        }
+        pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
+        const bool loaded = tables.LoadSenderLists(settings, pump, pages->DisplayLists()) &&
+                            tables.LoadTokenTables(settings, pump) && !quitRequested;
+        if (loaded) {
+            ModifierKeyState keys;
+            FilterThreadRunner filter;
+            PanelUnlockPrompt unlock(prompter, panel.get());
+            panel->SetHooks(ControlPanelHooks{
+                [&] { filter.Start(settings, *source, keys); },
+                [&] { EmptyQuarantineOnDayChange(settings); },
+                [&] { return RunPasswordGate(settings, unlock); },
+                [&] { loop.quit(); },
+            });
+            panel->Initialise();
+            if (options.onRunning) {
+                options.onRunning(*panel);
+            }
+            running = true;
+            if (!quitRequested) {
+                loop.exec();
+            }
+            running = false;
+            // The loop also ends when the application is told to quit from elsewhere.
+            panel->ShutdownWithoutQuestion();
+            panel->EndRun();
+            WaitForFilterStop(settings);
+            filter.Join();
+            // Verdicts posted while the thread was stopping still count.
+            QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId());
+        }
+        pages.reset();
+        panel.reset();
+    }
+
+    stored.Exit();
+    tables.Free(settings);
+    return exitCode;
+}
+
+}  // namespace bramvell
