@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,11 +34,20 @@ std::string TemporaryPathFor(const std::string& path) {
 }  // namespace
 
 bool AppendToFile(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) {
         return false;
     }
-    bool written = WriteAll(fd, bytes);
+    bool written = true;
+    // A file whose last line has no line end (cut short, or edited by hand) gets one first, so that
+    // the new line does not run into it.
+    struct stat info {};
+    char last = '\n';
+    if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 &&
+        last != '\n') {
+        written = WriteAll(fd, "\r\n");
+    }
+    written = written && WriteAll(fd, bytes);
     return ::close(fd) == 0 && written;
 }
 

@@ -5,7 +5,9 @@
 
 namespace bramvell {
 
-// Appends bytes to a file, creating it when missing. False when it cannot be opened or written.
+// Appends bytes to a file, creating it when missing. When the file's last byte is not a line feed, a
+// CR LF goes first, so that appended lines stay lines of their own. False when it cannot be opened or
+// written.
 bool AppendToFile(const std::string& path, std::string_view bytes);
 
 // Replaces a file's content as one step: the bytes go to a temporary file beside it, which is then

@@ -4,11 +4,13 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "config/FilterSettings.h"
 #include "controls/CaptionBar.h"
 #include "ui/CSAPrefsSubDlg.h"
+#include "ui/ContextHelp.h"
 #include "ui/Prompter.h"
 #include "ui/StatusText.h"
 #include "ui/TrayImages.h"
@@ -41,7 +43,6 @@ ControlPanel::ControlPanel(FilterSettings* settings, Prompter* prompter, TrayPre
     setObjectName(QStringLiteral("ControlPanel"));
     setWindowTitle(QString::fromLatin1(kControlPanelTitle));
     setWindowIcon(TrayImageIcon(ICON_NORMAL));
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setSizeGripEnabled(false);
 
     tree_ = new QTreeWidget(this);
@@ -88,7 +89,15 @@ ControlPanel::ControlPanel(FilterSettings* settings, Prompter* prompter, TrayPre
     auto* top = new QHBoxLayout;
     top->addWidget(tree_);
     top->addLayout(pageColumn, 1);
+    // Context help: the title bar's "?" where the window manager offers one, this button everywhere.
+    auto* help = new QToolButton(this);
+    help->setObjectName(QStringLiteral("contextHelpButton"));
+    help->setText(QStringLiteral("?"));
+    help->setToolTip(QStringLiteral("Click here, then on any input control, for help (or press F1)"));
+    help->setProperty(ContextHelp::kContextIdProperty, 0);
+    ContextHelp::Install(this, help);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(help);
     buttons->addStretch(1);
     buttons->addWidget(ok_);
     buttons->addWidget(shutdown_);

@@ -1,14 +1,12 @@
 #include "ui/ListPage.h"
 
-#include <QFontMetrics>
 #include <QGridLayout>
 #include <QListWidget>
-#include <QStyle>
 #include <QVBoxLayout>
 #include <array>
 
-#include "lists/ListPageOperations.h"
 #include "lists/ListStore.h"
+#include "ui/ListPageLogic.h"
 #include "ui/Prompter.h"
 
 namespace bramvell {
@@ -66,8 +64,7 @@ void ListPage::BuildControls() {
                                 info_.enabledGreyed),
                       0, 0, 1, 2);
     layout->addWidget(BindText(info_.editId, info_.editLimit, newEntryText_, false, true), 1, 0);
-    QPushButton* add = MakeButton(info_.addId, QStringLiteral("Add"));
-    layout->addWidget(add, 1, 1);
+    layout->addWidget(MakeButton(info_.addId, QStringLiteral("Add")), 1, 1);
 
     auto* list = new QListWidget(this);
     list->setObjectName(QString::number(info_.listId));
@@ -79,141 +76,42 @@ void ListPage::BuildControls() {
 
     auto* buttons = new QVBoxLayout;
     if (info_.extendId != 0) {
-        QPushButton* extend = MakeButton(info_.extendId, QStringLiteral("Extend"));
-        QPushButton* keep = MakeButton(info_.keepId, QStringLiteral("Keep"));
-        connect(extend, &QPushButton::clicked, this, [this] { OnExtend(); });
-        connect(keep, &QPushButton::clicked, this, [this] { OnKeep(); });
-        buttons->addWidget(extend);
-        buttons->addWidget(keep);
+        buttons->addWidget(MakeButton(info_.extendId, QStringLiteral("Extend")));
+        buttons->addWidget(MakeButton(info_.keepId, QStringLiteral("Keep")));
     }
-    QPushButton* remove = MakeButton(info_.removeId, QStringLiteral("Remove"));
-    QPushButton* import = MakeButton(info_.importId, QStringLiteral("Import"));
-    buttons->addWidget(remove);
-    buttons->addWidget(import);
+    buttons->addWidget(MakeButton(info_.removeId, QStringLiteral("Remove")));
+    buttons->addWidget(MakeButton(info_.importId, QStringLiteral("Import")));
     buttons->addStretch(1);
     layout->addLayout(buttons, 2, 1);
     layout->setColumnStretch(0, 1);
     layout->setRowStretch(2, 1);
-
-    connect(add, &QPushButton::clicked, this, [this] { OnAdd(); });
-    connect(remove, &QPushButton::clicked, this, [this] { OnRemove(); });
-    connect(import, &QPushButton::clicked, this, [this] { OnImport(); });
 }
 
 void ListPage::OnInitPage() {
-    QListWidget* list = List();
-    if (settings()->listStore != nullptr) {
-        const QFontMetrics metrics(list->font());
-        operations_ = std::make_unique<ListPageOperations>(
-            *settings()->listStore, static_cast<ListKind>(info_.kind - 'A'), displayList_,
-            [metrics](std::string_view text) {
-                return metrics.horizontalAdvance(
-                    QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
-            },
-            style()->pixelMetric(QStyle::PM_DefaultFrameWidth));
-        operations_->Show();
-        for (const std::string& line : operations_->DisplayList()) {
+    if (settings()->listStore == nullptr) {
+        // Nothing loaded (a page tried on its own): the list box shows the lines, the buttons rest.
+        auto* list = ControlAs<QListWidget>(info_.listId);
+        for (const std::string& line : displayList_) {
             list->addItem(QString::fromStdString(line));
         }
         return;
     }
-    for (const std::string& line : displayList_) {
-        list->addItem(QString::fromStdString(line));
+    ListPageHooks hooks;
+    hooks.readControls = [this] { ReadControls(); };
+    hooks.pump = pump_;
+    if (prompter() != nullptr) {
+        hooks.chooseImportFile = [this](QWidget*) -> std::optional<QString> {
+            const QString path = prompter()->PickImportFile(window());
+            return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
+        };
+        hooks.showNote = [this](const QString& title, const QString& text, int lifetimeMs) {
+            prompter()->ShowNote(this, title, text, lifetimeMs);
+        };
     }
-}
-
-QListWidget* ListPage::List() const {
-    return ControlAs<QListWidget>(info_.listId);
-}
-
-std::optional<std::string> ListPage::Selection() const {
-    QListWidgetItem* item = List()->currentItem();
-    if (item == nullptr || !item->isSelected()) {
-        return std::nullopt;
-    }
-    return item->text().toStdString();
-}
-
-void ListPage::AddString(const std::string& text) {
-    List()->addItem(QString::fromStdString(text));
-}
-
-void ListPage::ApplyChange(bool done, const std::optional<std::string>& added) {
-    if (!done) {
-        return;
-    }
-    delete List()->currentItem();
-    List()->clearSelection();
-    if (added) {
-        AddString(*added);
-    }
-}
-
-void ListPage::OnAdd() {
-    ReadControls();
-    if (!operations_) {
-        return;
-    }
-    const ListPageOperations::AddOutcome outcome = operations_->Add(newEntryText_);
-    if (outcome.balloon && prompter() != nullptr) {
-        const Balloon& note = *outcome.balloon;
-        prompter()->ShowNote(
-            this, QString::fromUtf8(note.title.data(), static_cast<qsizetype>(note.title.size())),
-            QString::fromUtf8(note.text.data(), static_cast<qsizetype>(note.text.size())), note.lifetimeMs);
-    }
-    if (outcome.added) {
-        AddString(*outcome.added);
-    }
-    if (outcome.clearEditBox) {
-        auto* edit = ControlAs<QLineEdit>(info_.editId);
-        edit->clear();
-        newEntryText_.clear();
-        edit->setFocus(Qt::OtherFocusReason);
-    }
-}
-
-void ListPage::OnExtend() {
-    const std::optional<std::string> selection = Selection();
-    if (!operations_ || !selection) {
-        return;
-    }
-    ReadControls();
-    const ListPageOperations::ChangeOutcome outcome = operations_->Extend(*selection);
-    ApplyChange(outcome.done, outcome.added);
-}
-
-void ListPage::OnKeep() {
-    const std::optional<std::string> selection = Selection();
-    if (!operations_ || !selection) {
-        return;
-    }
-    ReadControls();
-    const ListPageOperations::ChangeOutcome outcome = operations_->Keep(*selection);
-    ApplyChange(outcome.done, outcome.added);
-}
-
-void ListPage::OnRemove() {
-    const std::optional<std::string> selection = Selection();
-    if (!operations_ || !selection) {
-        return;
-    }
-    ReadControls();
-    const ListPageOperations::ChangeOutcome outcome = operations_->Remove(*selection);
-    ApplyChange(outcome.done, outcome.added);
-}
-
-void ListPage::OnImport() {
-    if (!operations_ || prompter() == nullptr) {
-        return;
-    }
-    const QString path = prompter()->PickImportFile(window());
-    if (path.isEmpty()) {
-        return;
-    }
-    const ListPageOperations::ImportOutcome outcome = operations_->Import(path.toStdString(), pump_);
-    for (const std::string& added : outcome.added) {
-        AddString(added);
-    }
+    logic_ = std::make_unique<ListPageLogic>(*settings()->listStore, static_cast<ListKind>(info_.kind - 'A'),
+                                             std::move(displayList_), std::move(hooks), *clock_);
+    displayList_.clear();
+    logic_->Attach(this);
 }
 
 }  // namespace bramvell

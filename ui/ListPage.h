@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "config/Clock.h"
 #include "ui/CSAPrefsSubDlg.h"
 
 namespace bramvell {
 
-class ListPageOperations;
+class ListPageLogic;
 
 // What tells the eight list pages apart: list letter, caption, dialog and control identifiers,
 // limits, and the option of the "Enabled" box. Identifiers of absent buttons are 0.
@@ -39,7 +40,8 @@ const ListPageInfo* FindListPageInfo(char kind);
 
 // One of the eight sender-list pages: "Enabled", the new-entry box (lower case, limited), the sorted
 // list box and its buttons. The display list is filled at start-up while the lists load, before the
-// page is first shown; the page builds its list box from it.
+// page is first shown; when the page window is made, the page's operations take it over, build the
+// list box from it and answer the buttons.
 class ListPage : public CSAPrefsSubDlg {
     Q_OBJECT
   public:
@@ -52,28 +54,21 @@ class ListPage : public CSAPrefsSubDlg {
     const std::string& newEntryText() const { return newEntryText_; }
     // Lets events through during an import; false stops the import (the application is quitting).
     void SetPump(std::function<bool()> pump) { pump_ = std::move(pump); }
+    // The clock of Extend's expiry day (before the page window is made).
+    void SetClock(const Clock& clock) { clock_ = &clock; }
+    // The buttons' operations, once the page window exists and the list store is loaded.
+    ListPageLogic* logic() const { return logic_.get(); }
 
   protected:
     void BuildControls() override;
     void OnInitPage() override;
 
-    // The buttons. They act on the sender list only when the list store is loaded.
-    void OnAdd();
-    void OnExtend();
-    void OnKeep();
-    void OnRemove();
-    void OnImport();
-
   private:
     QPushButton* MakeButton(int id, const QString& text);
-    QListWidget* List() const;
-    std::optional<std::string> Selection() const;
-    // Drops the selected string from the list box, then adds what the operation produced.
-    void ApplyChange(bool done, const std::optional<std::string>& added);
-    void AddString(const std::string& text);
 
-    std::unique_ptr<ListPageOperations> operations_;
+    std::unique_ptr<ListPageLogic> logic_;
     std::function<bool()> pump_;
+    const Clock* clock_ = &DefaultClock();
     const ListPageInfo& info_;
     std::vector<std::string> displayList_;
     std::string newEntryText_;

@@ -5,9 +5,10 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QToolTip>
 #include <QUrl>
 
+#include "controls/BalloonPopup.h"
+#include "ui/ListPageLogic.h"
 #include "ui/TipOfTheDayDialog.h"
 #include "ui/UnlockDialog.h"
 
@@ -44,14 +45,16 @@ void QtPrompter::ExploreFolder(const QString& folder) {
 }
 
 QString QtPrompter::PickImportFile(QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, QString(), QString(),
-                                        QStringLiteral("Text files (*.csv *.txt);;All files (*)"));
+    return ChooseImportFile(parent).value_or(QString());
 }
 
-void QtPrompter::ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) {
-    QToolTip::showText(QCursor::pos(),
-                       QStringLiteral("<b>%1</b><br>%2").arg(title.toHtmlEscaped(), text.toHtmlEscaped()),
-                       parent, QRect(), lifetimeMs);
+void QtPrompter::ShowNote(QWidget*, const QString& title, const QString& text, int lifetimeMs) {
+    BalloonPopup::Request request;
+    request.title = title;
+    request.text = text;
+    request.anchor = QCursor::pos();
+    request.lifetimeMs = lifetimeMs;
+    BalloonPopup::Launch(std::move(request));
 }
 
 }  // namespace bramvell

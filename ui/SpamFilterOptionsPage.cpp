@@ -56,7 +56,7 @@ void SpamFilterOptionsPage::BuildControls() {
                   BindNumber(1056, s.emptyQuarantineDays), 1082, kMinQuarantineDays, kMaxQuarantineDays));
     layout->addWidget(BindCheck(1094, QStringLiteral("Rename executable attachments"), s.renameAttachments));
 
-    // The corpus tool's buttons exist on the page but stay hidden.
+    // The corpus tool's buttons exist on the page, hidden until the corpus tools take them.
     const std::pair<int, const char*> corpusButtons[] = {{1103, "Spam"}, {1104, "Ham"}, {1136, "Test"}};
     for (const auto& [id, text] : corpusButtons) {
         auto* button = new QPushButton(QString::fromLatin1(text), this);
@@ -65,6 +65,17 @@ void SpamFilterOptionsPage::BuildControls() {
         button->setVisible(false);
     }
     layout->addStretch(1);
+}
+
+void SpamFilterOptionsPage::SetCorpusJobs(CorpusJobs jobs, CorpusToolHooks hooks) {
+    corpusJobs_ = std::move(jobs);
+    corpusHooks_ = std::move(hooks);
+}
+
+void SpamFilterOptionsPage::OnInitPage() {
+    if (corpusJobs_) {
+        corpusTools_ = CorpusTools::Attach(this, *corpusJobs_, corpusHooks_);
+    }
 }
 
 }  // namespace bramvell

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <optional>
+
 #include "ui/CSAPrefsSubDlg.h"
+#include "ui/CorpusTools.h"
 
 namespace bramvell {
 
@@ -10,8 +13,19 @@ class SpamFilterOptionsPage : public CSAPrefsSubDlg {
   public:
     explicit SpamFilterOptionsPage(FilterSettings* settings, QWidget* parent = nullptr);
 
+    // The corpus tool behind the "Spam", "Ham" and "Test" buttons (before the page window is made).
+    // Without it the buttons stay hidden.
+    void SetCorpusJobs(CorpusJobs jobs, CorpusToolHooks hooks = {});
+    CorpusTools* corpusTools() const { return corpusTools_; }
+
   protected:
     void BuildControls() override;
+    void OnInitPage() override;
+
+  private:
+    std::optional<CorpusJobs> corpusJobs_;
+    CorpusToolHooks corpusHooks_;
+    CorpusTools* corpusTools_ = nullptr;
 };
 
 }  // namespace bramvell

@@ -11,6 +11,7 @@
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
+#include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
 #include "ui/HtmlEmailPage.h"
@@ -134,7 +135,8 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     CoreTables tables;
     int exitCode = kExitNormal;
 
-    std::unique_ptr<PacketSource> source = CreatePacketSource(options.simulatedSource);
+    std::unique_ptr<PacketSource> source =
+        options.createSource ? options.createSource() : CreatePacketSource(options.simulatedSource);
     if (!source || !source->IsDriverLoaded()) {
         prompter.Warn(nullptr, QString::fromLatin1(kDriverFailedMessage));
         exitCode = kExitNoSource;
@@ -167,6 +169,7 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         for (ListPage* page : pages->ListPages()) {
             page->SetPump(pump);
         }
+        pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
         const bool loaded = tables.LoadSenderLists(settings, pump, pages->DisplayLists()) &&
                             tables.LoadTokenTables(settings, pump) && !quitRequested;
         if (loaded) {

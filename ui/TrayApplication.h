@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -8,6 +9,7 @@
 
 namespace bramvell {
 
+class PacketSource;
 class Prompter;
 
 inline constexpr const char* kDriverFailedMessage =
@@ -16,6 +18,8 @@ inline constexpr const char* kDriverFailedMessage =
 struct TrayApplicationOptions {
     std::string programFolder;
     bool simulatedSource = false;
+    // When set, makes the packet source in place of the machine's own (tests).
+    std::function<std::unique_ptr<PacketSource>()> createSource;
     // Where the single-instance lock lives; empty for the default place.
     std::string lockPath;
     // Tests answer the dialogs and fix the tray's presence; the application leaves both unset.

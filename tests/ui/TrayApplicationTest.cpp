@@ -1,6 +1,8 @@
 // The whole tray application in-process: start-up, the run, the orderly exits.
 #include "ui/TrayApplication.h"
 
+#include "engine/MemoryPacketSource.h"
+
 #include <QTimer>
 #include <csignal>
 
@@ -89,7 +91,12 @@ TEST_F(TrayApplicationTest, SecondCopyEndsAtOnce) {
 
 TEST_F(TrayApplicationTest, MissingSourceShowsTheDriverMessage) {
     TrayApplicationOptions options = Options();
-    options.simulatedSource = false;
+    // A source whose driver check fails; never the machine's own packet source in a test.
+    options.createSource = [] {
+        auto source = std::make_unique<MemoryPacketSource>();
+        source->SetDriverLoaded(false);
+        return std::unique_ptr<PacketSource>(std::move(source));
+    };
     bool ran = false;
     options.onRunning = [&](ControlPanel&) { ran = true; };
     EXPECT_EQ(RunTrayApplication(options), kExitNoSource);
