@@ -69,7 +69,7 @@ void RequireReloads(const ListStore& store, std::vector<Touched> touched, const 
 
 // A text that the loaded lists probably hold, or one from the input when they hold none.
 std::string SomeText(const ListStore& store, ListKind kind, std::string_view fallback) {
-    for (int bucket = 0; bucket < kBucketCount; ++bucket) {
+    for (int bucket = 0; bucket < kListBucketCount; ++bucket) {
         const std::vector<ListEntry> entries = store.BucketEntries(kind, bucket);
         if (!entries.empty()) {
             return entries.front().text;
@@ -111,7 +111,7 @@ void Run(std::string_view input) {
 
     for (ListKind kind : kAllListKinds) {
         std::size_t held = 0;
-        for (int bucket = 0; bucket < kBucketCount; ++bucket) {
+        for (int bucket = 0; bucket < kListBucketCount; ++bucket) {
             for (const ListEntry& entry : store.BucketEntries(kind, bucket)) {
                 Require(!entry.text.empty(), "no entry is empty");
                 Require(entry.text.size() <= static_cast<std::size_t>(TraitsOf(kind).longestText),
