@@ -15,7 +15,6 @@
 #include "classify/TokenTableLoader.h"
 #include "classify/TokenTables.h"
 #include "config/FilterSettings.h"
-#include "engine/AttachmentRenamer.h"
 #include "engine/HeldSegment.h"
 #include "engine/MessageLineReader.h"
 #include "fuzz/support/FrameWriter.h"
@@ -23,6 +22,7 @@
 #include "fuzz/support/ScratchFolder.h"
 #include "lists/ListText.h"
 #include "lists/SubjectMatcher.h"
+#include "runtime/ClassifierAnalyzer.h"
 
 namespace bramvell::fuzz {
 namespace {
@@ -107,38 +107,23 @@ struct HeldReply {
     }
 };
 
-// The held reply as the analysis reads it; a line's position packs the segment and the offset.
+// The held reply read by the classifier alone (the engine's analysis adds renaming and the verdict).
 class HeldLineSource final : public MessageLineSource {
   public:
     explicit HeldLineSource(MessageLineReader& reader) : reader_(reader) {}
     bool NextLine(MessageLine& line) override {
         LinePosition position;
-        if (!reader_.Next(line.text, position)) {
-            return false;
-        }
-        line.position = uint64_t{position.segment} << 32 | position.offset;
-        return true;
+        return reader_.Next(line.text, position);
     }
 
   private:
     MessageLineReader& reader_;
 };
 
-LinePosition Unpack(uint64_t position) {
-    return {static_cast<std::size_t>(position >> 32), static_cast<std::size_t>(position & 0xFFFFFFFFu)};
-}
-
-ClassificationResult Classify(MessageClassifier& classifier, HeldReply& reply, const FilterSettings& settings,
-                              bool renaming) {
+ClassificationResult Classify(MessageClassifier& classifier, HeldReply& reply) {
     MessageLineReader reader(reply.segments);
     HeldLineSource lines(reader);
-    LineInspector inspect;
-    if (renaming) {
-        inspect = [&reader, &settings](const MessageLine& line) {
-            RenameAttachmentInLine(line.text, Unpack(line.position), reader, settings);
-        };
-    }
-    return classifier.Classify(lines, inspect);
+    return classifier.Classify(lines);
 }
 
 bool SameResult(const ClassificationResult& a, const ClassificationResult& b) {
@@ -157,11 +142,11 @@ void RequireSane(const ClassificationResult& result) {
 // turns the From/To rule off, 1 turns passphrases on, 2 renames attachments, 3 and up the threshold
 // level (0..31: out-of-range levels included).
 void Run(std::string_view input) {
-    InputReader reader(input);
-    const uint8_t options = reader.Byte();
-    const std::size_t segmentSize = 1 + std::size_t{reader.Byte()} * 6;
-    const uint8_t counts = reader.Byte();
-    const std::string message = "+OK message follows\r\n" + std::string(reader.Rest());
+    InputReader in(input);
+    const uint8_t options = in.Byte();
+    const std::size_t segmentSize = 1 + std::size_t{in.Byte()} * 6;
+    const uint8_t counts = in.Byte();
+    const std::string message = "+OK message follows\r\n" + std::string(in.Rest());
 
     static FixedPassphrases passphrases;
     static FilterSettings settings;
@@ -174,11 +159,13 @@ void Run(std::string_view input) {
     settings.spamMessageCount = counts & 0x0F;  // 0 divides as 1
     settings.hamMessageCount = counts >> 4;
 
-    // One classifier lives across inputs, as the filter thread's does.
-    static MessageClassifier lasting(settings, &passphrases);
+    // The engine's analysis lives across inputs, as the filter thread's does.
+    static ClassifierAnalyzer analyzer(settings, &passphrases);
     HeldReply reply(message, segmentSize);
     const std::string before = reply.Payload();
-    RequireSane(Classify(lasting, reply, settings, true));
+    MessageLineReader reader(reply.segments);
+    const AnalysisVerdict verdict = analyzer.Analyze(reader);
+    Require(verdict.probabilityText[0] != '?' || !verdict.isSpam, "a spam verdict gives its probability");
 
     Require(reply.Payload().size() == before.size(), "renaming keeps the message length");
     const std::string after = reply.Payload();
@@ -191,21 +178,20 @@ void Run(std::string_view input) {
         Require(TcpChecksumValid(frame), "renamed segments keep a valid checksum");
     }
 
-    // Over the (now renamed) reply, without further renaming: a fresh classifier and the lasting one,
-    // whose memo holds earlier messages' tokens, must agree.
-    settings.renameAttachments = 0;
+    // Over the (now renamed) reply: a fresh classifier and a lasting one, whose memo holds earlier
+    // messages' tokens, must agree.
+    static MessageClassifier lasting(settings, &passphrases);
     MessageClassifier fresh(settings, &passphrases);
-    const ClassificationResult expected = Classify(fresh, reply, settings, false);
+    const ClassificationResult expected = Classify(fresh, reply);
     RequireSane(expected);
+    Require(SameResult(Classify(lasting, reply), expected), "earlier messages change no verdict");
     if (std::getenv("BRAMVELL_FUZZ_TRACE") != nullptr) {
         std::fprintf(stderr, "spam %d rule %d score %d probability '%s' sender '%s'; renamed bytes %zu\n",
                      expected.isSpam, static_cast<int>(expected.rule), expected.score,
                      expected.probabilityText.c_str(), expected.sender.c_str(),
-                     static_cast<std::size_t>(std::mismatch(before.begin(), before.end(), after.begin()).first -
-                                              before.begin()));
+                     static_cast<std::size_t>(
+                         std::mismatch(before.begin(), before.end(), after.begin()).first - before.begin()));
     }
-    Require(SameResult(Classify(lasting, reply, settings, false), expected),
-            "earlier messages change no verdict");
 }
 
 }  // namespace
