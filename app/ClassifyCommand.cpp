@@ -70,8 +70,7 @@ int RunClassify(CommandContext& context) {
     std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
     // An inspection on demand is not filtering: it leaves the activity log alone.
     setup->settings.activityLogEnabled = 0;
-    // The subject passphrases take part once the list store is loaded here.
-    MessageClassifier classifier(setup->settings, nullptr);
+    MessageClassifier classifier(setup->settings, &setup->lists);
     TextLineSource lines;
     int status = 0;
     for (const std::string& path : files) {

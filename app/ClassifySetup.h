@@ -6,26 +6,33 @@
 #include "classify/TokenTableLoader.h"
 #include "classify/TokenTables.h"
 #include "config/FilterSettings.h"
-#include "config/ProgramFolder.h"
+#include "config/Startup.h"
+#include "lists/ListStore.h"
 
 namespace bramvell {
 
-// The settings and token tables of a program folder as the application has them after start-up,
-// for the corpus and classification commands.
+// The stored settings, sender lists and token tables of a program folder as the application has them
+// after start-up, for the corpus and classification commands. A command that changes statistics
+// (learn) calls Save before it returns.
 struct ClassifySetup {
-    FilterSettings settings;
+    explicit ClassifySetup(const std::string& programFolder)
+        : application(DefaultStartupPaths(programFolder)),
+          settings(application.Settings()),
+          lists(programFolder) {}
+
+    bool Save() { return application.Save(); }
+
+    ApplicationSettings application;
+    FilterSettings& settings;
     TokenTables tables;
+    ListStore lists;
 };
 
 inline std::unique_ptr<ClassifySetup> PrepareClassification(const std::string& programFolder) {
-    auto setup = std::make_unique<ClassifySetup>();
-    FilterSettings& settings = setup->settings;
-    settings.programFolder = programFolder;
-    settings.SetDefaults();
-    // The stored options and statistics load here once the settings store exists; until then every
-    // command starts from the defaults, and the message counts that learn raises are not kept.
-    CreateDefaultFolders(programFolder);
-    settings.tokenTables = &setup->tables;
+    auto setup = std::make_unique<ClassifySetup>(programFolder);
+    setup->lists.LoadAll();
+    setup->settings.listStore = &setup->lists;
+    setup->settings.tokenTables = &setup->tables;
     LoadTokenTables(setup->tables, programFolder);
     return setup;
 }

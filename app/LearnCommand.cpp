@@ -32,6 +32,9 @@ int RunLearn(CommandContext& context) {
                 arguments[0].c_str(), learned == 1 ? "" : "s", folder.c_str(),
                 settings.newLowerTokenCount.load(), settings.newCapitalTokenCount.load(),
                 settings.newUpperTokenCount.load());
+    if (!setup->Save()) {
+        std::fprintf(stderr, "bramvell: the learned statistics could not be saved\n");
+    }
     std::printf("finished!\n");
     return 0;
 }

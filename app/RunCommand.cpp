@@ -163,6 +163,7 @@ int RunHeadless(CommandContext& context) {
         std::fprintf(stderr, "%.*s%s%s\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
                      kNetworkDriverFailedMessage.data(), problem.empty() ? "" : " ", problem.c_str());
         LogActivity(settings, "Bramvell network driver not installed on this system or failed to load\n");
+        stored.Exit();  // still an orderly exit: settings, statistics and autostart are kept
         return 1;
     }
 

@@ -6,7 +6,11 @@ namespace bramvell {
 
 bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
     // Step past exhausted segments and the LF that belongs to the previous line's CR.
-    while (segment_ < segments_.size()) {
+    while (true) {
+        if (segment_ >= segments_.size()) {
+            skipLf_ = false;
+            return false;
+        }
         const HeldSegment& current = segments_[segment_];
         if (offset_ >= current.payloadLength) {
             ++segment_;
@@ -15,34 +19,37 @@ bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
         }
         if (skipLf_) {
             skipLf_ = false;
-            if (current.Payload()[offset_] == '\n') {
+            if (current.frame[current.layout.payloadOffset + offset_] == '\n') {
                 ++offset_;
                 continue;
             }
         }
         break;
     }
-    skipLf_ = false;
-    if (segment_ >= segments_.size()) {
-        return false;
-    }
 
     position = {segment_, offset_};
-    assembled_.clear();
-    bool spansSegments = false;
-    while (segment_ < segments_.size()) {
-        std::span<const uint8_t> payload = segments_[segment_].Payload();
-        const uint8_t* start = payload.data() + offset_;
-        const std::size_t available = payload.size() - offset_;
+    // The common case: the line ends in the segment it starts in.
+    {
+        const HeldSegment& current = segments_[segment_];
+        const uint8_t* start = current.frame + current.layout.payloadOffset + offset_;
+        const std::size_t available = current.payloadLength - offset_;
         const void* cr = std::memchr(start, '\r', available);
-        const std::size_t take =
-            cr ? static_cast<std::size_t>(static_cast<const uint8_t*>(cr) - start) : available;
-        if (cr != nullptr && !spansSegments) {
+        if (cr != nullptr) {
+            const auto take = static_cast<std::size_t>(static_cast<const uint8_t*>(cr) - start);
             line = std::string_view(reinterpret_cast<const char*>(start), take);
             offset_ += take + 1;
             skipLf_ = true;
             return true;
         }
+    }
+    assembled_.clear();
+    while (segment_ < segments_.size()) {
+        const HeldSegment& current = segments_[segment_];
+        const uint8_t* start = current.frame + current.layout.payloadOffset + offset_;
+        const std::size_t available = current.payloadLength - offset_;
+        const void* cr = std::memchr(start, '\r', available);
+        const std::size_t take =
+            cr ? static_cast<std::size_t>(static_cast<const uint8_t*>(cr) - start) : available;
         assembled_.append(reinterpret_cast<const char*>(start), take);
         if (cr != nullptr) {
             offset_ += take + 1;
@@ -50,7 +57,6 @@ bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
             line = assembled_;
             return true;
         }
-        spansSegments = true;
         ++segment_;
         offset_ = 0;
     }

@@ -221,10 +221,11 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
             return;
         }
         if (connection.deleteSent == 0) {
-            // A resent "RETR" the server has not acknowledged (the first copy was lost beyond us).
+            // A resent "RETR" the server has not acknowledged (the first copy was lost beyond us). New
+            // commands wait until the reply has been dealt with.
             const bool unacknowledged =
-                length > 0 && SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset,
-                                       connection.serverAck);
+                length > 0 && !newData &&
+                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset, connection.serverAck);
             // A window that opens again after the engine told the server it was closed.
             const bool windowReopened =
                 length == 0 && (flags & kFin) == 0 && connection.lastWindowToServer == 0 && tcp.Window() != 0;

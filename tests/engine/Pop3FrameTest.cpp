@@ -372,3 +372,21 @@ TEST_F(Pop3FrameTest, ARetrievalSentAgainAfterItsFirstCopyWasLostIsIntercepted) 
 
 }  // namespace
 }  // namespace bramvell::testing
+
+namespace bramvell::testing {
+namespace {
+
+// Before the server has answered, a resent "RETR" may be the only copy it gets; a new command must
+// wait until the reply has been dealt with.
+TEST_F(Pop3FrameTest, WhileAReplyIsAwaitedOnlyTheResentRetrievalPasses) {
+    StartRetrieval();
+    auto resent = driver.Client(kC + 1, kS + 6, "RETR 1\r\n");
+    EXPECT_FALSE(resent.dropped);
+    EXPECT_EQ(resent.frame.seq, kC + 1);
+    EXPECT_TRUE(driver.Client(kC + 9, kS + 6, "NOOP\r\n").dropped);
+    driver.Server(kS + 6, kC + 9, "+OK\r\nabc\r\n");  // acknowledges the "RETR"
+    EXPECT_TRUE(driver.Client(kC + 1, kS + 6, "RETR 1\r\n").dropped);
+}
+
+}  // namespace
+}  // namespace bramvell::testing

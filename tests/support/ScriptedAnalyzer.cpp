@@ -8,6 +8,9 @@ namespace bramvell::testing {
 
 AnalysisVerdict ScriptedAnalyzer::Analyze(MessageLineReader& reader) {
     ++analysed;
+    if (delegate != nullptr) {
+        return delegate->Analyze(reader);
+    }
     lastLines.clear();
     AnalysisVerdict verdict;
     std::string_view line;

@@ -23,6 +23,7 @@ class ScriptedAnalyzer final : public MessageAnalyzer {
     AnalysisVerdict Analyze(MessageLineReader& reader) override;
 
     std::array<char, 2> probability{'8', '7'};
+    MessageAnalyzer* delegate = nullptr;  // set: the verdict is this analyser's (still counted)
     int analysed = 0;
     std::vector<std::string> statusLines;  // first line of each analysed reply
     static constexpr std::size_t kKeptLines = 2000;

@@ -71,7 +71,12 @@ SimTcpEndpoint::SimTcpEndpoint(const SimClock& clock, SimAddress local, SimAddre
       iss_(isn),
       sndUna_(isn),
       sndNxt_(isn),
-      rtoMs_(tuning.minRtoMs) {}
+      rtoMs_(tuning.minRtoMs) {
+    if (tuning_.reserveReceived > 0) {
+        received_.resize(tuning_.reserveReceived);
+        received_.clear();
+    }
+}
 
 void SimTcpEndpoint::Connect() {
     state_ = State::SynSent;

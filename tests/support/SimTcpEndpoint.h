@@ -30,6 +30,7 @@ struct TcpTuning {
     bool bufferOutOfOrder = true;
     uint32_t minRtoMs = 200;
     uint32_t delayedAckMs = 40;
+    std::size_t reserveReceived = 0;  // room made (and touched) beforehand for what will arrive
 };
 
 // What a strict receiver objects to. Tests expect zeros unless they provoke something.
