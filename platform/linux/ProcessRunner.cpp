@@ -1,14 +1,17 @@
 #include "platform/linux/ProcessRunner.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
@@ -53,6 +56,55 @@ class Channel {
 
 bool IsExecutable(const std::string& path) {
     return access(path.c_str(), X_OK) == 0;
+}
+
+// Passes CAP_NET_ADMIN and CAP_NET_RAW on to the program about to be started, when this process holds
+// them but is not root: capabilities given to our executable as file capabilities are not inherited
+// across exec, and iptables needs them. Raising them as ambient capabilities makes the kernel keep them
+// for a program that has none of its own. Only these two are passed on; failures leave the child as
+// it was (it then fails as it would have).
+void PassOnNetworkCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) {
+        return;
+    }
+    const int wanted[] = {CAP_NET_ADMIN, CAP_NET_RAW};
+    for (const int capability : wanted) {
+        const uint32_t bit = 1u << (capability % 32);
+        if (data[capability / 32].permitted & bit) {
+            data[capability / 32].inheritable |= bit;
+        }
+    }
+    if (syscall(SYS_capset, &header, data) != 0) {
+        return;
+    }
+    for (const int capability : wanted) {
+        if (data[capability / 32].permitted & (1u << (capability % 32))) {
+            prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, static_cast<unsigned long>(capability), 0UL, 0UL);
+        }
+    }
+}
+
+// The child's side of RunProgram: standard streams on the channels, default signal handling whatever
+// the parent has blocked or ignored, the network capabilities passed on, then the program.
+[[noreturn]] void StartChild(const char* program, char* const* argv, int input, int output) {
+    if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0) {
+        _exit(127);
+    }
+    struct sigaction defaults = {};
+    defaults.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number) {
+        sigaction(number, &defaults, nullptr);  // fails harmlessly for SIGKILL, SIGSTOP and unused numbers
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (geteuid() != 0) {
+        PassOnNetworkCapabilities();
+    }
+    execve(program, argv, environ);
+    _exit(127);
 }
 
 }  // namespace
@@ -105,22 +157,6 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& inp
         return -1;
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in.read(), STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out.write(), STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out.write(), STDERR_FILENO);
-    // The child starts with default signal handling, whatever the caller has blocked or ignored.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &all);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
     std::vector<char*> argv;
     argv.reserve(arguments.size() + 1);
     for (const std::string& argument : arguments) {
@@ -128,13 +164,16 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& inp
     }
     argv.push_back(nullptr);
 
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    // fork rather than posix_spawn: the child has to raise its ambient capabilities before exec. It
+    // calls only async-signal-safe functions, as a child of a threaded process must.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        StartChild(program.c_str(), argv.data(), in.read(), out.write());
+    }
+    const bool spawned = pid > 0;
     in.CloseRead();
     out.CloseWrite();
-    if (spawned != 0) {
+    if (!spawned) {
         return -1;
     }
 

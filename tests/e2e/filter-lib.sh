@@ -6,6 +6,7 @@
 #   bv_init BRAMVELL                    # after e2e_setup: BV_HOME, XDG_CONFIG_HOME inside E2E_DIR
 #   bv_train SPAM_DIR HAM_DIR
 #   bv_start_filter LOGFILE [ARG...]    # run --headless in the client's namespace; waits until ready
+#                                       (ready file in BV_READY_DIR, default E2E_DIR)
 #   bv_stop_filter                      # SIGTERM; fails when it does not end with status 0
 #   bv_retrieve NUMBER OUTFILE ERRFILE  # one curl run for one message (verbose dialogue in ERRFILE)
 #
@@ -60,7 +61,7 @@ bv_make_large_ham() {
 bv_start_filter() {
   local log=$1
   shift
-  local ready=$E2E_DIR/filter.ready
+  local ready=${BV_READY_DIR:-$E2E_DIR}/filter.ready
   rm -f "$ready"
   e2e_start_in_client "$log" "$BV_BRAMVELL" --home "$BV_HOME" run --headless --verbose \
     --interface "$E2E_CLIENT_IF" --ready-file "$ready" "$@"
