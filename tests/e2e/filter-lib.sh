@@ -10,10 +10,34 @@
 #   bv_stop_filter                      # SIGTERM; fails when it does not end with status 0
 #   bv_retrieve NUMBER OUTFILE ERRFILE  # one curl run for one message (verbose dialogue in ERRFILE)
 #
-# Variables: BV_BRAMVELL, BV_HOME (program folder), BV_PID (the running filter), BV_DATA (fixtures).
+# Variables: BV_BRAMVELL, BV_HOME (program folder), BV_PID (the running filter), BV_DATA (fixtures),
+# BV_LOG (the filter's output, shown by bv_fail).
 
 BV_DATA=$(cd "$E2E_LIB_DIR/../data/e2e" && pwd)
 BV_PID=
+BV_LOG=
+
+# Skips the test (status 77) unless every tool named after WHAT is at hand.
+bv_require_tools() {
+  local what=$1 tool
+  shift
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || {
+      echo "SKIPPED: $what needs $tool (scripts/bootstrap installs it)"
+      exit 77
+    }
+  done
+}
+
+# Fails the test with a message and the last lines of the filter's output (BV_LOG, once set).
+bv_fail() {
+  echo "FAILED: $*" >&2
+  if [[ -n $BV_LOG && -f $BV_LOG ]]; then
+    echo "--- bramvell output (last lines):" >&2
+    tail -n 30 "$BV_LOG" >&2
+  fi
+  exit 1
+}
 
 bv_bramvell() { "$BV_BRAMVELL" --home "$BV_HOME" "$@"; }
 

@@ -17,22 +17,7 @@ bramvell=$1
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/filter-lib.sh"
 e2e_require_root "the headless filtering test"
-for tool in python3 setpriv; do
-  command -v "$tool" >/dev/null 2>&1 || {
-    echo "SKIPPED: the headless filtering test needs $tool (scripts/bootstrap installs it)"
-    exit 77
-  }
-done
-
-BV_LOG=
-fail() {
-  echo "FAILED: $*" >&2
-  if [[ -n $BV_LOG && -f $BV_LOG ]]; then
-    echo "--- bramvell output (last lines):" >&2
-    tail -n 30 "$BV_LOG" >&2
-  fi
-  exit 1
-}
+bv_require_tools "the headless filtering test" python3 setpriv
 
 e2e_setup
 bv_init "$bramvell"
@@ -45,11 +30,11 @@ status=0
 XDG_CONFIG_HOME=$nodriver/config timeout 30 ip netns exec "$E2E_CLIENT_NS" \
   setpriv --bounding-set -net_admin,-net_raw --inh-caps -net_admin,-net_raw -- \
   "$bramvell" --home "$nodriver/home" run --headless --interface "$E2E_CLIENT_IF" >"$nodriver/out" 2>&1 || status=$?
-[[ $status == 1 ]] || fail "without capabilities: exit status $status, expected 1: $(cat "$nodriver/out")"
+[[ $status == 1 ]] || bv_fail "without capabilities: exit status $status, expected 1: $(cat "$nodriver/out")"
 grep -q '^Bramvell network driver failed to load or was not installed\.' "$nodriver/out" ||
-  fail "without capabilities: no driver message: $(cat "$nodriver/out")"
-[[ -s $nodriver/config/Bramvell/bramvell/Options/General ]] || fail "without capabilities: settings not saved at exit"
-[[ -z $(e2e_our_rules) ]] || fail "without capabilities: rules left: $(e2e_our_rules)"
+  bv_fail "without capabilities: no driver message: $(cat "$nodriver/out")"
+[[ -s $nodriver/config/Bramvell/bramvell/Options/General ]] || bv_fail "without capabilities: settings not saved at exit"
+[[ -z $(e2e_our_rules) ]] || bv_fail "without capabilities: rules left: $(e2e_our_rules)"
 e2e_log "without capabilities: refused with the driver message"
 
 # --- The mailbox: the fixture messages in name order, then a good message of over 10 MiB.
@@ -69,7 +54,7 @@ total=${#files[@]}
 e2e_log "direct retrieval of $total messages"
 e2e_fetch_all "$total" "$E2E_DIR/direct"
 large_size=$(stat -c %s "$E2E_DIR/direct/$total")
-((large_size >= 10485760)) || fail "the large message came back with $large_size bytes"
+((large_size >= 10485760)) || bv_fail "the large message came back with $large_size bytes"
 
 # --- Training, and a check that the fixtures still separate (else the failures below mislead).
 bv_train "$BV_DATA/train/spam" "$BV_DATA/train/ham"
@@ -79,16 +64,16 @@ for ((i = 0; i < total; i++)); do
   line=$(grep -F -- "${files[i]}"$'\t' "$E2E_DIR/classify.tsv" || true)
   verdict=$(cut -f 2 <<<"$line")
   [[ $verdict == "${expected[i]}" ]] ||
-    fail "fixture ${files[i]##*/} classifies as '$verdict', expected ${expected[i]}: $(cat "$E2E_DIR/classify.tsv")"
+    bv_fail "fixture ${files[i]##*/} classifies as '$verdict', expected ${expected[i]}: $(cat "$E2E_DIR/classify.tsv")"
   probability[$((i + 1))]=$(cut -f 4 <<<"$line")
 done
 
 # --- The filter, with listeners for the datagram and lock checks.
-bv_start_udp_listener "$E2E_DIR/datagrams" 1026 5000 || fail "the UDP listener did not start"
-bv_start_smtp_listener || fail "the port 25 listener did not start"
+bv_start_udp_listener "$E2E_DIR/datagrams" 1026 5000 || bv_fail "the UDP listener did not start"
+bv_start_smtp_listener || bv_fail "the port 25 listener did not start"
 BV_LOG=$E2E_DIR/filter.log
-bv_start_filter "$BV_LOG" || fail "bramvell run --headless did not start"
-[[ -n $(e2e_our_rules) ]] || fail "no rule of ours while filtering"
+bv_start_filter "$BV_LOG" || bv_fail "bramvell run --headless did not start"
+[[ -n $(e2e_our_rules) ]] || bv_fail "no rule of ours while filtering"
 e2e_log "filter $BV_PID running"
 
 # Good messages in one connection.
@@ -102,10 +87,10 @@ for n in "${good[@]}"; do
 done
 mkdir -p "$E2E_DIR/filtered"
 e2e_client curl -s -S --fail --max-time 120 -K "$E2E_DIR/good.curlrc" 2>"$E2E_DIR/good.err" ||
-  fail "curl failed on the good messages: $(cat "$E2E_DIR/good.err")"
+  bv_fail "curl failed on the good messages: $(cat "$E2E_DIR/good.err")"
 for n in "${good[@]}"; do
   cmp -s "$E2E_DIR/direct/$n" "$E2E_DIR/filtered/$n" ||
-    fail "good message $n differs from the direct retrieval ($(stat -c %s "$E2E_DIR/filtered/$n") of $(stat -c %s "$E2E_DIR/direct/$n") bytes)"
+    bv_fail "good message $n differs from the direct retrieval ($(stat -c %s "$E2E_DIR/filtered/$n") of $(stat -c %s "$E2E_DIR/direct/$n") bytes)"
 done
 e2e_log "${#good[@]} good messages arrived byte-identical (the largest $((large_size / 1024)) KiB)"
 
@@ -118,11 +103,11 @@ done
 for n in "${spam[@]}"; do
   status=0
   bv_retrieve "$n" "$E2E_DIR/filtered/$n" "$E2E_DIR/spam-$n.err" || status=$?
-  ((status != 0)) || fail "spam message $n was delivered to curl"
+  ((status != 0)) || bv_fail "spam message $n was delivered to curl"
   from=$(bv_header "${files[n - 1]}" From)
   want="-ERR Filtered by Bramvell - message from $from has a Spam probability of ${probability[$n]}%"
   got=$(bv_err_line "$E2E_DIR/spam-$n.err")
-  [[ $got == "$want" ]] || fail "spam message $n: curl got '$got', expected '$want'"
+  [[ $got == "$want" ]] || bv_fail "spam message $n: curl got '$got', expected '$want'"
 done
 e2e_log "${#spam[@]} spam messages answered with the -ERR line"
 
@@ -136,9 +121,9 @@ for ((tries = 0; tries < 20; tries++)); do
   sleep 0.1
 done
 sleep 0.3
-grep -q '^5000 [0-9]* other-datagram$' "$E2E_DIR/datagrams" || fail "the datagram to 5000 was not delivered: $(cat "$E2E_DIR/datagrams")"
-grep -q '^1026 53 name-server-reply$' "$E2E_DIR/datagrams" || fail "the name-server reply to 1026 was not delivered"
-grep -q 'popup' "$E2E_DIR/datagrams" && fail "a Messenger datagram was delivered: $(cat "$E2E_DIR/datagrams")"
+grep -q '^5000 [0-9]* other-datagram$' "$E2E_DIR/datagrams" || bv_fail "the datagram to 5000 was not delivered: $(cat "$E2E_DIR/datagrams")"
+grep -q '^1026 53 name-server-reply$' "$E2E_DIR/datagrams" || bv_fail "the name-server reply to 1026 was not delivered"
+grep -q 'popup' "$E2E_DIR/datagrams" && bv_fail "a Messenger datagram was delivered: $(cat "$E2E_DIR/datagrams")"
 e2e_log "Messenger datagrams dropped, others delivered"
 
 # --- Outbound email lock. The toggle is confirmed by new output or log lines before probing.
@@ -161,39 +146,39 @@ greeting_with_retries() {
   done
   echo "$answer"
 }
-[[ $(greeting_with_retries) == 220* ]] || fail "port 25 does not answer before the lock"
+[[ $(greeting_with_retries) == 220* ]] || bv_fail "port 25 does not answer before the lock"
 toggle_lock
 answer=$(bv_smtp_greeting 2)
-[[ -z $answer ]] || fail "port 25 answered with the lock engaged: $answer"
+[[ -z $answer ]] || bv_fail "port 25 answered with the lock engaged: $answer"
 toggle_lock
-[[ $(greeting_with_retries) == 220* ]] || fail "port 25 does not answer after the lock was disengaged"
+[[ $(greeting_with_retries) == 220* ]] || bv_fail "port 25 does not answer after the lock was disengaged"
 e2e_log "outbound email lock engaged and disengaged"
 
 # --- Stop.
-bv_stop_filter || fail "bramvell run --headless did not end with status 0 after SIGTERM"
-awk -v s="$BV_STOP_SECONDS" 'BEGIN { exit !(s < 3) }' || fail "stopping took $BV_STOP_SECONDS s"
-[[ -z $(e2e_our_rules) ]] || fail "rules left after stop: $(e2e_our_rules)"
+bv_stop_filter || bv_fail "bramvell run --headless did not end with status 0 after SIGTERM"
+awk -v s="$BV_STOP_SECONDS" 'BEGIN { exit !(s < 3) }' || bv_fail "stopping took $BV_STOP_SECONDS s"
+[[ -z $(e2e_our_rules) ]] || bv_fail "rules left after stop: $(e2e_our_rules)"
 e2e_log "stopped in $BV_STOP_SECONDS s; no rule left"
 
 # --- What is left on the server: exactly the good messages, unchanged.
 list=$(bv_server_list)
-[[ $(grep -c . <<<"$list") == "${#good[@]}" ]] || fail "the server lists '$list', expected ${#good[@]} messages"
+[[ $(grep -c . <<<"$list") == "${#good[@]}" ]] || bv_fail "the server lists '$list', expected ${#good[@]} messages"
 e2e_fetch_all "${#good[@]}" "$E2E_DIR/after"
 for ((i = 0; i < ${#good[@]}; i++)); do
-  cmp -s "$E2E_DIR/direct/${good[i]}" "$E2E_DIR/after/$((i + 1))" || fail "message ${good[i]} changed on the server"
+  cmp -s "$E2E_DIR/direct/${good[i]}" "$E2E_DIR/after/$((i + 1))" || bv_fail "message ${good[i]} changed on the server"
 done
 maildir=$E2E_DIR/dovecot/mail/$E2E_USER
 for n in "${spam[@]}"; do
-  [[ -z $(find "$maildir" -name "$(printf '%06d' "$n").bramvell-e2e*") ]] || fail "spam message $n is still in the maildir"
+  [[ -z $(find "$maildir" -name "$(printf '%06d' "$n").bramvell-e2e*") ]] || bv_fail "spam message $n is still in the maildir"
 done
 
 # --- Quarantine: one file per spam message, named by the time of the verdict, holding what the
 # server sent after its status line.
 quarantine=$BV_HOME/quarantine
 mapfile -t copies < <(find "$quarantine" -maxdepth 1 -type f | sort)
-[[ ${#copies[@]} == "${#spam[@]}" ]] || fail "${#copies[@]} quarantine files, expected ${#spam[@]}: ${copies[*]}"
+[[ ${#copies[@]} == "${#spam[@]}" ]] || bv_fail "${#copies[@]} quarantine files, expected ${#spam[@]}: ${copies[*]}"
 for copy in "${copies[@]}"; do
-  [[ ${copy##*/} =~ ^[0-9]{14}(-[0-9]+)?\.txt$ ]] || fail "quarantine file name ${copy##*/}"
+  [[ ${copy##*/} =~ ^[0-9]{14}(-[0-9]+)?\.txt$ ]] || bv_fail "quarantine file name ${copy##*/}"
 done
 for n in "${spam[@]}"; do
   bv_expected_quarantine "$E2E_DIR/direct/$n" >"$E2E_DIR/quarantine-$n.expected"
@@ -201,27 +186,27 @@ for n in "${spam[@]}"; do
   for copy in "${copies[@]}"; do
     cmp -s "$copy" "$E2E_DIR/quarantine-$n.expected" && found=1
   done
-  ((found)) || fail "no quarantine file holds spam message $n"
+  ((found)) || bv_fail "no quarantine file holds spam message $n"
 done
 
 # --- Activity log: a verdict line per message.
-cat "$BV_HOME"/log/*.txt >"$E2E_DIR/activity.txt" 2>/dev/null || fail "no activity log in $BV_HOME/log"
+cat "$BV_HOME"/log/*.txt >"$E2E_DIR/activity.txt" 2>/dev/null || bv_fail "no activity log in $BV_HOME/log"
 [[ $(grep -c 'Bramvell suspects this message is Spam' "$E2E_DIR/activity.txt") == "${#spam[@]}" ]] ||
-  fail "activity log: expected ${#spam[@]} spam verdicts: $(cat "$E2E_DIR/activity.txt")"
+  bv_fail "activity log: expected ${#spam[@]} spam verdicts: $(cat "$E2E_DIR/activity.txt")"
 [[ $(grep -c 'Bramvell suspects this message is NOT Spam' "$E2E_DIR/activity.txt") == "${#good[@]}" ]] ||
-  fail "activity log: expected ${#good[@]} good verdicts"
+  bv_fail "activity log: expected ${#good[@]} good verdicts"
 
 # --- Saved statistics: ham and spam learned, messages classified, spam, popups blocked.
 want_counts="6 6 $total ${#spam[@]} 2"
-[[ -s $BV_HOME/reg.bak ]] || fail "no reg.bak"
+[[ -s $BV_HOME/reg.bak ]] || bv_fail "no reg.bak"
 read -r -a backup <<<"$(bv_statistics_backup "$BV_HOME/reg.bak")"
 got_counts="${backup[0]} ${backup[1]} ${backup[5]} ${backup[6]} ${backup[7]}"
-[[ $got_counts == "$want_counts" ]] || fail "reg.bak holds ${backup[*]}; expected ham, spam, filtered, spam count, popups $want_counts"
+[[ $got_counts == "$want_counts" ]] || bv_fail "reg.bak holds ${backup[*]}; expected ham, spam, filtered, spam count, popups $want_counts"
 settings=$XDG_CONFIG_HOME/Bramvell/bramvell/Options/General
-[[ -s $settings ]] || fail "no stored settings at $settings"
+[[ -s $settings ]] || bv_fail "no stored settings at $settings"
 read -r -a stored <<<"$(bv_settings_statistics "$settings")"
-[[ ${stored[*]} == "${backup[*]}" ]] || fail "stored settings hold statistics ${stored[*]}, reg.bak ${backup[*]}"
-[[ -s $XDG_CONFIG_HOME/autostart/Bramvell.desktop ]] || fail "no autostart entry"
+[[ ${stored[*]} == "${backup[*]}" ]] || bv_fail "stored settings hold statistics ${stored[*]}, reg.bak ${backup[*]}"
+[[ -s $XDG_CONFIG_HOME/autostart/Bramvell.desktop ]] || bv_fail "no autostart entry"
 
 echo "PASSED: ${#good[@]} good messages delivered intact (largest $((large_size / 1024)) KiB), ${#spam[@]} spam filtered," \
   "deleted and quarantined; Messenger datagrams dropped; lock toggled; stopped in $BV_STOP_SECONDS s; statistics ${backup[*]}"

@@ -10,22 +10,7 @@ bramvell=$1
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/filter-lib.sh"
 e2e_require_root "the unprivileged run test"
-for tool in setpriv setcap python3; do
-  command -v "$tool" >/dev/null 2>&1 || {
-    echo "SKIPPED: the unprivileged run test needs $tool (scripts/bootstrap installs it)"
-    exit 77
-  }
-done
-
-BV_LOG=
-fail() {
-  echo "FAILED: $*" >&2
-  if [[ -n $BV_LOG && -f $BV_LOG ]]; then
-    echo "--- bramvell output (last lines):" >&2
-    tail -n 30 "$BV_LOG" >&2
-  fi
-  exit 1
-}
+bv_require_tools "the unprivileged run test" setpriv setcap python3
 
 e2e_setup
 bv_init "$bramvell"
@@ -59,20 +44,20 @@ BV_BRAMVELL=$E2E_DIR/bin/as-nobody
 
 BV_LOG=$E2E_DIR/run/filter.log
 BV_READY_DIR=$E2E_DIR/run
-bv_start_filter "$BV_LOG" || fail "the filter did not start as an ordinary user"
+bv_start_filter "$BV_LOG" || bv_fail "the filter did not start as an ordinary user"
 owner=$(stat -c %u "/proc/$BV_PID")
-[[ $owner == "$nobody" ]] || fail "the filter runs as user $owner, expected $nobody"
-[[ -n $(e2e_our_rules) ]] || fail "no rule of ours was installed"
+[[ $owner == "$nobody" ]] || bv_fail "the filter runs as user $owner, expected $nobody"
+[[ -n $(e2e_our_rules) ]] || bv_fail "no rule of ours was installed"
 
-bv_retrieve 1 "$E2E_DIR/good.out" "$E2E_DIR/good.err" || fail "the good message was not retrieved"
-cmp -s "$E2E_DIR/good.out" "$E2E_DIR/direct/1" || fail "the good message differs from a direct retrieval"
+bv_retrieve 1 "$E2E_DIR/good.out" "$E2E_DIR/good.err" || bv_fail "the good message was not retrieved"
+cmp -s "$E2E_DIR/good.out" "$E2E_DIR/direct/1" || bv_fail "the good message differs from a direct retrieval"
 bv_retrieve 2 "$E2E_DIR/spam.out" "$E2E_DIR/spam.err" || true
 line=$(bv_err_line "$E2E_DIR/spam.err")
-[[ $line == "-ERR Filtered by Bramvell - message from "* ]] || fail "spam: curl got '$line'"
+[[ $line == "-ERR Filtered by Bramvell - message from "* ]] || bv_fail "spam: curl got '$line'"
 
-bv_stop_filter || fail "the filter did not end by itself with status 0"
-[[ -z $(e2e_our_rules) ]] || fail "rules left after the run: $(e2e_our_rules)"
+bv_stop_filter || bv_fail "the filter did not end by itself with status 0"
+[[ -z $(e2e_our_rules) ]] || bv_fail "rules left after the run: $(e2e_our_rules)"
 left=$(bv_server_list | grep -c '^[0-9]' || true)
-[[ $left == 1 ]] || fail "the server holds $left messages, expected the good one alone"
+[[ $left == 1 ]] || bv_fail "the server holds $left messages, expected the good one alone"
 e2e_log "an ordinary user with file capabilities filtered, delivered and cleaned up"
 echo "PASSED"
