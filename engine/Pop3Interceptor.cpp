@@ -225,7 +225,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
             // commands wait until the reply has been dealt with.
             const bool unacknowledged =
                 length > 0 && !newData &&
-                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset, connection.serverAck);
+                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset,
+                         connection.serverAck);
             // A window that opens again after the engine told the server it was closed.
             const bool windowReopened =
                 length == 0 && (flags & kFin) == 0 && connection.lastWindowToServer == 0 && tcp.Window() != 0;
@@ -514,6 +515,19 @@ void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
     if (pool_.FreeBlocks() > 0 && now - lastHoldTick_ > limits_.keepBlocksMs) {
         pool_.Release();
     }
+}
+
+Pop3Interceptor::MemoryUse Pop3Interceptor::Memory() const {
+    MemoryUse use;
+    use.pooledBlocks = pool_.FreeBlocks();
+    for (std::size_t i = 0; i < ConnectionTable::kSlots; ++i) {
+        if (const Pop3Connection* connection = table_.Slot(i)) {
+            ++use.connections;
+            use.heldBlocks += connection->store.BlockCount();
+            use.heldBytes += connection->heldBytes;
+        }
+    }
+    return use;
 }
 
 void Pop3Interceptor::FreeAll() {
