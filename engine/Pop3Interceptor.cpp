@@ -112,10 +112,12 @@ void Pop3Interceptor::NoteClientSegment(Pop3Connection& connection, const TcpFra
     const auto length = static_cast<uint32_t>(tcp.PayloadLength());
     const uint8_t flags = tcp.Flags();
     connection.clientNextSeq = seq + length;
-    if ((flags & kAck) != 0) {
+    // The window counts from the segment's own acknowledgement: one that a later segment overtook would
+    // move the client's right edge beyond what it offers.
+    if ((flags & kAck) != 0 && !SeqBefore(tcp.Acknowledgement(), connection.clientAck)) {
         connection.clientAck = tcp.Acknowledgement();
+        connection.clientWindow = tcp.Window();
     }
-    connection.clientWindow = tcp.Window();
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
     if (connection.timestamps && ReadTcpTimestamps(tcp, tsVal, tsEcr)) {
@@ -185,6 +187,13 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     Pop3Connection& connection = *found;
     const uint32_t seq = tcp.Sequence();
     const std::size_t length = tcp.PayloadLength();
+    if (length == 0 && (flags & (kFin | kRst)) == 0 && (flags & kAck) != 0 &&
+        SeqBefore(tcp.Acknowledgement(), connection.clientAck)) {
+        // A bare acknowledgement overtaken by a later one tells nothing new, and passed on (raised to
+        // what the server holds acknowledged) its window would widen the server's view.
+        frame.dropMark = true;
+        return;
+    }
     // Bytes never passed on to the server (a copy the engine held back, or one lost before it came by,
     // does not count as passed on).
     const bool newData =
@@ -321,6 +330,7 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
     connection->clientHighestSeq = tcp.Acknowledgement();
     connection->clientForwardedSeq = tcp.Acknowledgement();
     connection->serverAck = tcp.Acknowledgement();
+    connection->clientAck = isn + 1;
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
     connection->timestamps = ReadTimestamps(bytes, frame.layout, tsVal, tsEcr);
@@ -334,12 +344,12 @@ void Pop3Interceptor::NoteServerSegment(Pop3Connection& connection, const TcpFra
     const uint32_t seq = tcp.Sequence();
     const auto length = static_cast<uint32_t>(tcp.PayloadLength());
     const uint8_t flags = tcp.Flags();
-    if ((flags & kAck) != 0 && SeqAfter(tcp.Acknowledgement(), connection.serverAck)) {
+    if ((flags & kAck) != 0 && !SeqBefore(tcp.Acknowledgement(), connection.serverAck)) {
         connection.serverAck = tcp.Acknowledgement();
+        connection.serverWindow = tcp.Window();  // only with the newest acknowledgement it counts from
     }
     connection.serverNextSeq = seq + length;
     connection.segmentSeq = seq;
-    connection.serverWindow = tcp.Window();
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
     if (connection.timestamps && ReadTcpTimestamps(tcp, tsVal, tsEcr)) {
