@@ -74,7 +74,7 @@ std::vector<SoakMessage> MakeMessagePool(SoakRandom& random, std::size_t good, s
 
 SoakSessionPlan MakeSessionPlan(SoakRandom& random, const std::vector<SoakMessage>& pool, int number) {
     SoakSessionPlan plan;
-    const std::size_t count = random.Between(1, 4);
+    const std::size_t count = random.Between(1, 5);
     for (std::size_t i = 0; i < count; ++i) {
         plan.mailbox.push_back(random.Below(pool.size()));
     }
