@@ -63,6 +63,7 @@ class SegmentStore {
     void Commit(std::size_t size);
     void Clear();
     std::size_t BytesUsed() const { return bytesUsed_; }
+    std::size_t BlockCount() const { return blocks_.size(); }
 
   private:
     std::vector<std::unique_ptr<uint8_t[]>> blocks_;

@@ -112,10 +112,12 @@ void Pop3Interceptor::NoteClientSegment(Pop3Connection& connection, const TcpFra
     const auto length = static_cast<uint32_t>(tcp.PayloadLength());
     const uint8_t flags = tcp.Flags();
     connection.clientNextSeq = seq + length;
-    if ((flags & kAck) != 0) {
+    // The window counts from the segment's own acknowledgement: one that a later segment overtook would
+    // move the client's right edge beyond what it offers.
+    if ((flags & kAck) != 0 && !SeqBefore(tcp.Acknowledgement(), connection.clientAck)) {
         connection.clientAck = tcp.Acknowledgement();
+        connection.clientWindow = tcp.Window();
     }
-    connection.clientWindow = tcp.Window();
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
     if (connection.timestamps && ReadTcpTimestamps(tcp, tsVal, tsEcr)) {
@@ -185,6 +187,13 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     Pop3Connection& connection = *found;
     const uint32_t seq = tcp.Sequence();
     const std::size_t length = tcp.PayloadLength();
+    if (length == 0 && (flags & (kFin | kRst)) == 0 && (flags & kAck) != 0 &&
+        SeqBefore(tcp.Acknowledgement(), connection.clientAck)) {
+        // A bare acknowledgement overtaken by a later one tells nothing new, and passed on (raised to
+        // what the server holds acknowledged) its window would widen the server's view.
+        frame.dropMark = true;
+        return;
+    }
     // Bytes never passed on to the server (a copy the engine held back, or one lost before it came by,
     // does not count as passed on).
     const bool newData =
@@ -225,7 +234,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
             // commands wait until the reply has been dealt with.
             const bool unacknowledged =
                 length > 0 && !newData &&
-                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset, connection.serverAck);
+                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset,
+                         connection.serverAck);
             // A window that opens again after the engine told the server it was closed.
             const bool windowReopened =
                 length == 0 && (flags & kFin) == 0 && connection.lastWindowToServer == 0 && tcp.Window() != 0;
@@ -320,6 +330,7 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
     connection->clientHighestSeq = tcp.Acknowledgement();
     connection->clientForwardedSeq = tcp.Acknowledgement();
     connection->serverAck = tcp.Acknowledgement();
+    connection->clientAck = isn + 1;
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
     connection->timestamps = ReadTimestamps(bytes, frame.layout, tsVal, tsEcr);
@@ -333,12 +344,12 @@ void Pop3Interceptor::NoteServerSegment(Pop3Connection& connection, const TcpFra
     const uint32_t seq = tcp.Sequence();
     const auto length = static_cast<uint32_t>(tcp.PayloadLength());
     const uint8_t flags = tcp.Flags();
-    if ((flags & kAck) != 0 && SeqAfter(tcp.Acknowledgement(), connection.serverAck)) {
+    if ((flags & kAck) != 0 && !SeqBefore(tcp.Acknowledgement(), connection.serverAck)) {
         connection.serverAck = tcp.Acknowledgement();
+        connection.serverWindow = tcp.Window();  // only with the newest acknowledgement it counts from
     }
     connection.serverNextSeq = seq + length;
     connection.segmentSeq = seq;
-    connection.serverWindow = tcp.Window();
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
     if (connection.timestamps && ReadTcpTimestamps(tcp, tsVal, tsEcr)) {
@@ -514,6 +525,19 @@ void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
     if (pool_.FreeBlocks() > 0 && now - lastHoldTick_ > limits_.keepBlocksMs) {
         pool_.Release();
     }
+}
+
+Pop3Interceptor::MemoryUse Pop3Interceptor::Memory() const {
+    MemoryUse use;
+    use.pooledBlocks = pool_.FreeBlocks();
+    for (std::size_t i = 0; i < ConnectionTable::kSlots; ++i) {
+        if (const Pop3Connection* connection = table_.Slot(i)) {
+            ++use.connections;
+            use.heldBlocks += connection->store.BlockCount();
+            use.heldBytes += connection->heldBytes;
+        }
+    }
+    return use;
 }
 
 void Pop3Interceptor::FreeAll() {

@@ -54,6 +54,16 @@ class Pop3Interceptor final : public Pop3Handler {
     }
     const ConnectionTable& table() const { return table_; }
 
+    // What the engine holds right now: tracked connections, blocks of held frames in their records and
+    // kept in the pool, and the payload bytes held. Read on the filter thread (diagnostics and tests).
+    struct MemoryUse {
+        std::size_t connections = 0;
+        std::size_t heldBlocks = 0;
+        std::size_t pooledBlocks = 0;
+        std::size_t heldBytes = 0;
+    };
+    MemoryUse Memory() const;
+
   private:
     // Client side.
     void OnClientSyn(FrameContext& frame);

@@ -43,14 +43,22 @@ void SimNetwork::Attach(SimTcpEndpoint& endpoint, bool server) {
     (server ? servers_ : clients_)[{local.ip, local.port, remote.ip, remote.port}] = &endpoint;
 }
 
-void SimNetwork::Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame) {
+void SimNetwork::Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame, uint64_t serial) {
     std::vector<uint8_t> bytes;
     if (!spare_.empty()) {
         bytes = std::move(spare_.back());
         spare_.pop_back();
     }
     bytes.assign(frame.begin(), frame.end());
-    (time == clock_.NowMilliseconds() ? local_ : network_).push_back({time, hop, std::move(bytes)});
+    auto& queue = time == clock_.NowMilliseconds() ? local_ : network_;
+    if (queue.empty() || queue.back().time <= time) {
+        queue.push_back({time, hop, std::move(bytes), serial});
+        return;
+    }
+    // Held up by an extra delay: behind everything due at the same time or earlier.
+    auto at = std::upper_bound(queue.begin(), queue.end(), time,
+                               [](uint64_t t, const Event& event) { return t < event.time; });
+    queue.insert(at, Event{time, hop, std::move(bytes), serial});
 }
 
 void SimNetwork::Emit(Hop hop, std::span<const uint8_t> frame) {
@@ -59,24 +67,54 @@ void SimNetwork::Emit(Hop hop, std::span<const uint8_t> frame) {
         observe_(hop, frame);
     }
     if (drop_ && drop_(hop, frame)) {
+        ++framesDropped_;
         return;
     }
     const uint64_t now = clock_.NowMilliseconds();
+    uint64_t serial = 0;
+    uint32_t extra = 0;
+    if (extraDelay_) {
+        serial = ++nextSerial_;
+        extra = extraDelay_(hop, frame);
+    }
     if (mode_ == Mode::Direct) {
-        Schedule(now + delayMs_, hop, frame);
+        Schedule(now + delayMs_ + extra, hop, frame, serial);
         return;
     }
     switch (hop) {
         case Hop::ClientToEngine:
+            if (extra > 0) {
+                Schedule(now + extra, hop, frame, serial);
+                break;
+            }
+            if (serial != 0) {
+                NoteDeliveryOrder(Event{now, hop, {}, serial}, frame);
+            }
             source_.Inject(PacketDirection::Outbound, frame);
             break;
         case Hop::EngineToClient:
-            Schedule(now, hop, frame);
+            Schedule(now + extra, hop, frame, serial);
             break;
         case Hop::EngineToServer:
         case Hop::ServerToEngine:
-            Schedule(now + delayMs_, hop, frame);
+            Schedule(now + delayMs_ + extra, hop, frame, serial);
             break;
+    }
+}
+
+void SimNetwork::NoteDeliveryOrder(const Event& event, std::span<const uint8_t> frame) {
+    FrameLayout layout;
+    if (ParseFrame(frame, layout) != FrameKind::Tcp) {
+        return;
+    }
+    const uint8_t* ip = frame.data() + layout.ipOffset;
+    const uint8_t* tcp = frame.data() + layout.transportOffset;
+    uint64_t& last = lastDelivered_[{static_cast<int>(event.hop), Load32(ip + 12), Load16(tcp),
+                                     Load32(ip + 16), Load16(tcp + 2)}];
+    if (event.serial < last) {
+        ++framesReordered_;
+    } else {
+        last = event.serial;
     }
 }
 
@@ -95,8 +133,13 @@ SimTcpEndpoint* SimNetwork::Route(std::span<const uint8_t> frame, bool toServer)
 
 void SimNetwork::Deliver(Event& event) {
     const bool fromClient = event.hop == Hop::ClientToEngine || event.hop == Hop::EngineToServer;
+    if (event.serial != 0) {
+        NoteDeliveryOrder(event, event.bytes);
+    }
     if (mode_ == Mode::Engine && event.hop == Hop::ServerToEngine) {
         source_.Inject(PacketDirection::Inbound, event.bytes);
+    } else if (mode_ == Mode::Engine && event.hop == Hop::ClientToEngine) {
+        source_.Inject(PacketDirection::Outbound, event.bytes);  // held up by an extra delay
     } else if (SimTcpEndpoint* endpoint = Route(event.bytes, fromClient)) {
         endpoint->Receive(event.bytes);
     }

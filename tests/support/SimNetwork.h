@@ -27,6 +27,9 @@ class SimNetwork {
     enum class Mode { Direct, Engine };
     using DropFilter = std::function<bool(Hop hop, std::span<const uint8_t> frame)>;
     using Observer = std::function<void(Hop hop, std::span<const uint8_t> frame)>;
+    // Milliseconds a frame is held up on its way beyond the leg's own delay (0: none). Frames held up
+    // let later ones of the same leg overtake them.
+    using ExtraDelay = std::function<uint32_t(Hop hop, std::span<const uint8_t> frame)>;
 
     SimNetwork(SimClock& clock, Mode mode, uint32_t networkDelayMs = 2);
 
@@ -59,6 +62,8 @@ class SimNetwork {
 
     void SetDropFilter(DropFilter filter) { drop_ = std::move(filter); }
     void SetObserver(Observer observer) { observe_ = std::move(observer); }
+    // Off by default; frames then travel in the order sent.
+    void SetExtraDelay(ExtraDelay delay) { extraDelay_ = std::move(delay); }
 
     // Runs until done() holds (true) or simulated time passes limitMs (false). Direct mode.
     bool Run(const std::function<bool()>& done, uint64_t limitMs = 10 * 60 * 1000);
@@ -69,6 +74,9 @@ class SimNetwork {
     // Frames the engine sent on whose IP or TCP checksum does not verify.
     int badEngineFrames() const { return badEngineFrames_; }
     uint64_t framesMoved() const { return framesMoved_; }
+    uint64_t framesDropped() const { return framesDropped_; }
+    // Frames delivered after a frame of the same connection and direction that was sent later.
+    uint64_t framesReordered() const { return framesReordered_; }
 
   private:
     using Key = std::tuple<uint32_t, uint16_t, uint32_t, uint16_t>;  // destination ip/port, source ip/port
@@ -76,10 +84,12 @@ class SimNetwork {
         uint64_t time;
         Hop hop;
         std::vector<uint8_t> bytes;
+        uint64_t serial = 0;  // order of sending, counted while extra delays are on
     };
 
     void Emit(Hop hop, std::span<const uint8_t> frame);
-    void Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame);
+    void Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame, uint64_t serial = 0);
+    void NoteDeliveryOrder(const Event& event, std::span<const uint8_t> frame);
     void Deliver(Event& event);
     SimTcpEndpoint* Route(std::span<const uint8_t> frame, bool toServer);
 
@@ -96,12 +106,17 @@ class SimNetwork {
     std::map<Key, SimTcpEndpoint*> servers_;
     std::vector<std::function<void()>> pollers_;
     std::deque<Event> local_;    // no delay
-    std::deque<Event> network_;  // delayMs_, so times never decrease
+    std::deque<Event> network_;  // in time order (appended, unless extra delays are on)
     std::vector<std::vector<uint8_t>> spare_;
     DropFilter drop_;
     Observer observe_;
+    ExtraDelay extraDelay_;
+    uint64_t nextSerial_ = 0;
+    std::map<std::tuple<int, uint32_t, uint16_t, uint32_t, uint16_t>, uint64_t> lastDelivered_;
     int badEngineFrames_ = 0;
     uint64_t framesMoved_ = 0;
+    uint64_t framesDropped_ = 0;
+    uint64_t framesReordered_ = 0;
 };
 
 }  // namespace bramvell::sim
