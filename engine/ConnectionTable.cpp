@@ -61,6 +61,16 @@ void ConnectionTable::SweepClosed(int currentMinute) {
     }
 }
 
+void ConnectionTable::Free(const Pop3Connection* connection) {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (slots_[i].get() == connection) {
+            slots_[i].reset();
+            ports_[i] = 0;
+            addresses_[i] = {};
+        }
+    }
+}
+
 void ConnectionTable::FreeAll() {
     for (auto& slot : slots_) {
         slot.reset();

@@ -21,6 +21,8 @@ class ConnectionTable {
     // Frees every record stamped closed more than two minutes before currentMinute (0..59).
     void SweepClosed(int currentMinute);
     void FreeAll();
+    // Frees one record (the pointer is invalid afterwards).
+    void Free(const Pop3Connection* connection);
 
     std::size_t Count() const;
     Pop3Connection* Slot(std::size_t index) const { return slots_[index].get(); }

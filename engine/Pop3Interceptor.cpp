@@ -172,7 +172,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     TcpFrame tcp(bytes, frame.layout);
     const uint8_t flags = tcp.Flags();
     if ((flags & kSyn) != 0) {
-        if ((flags & kAck) == 0) {
+        // While the option is off new connections pass untouched and untracked.
+        if ((flags & kAck) == 0 && settings_.filterEnabled != 0) {
             OnClientSyn(frame);
         }
         return;
@@ -225,7 +226,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
             // commands wait until the reply has been dealt with.
             const bool unacknowledged =
                 length > 0 && !newData &&
-                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset, connection.serverAck);
+                SeqAfter(seq + static_cast<uint32_t>(length) + connection.clientToServerOffset,
+                         connection.serverAck);
             // A window that opens again after the engine told the server it was closed.
             const bool windowReopened =
                 length == 0 && (flags & kFin) == 0 && connection.lastWindowToServer == 0 && tcp.Window() != 0;
@@ -298,6 +300,10 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         if (connection->serverIsn == isn && connection->closedAtMinute == 0) {
             return;  // the same handshake, sent again
         }
+        if (settings_.filterEnabled == 0) {
+            table_.Free(connection);  // the old connection's numbers must not touch the new one
+            return;
+        }
         // A new connection on a reused port: nothing of the old one may carry over.
         *connection = Pop3Connection{};
         connection->clientPort = clientPort;
@@ -307,6 +313,9 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         table_.Rekey(connection);
         Track(connection);
     } else {
+        if (settings_.filterEnabled == 0) {
+            return;
+        }
         connection = Track(table_.Create(clientAddress, clientPort, serverAddress));
         if (connection == nullptr) {
             return;  // table full: this connection passes untracked
