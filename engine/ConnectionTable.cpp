@@ -7,9 +7,16 @@ Pop3Connection* ConnectionTable::Find(uint32_t clientAddress, uint16_t clientPor
     if (clientPort == 0) {
         return nullptr;
     }
+    // Frames come in runs of one connection; keys are unique, so the last match can be tried first.
+    const std::size_t last = lastFound_;
+    if (ports_[last] == clientPort && addresses_[last].client == clientAddress &&
+        addresses_[last].server == serverAddress) {
+        return slots_[last].get();
+    }
     for (std::size_t i = 0; i < kSlots; ++i) {
         if (ports_[i] == clientPort && addresses_[i].client == clientAddress &&
             addresses_[i].server == serverAddress) {
+            lastFound_ = i;
             return slots_[i].get();
         }
     }

@@ -41,6 +41,7 @@ class ConnectionTable {
     std::array<uint16_t, kSlots> ports_{};
     std::array<Addresses, kSlots> addresses_{};
     std::array<std::unique_ptr<Pop3Connection>, kSlots> slots_;
+    mutable std::size_t lastFound_ = 0;  // slot of the last match (a hint; an empty slot has port 0)
 };
 
 // Minutes since the close was stamped, as the sweep counts them (wrapping at the hour).
