@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -34,7 +35,15 @@ class MessageLineReader {
     std::size_t SegmentCount() const { return segments_.size(); }
 
   private:
+    // The first CR in [start, end), end being the end of a segment's payload, or nullptr.
+    const uint8_t* FindCr(const uint8_t* start, const uint8_t* end);
+
     std::span<HeldSegment> segments_;
+    // Where the CRs are in up to 64 bytes from maskStart_ (bit i: byte maskStart_ + i), never reaching
+    // past the payload the bytes belong to: each byte is examined once, not once per line.
+    uintptr_t maskStart_ = 0;
+    std::size_t maskLength_ = 0;
+    uint64_t crMask_ = 0;
     std::size_t segment_ = 0;
     std::size_t offset_ = 0;
     bool skipLf_ = false;
