@@ -7,9 +7,16 @@ Pop3Connection* ConnectionTable::Find(uint32_t clientAddress, uint16_t clientPor
     if (clientPort == 0) {
         return nullptr;
     }
+    // Frames come in runs of one connection; keys are unique, so the last match can be tried first.
+    const std::size_t last = lastFound_;
+    if (ports_[last] == clientPort && addresses_[last].client == clientAddress &&
+        addresses_[last].server == serverAddress) {
+        return slots_[last].get();
+    }
     for (std::size_t i = 0; i < kSlots; ++i) {
         if (ports_[i] == clientPort && addresses_[i].client == clientAddress &&
             addresses_[i].server == serverAddress) {
+            lastFound_ = i;
             return slots_[i].get();
         }
     }
@@ -57,6 +64,16 @@ void ConnectionTable::SweepClosed(int currentMinute) {
             const auto index = static_cast<std::size_t>(&slot - slots_.data());
             ports_[index] = 0;
             addresses_[index] = {};
+        }
+    }
+}
+
+void ConnectionTable::Free(const Pop3Connection* connection) {
+    for (std::size_t i = 0; i < kSlots; ++i) {
+        if (slots_[i].get() == connection) {
+            slots_[i].reset();
+            ports_[i] = 0;
+            addresses_[i] = {};
         }
     }
 }

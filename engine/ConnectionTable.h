@@ -21,6 +21,8 @@ class ConnectionTable {
     // Frees every record stamped closed more than two minutes before currentMinute (0..59).
     void SweepClosed(int currentMinute);
     void FreeAll();
+    // Frees one record (the pointer is invalid afterwards).
+    void Free(const Pop3Connection* connection);
 
     std::size_t Count() const;
     Pop3Connection* Slot(std::size_t index) const { return slots_[index].get(); }
@@ -39,6 +41,7 @@ class ConnectionTable {
     std::array<uint16_t, kSlots> ports_{};
     std::array<Addresses, kSlots> addresses_{};
     std::array<std::unique_ptr<Pop3Connection>, kSlots> slots_;
+    mutable std::size_t lastFound_ = 0;  // slot of the last match (a hint; an empty slot has port 0)
 };
 
 // Minutes since the close was stamped, as the sweep counts them (wrapping at the hour).

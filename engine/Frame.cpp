@@ -1,5 +1,8 @@
 #include "engine/Frame.h"
 
+#include <bit>
+#include <cstring>
+
 namespace bramvell {
 
 FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
@@ -17,7 +20,8 @@ FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
     }
     const std::size_t ipHeaderLength = std::size_t{header[0] & 0x0Fu} * 4;
     const std::size_t totalLength = Load16(header + 2);
-    if (ipHeaderLength < kMinIpHeaderLength || totalLength < ipHeaderLength || ip + totalLength > frame.size()) {
+    if (ipHeaderLength < kMinIpHeaderLength || totalLength < ipHeaderLength ||
+        ip + totalLength > frame.size()) {
         return FrameKind::Malformed;
     }
     layout.ipOffset = ip;
@@ -59,16 +63,36 @@ FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
 
 namespace {
 
+// One's-complement sum of the bytes as big-endian 16-bit words, folded to 16 bits. The sum does not
+// depend on byte order as long as it is swapped once at the end (RFC 1071), so it adds the native
+// 32-bit halves of 64-bit loads in a wide accumulator, one pass with few instructions per byte.
 uint32_t SumWords(std::span<const uint8_t> bytes, uint32_t sum) {
+    const uint8_t* data = bytes.data();
+    const std::size_t size = bytes.size();
+    uint64_t native = 0;
     std::size_t i = 0;
-    const std::size_t even = bytes.size() & ~std::size_t{1};
-    for (; i < even; i += 2) {
-        sum += Load16(bytes.data() + i);
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        native += (word & 0xFFFFFFFFu) + (word >> 32);
     }
-    if (i < bytes.size()) {
-        sum += uint32_t{bytes[i]} << 8;
+    for (; i + 2 <= size; i += 2) {
+        uint16_t word;
+        std::memcpy(&word, data + i, 2);
+        native += word;
     }
-    return sum;
+    if (i < size) {
+        // A last odd byte is the high byte of a big-endian word.
+        native += std::endian::native == std::endian::little ? uint64_t{data[i]} : uint64_t{data[i]} << 8;
+    }
+    while (native >> 16) {
+        native = (native & 0xFFFF) + (native >> 16);
+    }
+    auto folded = static_cast<uint32_t>(native);
+    if constexpr (std::endian::native == std::endian::little) {
+        folded = (folded >> 8 | folded << 8) & 0xFFFF;
+    }
+    return sum + folded;
 }
 
 uint16_t Fold(uint64_t sum) {
@@ -90,14 +114,7 @@ uint32_t TcpPseudoHeaderSum(std::span<const uint8_t> frame, const FrameLayout& l
 }  // namespace
 
 uint16_t InternetChecksum(std::span<const uint8_t> bytes, uint32_t initialSum) {
-    uint64_t sum = initialSum;
-    // Sum in chunks so the 32-bit accumulator cannot overflow on long payloads.
-    constexpr std::size_t kChunk = 1 << 16;
-    for (std::size_t offset = 0; offset < bytes.size(); offset += kChunk) {
-        std::size_t n = bytes.size() - offset < kChunk ? bytes.size() - offset : kChunk;
-        sum += SumWords(bytes.subspan(offset, n), 0);
-    }
-    return Fold(sum);
+    return Fold(uint64_t{initialSum} + SumWords(bytes, 0));
 }
 
 void UpdateIpChecksum(std::span<uint8_t> frame, const FrameLayout& layout) {

@@ -1,7 +1,12 @@
 #include "engine/HeldSegment.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace bramvell {
 
@@ -85,6 +90,24 @@ namespace {
 uint32_t CopyAndSum(uint8_t* target, const uint8_t* source, std::size_t size) {
     uint64_t sum = 0;
     std::size_t i = 0;
+#if defined(__SSE2__)
+    // 16 bytes a step: the eight 16-bit words widened to 32-bit lanes and added up; the lanes are
+    // emptied into the wide sum before they could overflow (every 2^15 steps at most).
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= size) {
+        __m128i lanes = zero;
+        const std::size_t stop = std::min(size & ~std::size_t{15}, i + (std::size_t{1} << 19));
+        for (; i < stop; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(target + i), v);
+            lanes =
+                _mm_add_epi32(lanes, _mm_add_epi32(_mm_unpacklo_epi16(v, zero), _mm_unpackhi_epi16(v, zero)));
+        }
+        alignas(16) uint32_t parts[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(parts), lanes);
+        sum += uint64_t{parts[0]} + parts[1] + parts[2] + parts[3];
+    }
+#endif
     for (; i + 8 <= size; i += 8) {
         uint64_t word;
         std::memcpy(&word, source + i, 8);

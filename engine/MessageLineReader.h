@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,7 +22,7 @@ struct LinePosition {
 // other. Bytes after the last CR form a last line of their own.
 class MessageLineReader {
   public:
-    explicit MessageLineReader(std::span<HeldSegment> segments) : segments_(segments) {}
+    explicit MessageLineReader(std::span<HeldSegment> segments) : segments_(segments) { Enter(0); }
 
     // The next line; its text stays valid until the next call. False when the reply is exhausted.
     bool Next(std::string_view& line, LinePosition& position);
@@ -34,9 +35,24 @@ class MessageLineReader {
     std::size_t SegmentCount() const { return segments_.size(); }
 
   private:
+    // The first CR in [start, end), end being the end of a segment's payload, or nullptr.
+    const uint8_t* FindCr(const uint8_t* start, const uint8_t* end);
+    // Makes segment `index` the current one, its first byte next (nothing when past the last).
+    void Enter(std::size_t index);
+    // Moves past the CR at `cr` and the LF after it (or remembers to skip an LF at the next segment's start).
+    void StepOverLineEnd(const uint8_t* cr);
+
     std::span<HeldSegment> segments_;
+    // Where the CRs are in up to 64 bytes from maskStart_ (bit i: byte maskStart_ + i), never reaching
+    // past the payload the bytes belong to: each byte is examined once, not once per line.
+    uintptr_t maskStart_ = 0;
+    std::size_t maskLength_ = 0;
+    uint64_t crMask_ = 0;
+    // The current segment and the next byte to read in its payload [begin_, end_).
     std::size_t segment_ = 0;
-    std::size_t offset_ = 0;
+    const uint8_t* begin_ = nullptr;
+    const uint8_t* cursor_ = nullptr;
+    const uint8_t* end_ = nullptr;
     bool skipLf_ = false;
     std::string assembled_;
 };

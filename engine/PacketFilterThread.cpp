@@ -191,7 +191,9 @@ void PacketFilterThread::Dispatch(bool& dropMark) {
         return;
     }
     const uint16_t sourcePort = Load16(buffer_.frame.data() + layout.transportOffset);
-    if (sourcePort == kPop3ServerPort && settings_.filterEnabled != 0 && pop3_ != nullptr) {
+    // POP3 frames reach the handler whatever the filter option says: connections it already translates
+    // must keep their numbers; the handler itself starts nothing new while the option is off.
+    if (sourcePort == kPop3ServerPort && pop3_ != nullptr) {
         FrameContext frame{buffer_, layout, dropMark, source_, adapter_};
         pop3_->OnServerSegment(frame);
     }
@@ -208,7 +210,7 @@ void PacketFilterThread::DispatchOutboundTcp(FrameLayout& layout, bool& dropMark
         FrameContext frame{buffer_, layout, dropMark, source_, adapter_};
         OnOutboundSmtp(frame, settings_, mainWindow_);
     } else if (port == kPop3ServerPort) {
-        if (settings_.filterEnabled != 0 && pop3_ != nullptr) {
+        if (pop3_ != nullptr) {
             FrameContext frame{buffer_, layout, dropMark, source_, adapter_};
             pop3_->OnClientSegment(frame);
         }

@@ -174,7 +174,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     TcpFrame tcp(bytes, frame.layout);
     const uint8_t flags = tcp.Flags();
     if ((flags & kSyn) != 0) {
-        if ((flags & kAck) == 0) {
+        // While the option is off new connections pass untouched and untracked.
+        if ((flags & kAck) == 0 && settings_.filterEnabled != 0) {
             OnClientSyn(frame);
         }
         return;
@@ -308,6 +309,10 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         if (connection->serverIsn == isn && connection->closedAtMinute == 0) {
             return;  // the same handshake, sent again
         }
+        if (settings_.filterEnabled == 0) {
+            table_.Free(connection);  // the old connection's numbers must not touch the new one
+            return;
+        }
         // A new connection on a reused port: nothing of the old one may carry over.
         *connection = Pop3Connection{};
         connection->clientPort = clientPort;
@@ -317,6 +322,9 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         table_.Rekey(connection);
         Track(connection);
     } else {
+        if (settings_.filterEnabled == 0) {
+            return;
+        }
         connection = Track(table_.Create(clientAddress, clientPort, serverAddress));
         if (connection == nullptr) {
             return;  // table full: this connection passes untracked

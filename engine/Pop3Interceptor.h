@@ -20,7 +20,9 @@ class FilterSettings;
 // message analysed, then replays it to the client or deletes it on the server and answers the client
 // with an error line. Sequence numbers of both streams are translated so that each side keeps a
 // consistent view; what the engine alone must deliver (the replay, the injected command) is paced by
-// the receiver's window and sent again until acknowledged.
+// the receiver's window and sent again until acknowledged. While the filter option is off it takes up no
+// new connection and holds no new reply, but goes on translating, replaying and finishing for the
+// connections it already tracks (their numbers have moved and would otherwise no longer fit).
 class Pop3Interceptor final : public Pop3Handler {
   public:
     struct Limits {

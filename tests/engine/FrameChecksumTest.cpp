@@ -36,6 +36,26 @@ TEST(FrameChecksumTest, IpHeaderChecksumOfAKnownHeader) {
     EXPECT_EQ(InternetChecksum(header), 0xB861);
 }
 
+// The word-wide sum against the plain one: every length and alignment up to a few words, carries
+// included (initial sums near the top of 32 bits, bytes near 0xFF).
+TEST(FrameChecksumTest, WideSumAgreesWithThePlainSumForEveryLengthAndAlignment) {
+    std::vector<uint8_t> bytes(80);
+    uint32_t seed = 12345;
+    for (auto& byte : bytes) {
+        seed = seed * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(0xC0 | (seed >> 24));
+    }
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t length = 0; start + length <= bytes.size(); ++length) {
+            const std::span<const uint8_t> range(bytes.data() + start, length);
+            for (uint32_t initial : {0u, 0x1234u, 0xFFFFFFF0u}) {
+                ASSERT_EQ(InternetChecksum(range, initial), ReferenceChecksum(range, initial))
+                    << start << " " << length << " " << initial;
+            }
+        }
+    }
+}
+
 TEST(FrameChecksumTest, KnownSegmentsVerifyAndRecomputeToTheSameBytes) {
     for (const char* hex : {kRetrSegment, kOddUserSegment}) {
         SCOPED_TRACE(hex);

@@ -13,7 +13,9 @@ namespace {
 // Held segments carrying the given payloads, as the engine stores them.
 class HeldReply {
   public:
-    explicit HeldReply(std::initializer_list<std::string> payloads) {
+    explicit HeldReply(std::initializer_list<std::string> payloads)
+        : HeldReply(std::vector<std::string>(payloads)) {}
+    explicit HeldReply(const std::vector<std::string>& payloads) {
         uint32_t seq = 100;
         for (const std::string& payload : payloads) {
             const std::vector<uint8_t> frame = BuildSegment(
@@ -56,6 +58,32 @@ TEST(MessageLineReaderTest, LinesRunAcrossSegmentsAndEndAtCr) {
     EXPECT_EQ(reply.Lines(), (std::vector<std::string>{"+OK", "abc", "d", "", "x\ny", ".", "tail"}));
     HeldReply empty({});
     EXPECT_TRUE(empty.Lines().empty());
+}
+
+// Lines of every length from empty to longer than the reader's 64-byte look-ahead, split into segments
+// of many sizes, come out as a plain split of the joined bytes would give them.
+TEST(MessageLineReaderTest, LongAndShortLinesComeOutTheSameWhereverSegmentsEnd) {
+    std::string text = "+OK\r\n";
+    for (std::size_t length = 0; length < 150; ++length) {
+        text += std::string(length, static_cast<char>('a' + length % 26)) + (length % 7 == 3 ? "\n" : "") +
+                "\r\n";
+    }
+    text += "\r\r\n.\r\n";
+    std::vector<std::string> expected;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t cr = text.find('\r', at);
+        expected.push_back(text.substr(at, cr - at));
+        at = cr + 1 < text.size() && text[cr + 1] == '\n' ? cr + 2 : cr + 1;
+    }
+    for (std::size_t size : {1u, 15u, 16u, 17u, 63u, 64u, 65u, 200u, 1448u}) {
+        SCOPED_TRACE(size);
+        std::vector<std::string> payloads;
+        for (std::size_t at = 0; at < text.size(); at += size) {
+            payloads.push_back(text.substr(at, size));
+        }
+        HeldReply reply(payloads);
+        EXPECT_EQ(reply.Lines(), expected);
+    }
 }
 
 TEST(MessageLineReaderTest, PatchesLandInTheSegmentsThatHoldTheBytesAndKeepChecksumsRight) {

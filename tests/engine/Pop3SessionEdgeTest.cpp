@@ -186,6 +186,63 @@ TEST(Pop3SessionEdgeTest, ReusedAndSharedClientPortsKeepTheirOwnNumbers) {
     EXPECT_EQ(world.analyzer.analysed, 6);
 }
 
+// Stands in for the user switching the filter off while a spam message is being dealt with.
+class SwitchOffAfterAnalysis final : public MessageAnalyzer {
+  public:
+    explicit SwitchOffAfterAnalysis(Pop3World& world) : world_(world) {}
+    AnalysisVerdict Analyze(MessageLineReader& reader) override {
+        AnalysisVerdict verdict = inner_.Analyze(reader);
+        world_.settings.filterEnabled = 0;
+        return verdict;
+    }
+
+  private:
+    Pop3World& world_;
+    ScriptedAnalyzer inner_{world_.settings, world_.clock};
+};
+
+// Once a spam message has been deleted the connection's numbers differ on the two sides; switching the
+// filter off (during the deletion, or after the error line) must not stop their translation. Later
+// retrievals pass unchecked, and a new connection on the same port is not taken for the old one.
+TEST(Pop3SessionEdgeTest, SwitchingTheFilterOffKeepsTranslatingAChangedConnection) {
+    const std::vector<std::string> mailbox = {MakeMessage("Buy SPAM now", 5000), MakeMessage("Hello", 40000),
+                                              MakeMessage("SPAM again", 3000)};
+    const auto script = Script({"USER bob", "PASS pw", "RETR 1", "RETR 2", "RETR 3", "QUIT"});
+    const std::string expected = ExpectedStream(mailbox, script, {{1, ErrorLine("Ann <ann@example.org>")}});
+    const auto laterScript = Script({"USER bob", "RETR 1", "QUIT"});
+    const std::string later = DirectStream(mailbox, laterScript);
+    for (bool duringAnalysis : {true, false}) {
+        SCOPED_TRACE(duringAnalysis);
+        Pop3World world;
+        SwitchOffAfterAnalysis switcher(world);
+        auto& session = world.AddSession(mailbox, script);
+        if (duringAnalysis) {
+            world.analyzer.delegate = &switcher;
+        } else {
+            world.network.AddPoller([&world, &session] {
+                if (session.pop3Client->replies().size() >= 3) {
+                    world.settings.filterEnabled = 0;  // the error line has arrived
+                }
+            });
+        }
+        auto& again = world.AddSession(mailbox, laterScript, 40000);
+        again.startWhen = [&session] { return session.Finished(); };
+        ASSERT_TRUE(world.RunAll());
+        EXPECT_TRUE(session.ClientStream() == expected) << FirstDifference(session.ClientStream(), expected);
+        EXPECT_EQ(session.ServerStream(),
+                  "USER bob\r\nPASS pw\r\nRETR 1\r\nDELE 1\r\nRETR 2\r\nRETR 3\r\nQUIT\r\n");
+        EXPECT_EQ(session.pop3Server->committedDeletions(), std::set<int>{1});
+        EXPECT_TRUE(again.ClientStream() == later) << FirstDifference(again.ClientStream(), later);
+        for (const auto* each : {&session, &again}) {
+            EXPECT_TRUE(each->client->anomalies().Clean()) << each->client->anomalies();
+            EXPECT_TRUE(each->server->anomalies().Clean()) << each->server->anomalies();
+            EXPECT_FALSE(each->client->WasReset());
+        }
+        EXPECT_EQ(world.network.badEngineFrames(), 0);
+        EXPECT_EQ(world.analyzer.analysed, 1);
+    }
+}
+
 TEST(Pop3SessionEdgeTest, ServerSeesNoSackAndEveryEngineSegmentCarriesTimestamps) {
     const std::vector<std::string> mailbox = {MakeMessage("SPAM", 3000), MakeMessage("Fine", 3000)};
     Pop3World world;

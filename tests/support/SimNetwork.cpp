@@ -16,7 +16,8 @@ SimNetwork::SimNetwork(SimClock& clock, Mode mode, uint32_t networkDelayMs)
     : clock_(clock), mode_(mode), delayMs_(networkDelayMs) {
     source_.SetSink([this](PacketDirection direction, std::span<const uint8_t> bytes) {
         FrameLayout layout;
-        if (ParseFrame(bytes, layout) != FrameKind::Tcp || !ChecksumsValid(bytes, layout)) {
+        if (checkEngineFrames_ &&
+            (ParseFrame(bytes, layout) != FrameKind::Tcp || !ChecksumsValid(bytes, layout))) {
             ++badEngineFrames_;
         }
         Emit(direction == PacketDirection::Outbound ? Hop::EngineToServer : Hop::EngineToClient, bytes);
