@@ -6,6 +6,7 @@
 #include "app/Command.h"
 #include "classify/MessageClassifier.h"
 #include "classify/TextLineSource.h"
+#include "classify/TokenProbabilities.h"
 
 namespace bramvell {
 namespace {
@@ -70,7 +71,11 @@ int RunClassify(CommandContext& context) {
     std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
     // An inspection on demand is not filtering: it leaves the activity log alone.
     setup->settings.activityLogEnabled = 0;
+    TokenProbabilities probabilities;
+    probabilities.Build(setup->tables, setup->settings.spamMessageCount.load(),
+                        setup->settings.hamMessageCount.load(), ScoringMode::Filter);
     MessageClassifier classifier(setup->settings, &setup->lists);
+    classifier.UseProbabilities(&probabilities);
     TextLineSource lines;
     int status = 0;
     for (const std::string& path : files) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -15,37 +17,80 @@ class Tokenizer {
     int CommentDepth() const { return commentDepth_; }
 
     // Calls onToken(const Token&) for each token of the line, in order.
+    //
+    // Outside comments only letters and '<' matter, inside them only '<' and '-': the scan jumps
+    // from one such byte to the next with a class table, and takes a letter run whole.
     template <typename OnToken>
     void Feed(std::string_view line, OnToken&& onToken) {
-        const std::size_t length = line.size();
-        const char* bytes = line.data();
+        const char* p = line.data();
+        const char* const end = p + line.size();
         Token token;
-        int run = 0;
-        // Every byte of the line, then once more just past its end.
-        for (std::size_t i = 0; i <= length; ++i) {
-            const unsigned char c = i < length ? static_cast<unsigned char>(bytes[i]) : 0;
-            if (commentDepth_ == 0 && IsLetter(c)) {
-                if (run < kSignificantLetters) {
-                    token.letters[run] = bytes[i];
+        while (p < end) {
+            if (commentDepth_ == 0) {
+                while (p < end && (ClassOf(*p) & (kLetterClass | kOpenClass)) == 0) {
+                    ++p;
                 }
-                ++run;
-                continue;
+                if (p == end) {
+                    break;
+                }
+                if ((ClassOf(*p) & kLetterClass) != 0) {
+                    const char* start = p;
+                    ++p;
+                    while (p < end && (ClassOf(*p) & kLetterClass) != 0) {
+                        ++p;
+                    }
+                    const std::ptrdiff_t run = p - start;
+                    if (run >= 3) {
+                        token.length =
+                            run < kSignificantLetters ? static_cast<int>(run) : kSignificantLetters;
+                        // Bytes past the token may be copied along: Token ignores them.
+                        std::memcpy(token.letters, start,
+                                    end - start >= kSignificantLetters
+                                        ? kSignificantLetters
+                                        : static_cast<std::size_t>(token.length));
+                        onToken(static_cast<const Token&>(token));
+                    }
+                    continue;  // p is at the byte that ended the run, still to be looked at
+                }
+                if (end - p >= 4 && std::memcmp(p, "<!--", 4) == 0) {
+                    ++commentDepth_;
+                }
+                ++p;
+            } else {
+                while (p < end && (ClassOf(*p) & (kOpenClass | kDashClass)) == 0) {
+                    ++p;
+                }
+                if (p == end) {
+                    break;
+                }
+                if (*p == '<') {
+                    if (end - p >= 4 && std::memcmp(p, "<!--", 4) == 0) {
+                        ++commentDepth_;
+                    }
+                } else if (end - p >= 3 && std::memcmp(p, "-->", 3) == 0) {
+                    --commentDepth_;
+                }
+                ++p;
             }
-            if (c == '<' && i + 4 <= length && std::memcmp(bytes + i, "<!--", 4) == 0) {
-                ++commentDepth_;
-            } else if (c == '-' && i + 3 <= length && commentDepth_ > 0 &&
-                       std::memcmp(bytes + i, "-->", 3) == 0) {
-                --commentDepth_;
-            }
-            if (run >= 3) {
-                token.length = run < kSignificantLetters ? run : kSignificantLetters;
-                onToken(static_cast<const Token&>(token));
-            }
-            run = 0;
         }
     }
 
   private:
+    static constexpr uint8_t kLetterClass = 1;
+    static constexpr uint8_t kOpenClass = 2;  // '<'
+    static constexpr uint8_t kDashClass = 4;  // '-'
+    static constexpr std::array<uint8_t, 256> kClasses = [] {
+        std::array<uint8_t, 256> classes{};
+        for (int c = 'a'; c <= 'z'; ++c) {
+            classes[c] = kLetterClass;
+            classes[c - 32] = kLetterClass;
+        }
+        classes['<'] = kOpenClass;
+        classes['-'] = kDashClass;
+        return classes;
+    }();
+    static uint8_t ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+
     int commentDepth_ = 0;
 };
 

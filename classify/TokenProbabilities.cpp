@@ -1,0 +1,104 @@
+#include "classify/TokenProbabilities.h"
+
+#include <bit>
+
+#include "classify/TokenScorer.h"
+#include "classify/TokenTables.h"
+
+namespace bramvell {
+namespace {
+
+// The token a stored record answers to: its first letter from the bucket, the rest from the key.
+// False when no token can find the record: a key that is not two or more letters followed only by
+// zero bytes, or one whose letters do not match its bucket (damaged or hand-made files).
+bool TokenOfRecord(int bucket, const TokenRecord& record, Token& token, TokenKey& lowerKey) {
+    int length = 0;
+    while (length < kKeyLength && record.key[length] != 0) {
+        if (!IsLetter(static_cast<unsigned char>(record.key[length]))) {
+            return false;
+        }
+        lowerKey.bytes[length] = LowerAscii(record.key[length]);
+        ++length;
+    }
+    for (int i = length; i < kKeyLength; ++i) {
+        if (record.key[i] != 0) {
+            return false;
+        }
+        lowerKey.bytes[i] = 0;
+    }
+    if (length < 2 || bucket < 0 || bucket >= kBucketCount ||
+        bucket % (kLetterCount * kLetterCount) !=
+            kLetterCount * (lowerKey.bytes[0] - 'a') + (lowerKey.bytes[1] - 'a')) {
+        return false;
+    }
+    token.letters[0] = static_cast<char>('a' + bucket / (kLetterCount * kLetterCount));
+    std::memcpy(token.letters + 1, lowerKey.bytes.data(), kKeyLength);
+    token.length = 1 + length;
+    return true;
+}
+
+}  // namespace
+
+void TokenProbabilities::Build(const TokenTables& tables, int32_t spamMessages, int32_t hamMessages,
+                               ScoringMode mode) {
+    tables_ = &tables;
+    versions_[0] = tables.bodyTokenTable().Version();
+    versions_[1] = tables.headerTokenTable().Version();
+    spamMessages_ = spamMessages;
+    hamMessages_ = hamMessages;
+    mode_ = static_cast<int>(mode);
+    for (int which = 0; which < 2; ++which) {
+        const TokenTable& primary = which == 1 ? tables.headerTokenTable() : tables.bodyTokenTable();
+        const TokenTable& secondary = which == 1 ? tables.bodyTokenTable() : tables.headerTokenTable();
+        std::size_t size = 16;
+        while (size < 2 * primary.RecordCount() + 2) {
+            size *= 2;
+        }
+        entries_[which].assign(size, Entry{});
+        shift_[which] = 64 - std::countr_zero(size);
+        for (int bucket = 0; bucket < kBucketCount; ++bucket) {
+            // In arrival order: when a damaged file holds a key twice, the first one counts, as in a lookup.
+            for (const TokenRecord& record : primary.Bucket(bucket)) {
+                Token token;
+                TokenKey key;
+                if (!TokenOfRecord(bucket, record, token, key)) {
+                    continue;
+                }
+                const Code code = CodeOf(token);
+                int16_t probability[kCaseFormCount];
+                for (int form = 0; form < kCaseFormCount; ++form) {
+                    probability[form] = static_cast<int16_t>(
+                        ProbabilityOfRecord(record, secondary, bucket, key, static_cast<CaseForm>(form), mode,
+                                            spamMessages, hamMessages));
+                }
+                Insert(which, code, probability);
+            }
+        }
+    }
+}
+
+void TokenProbabilities::Insert(int which, const Code& code, const int16_t (&probability)[kCaseFormCount]) {
+    std::vector<Entry>& entries = entries_[which];
+    const std::size_t mask = entries.size() - 1;
+    for (std::size_t slot = Hash(code) >> shift_[which];; slot = (slot + 1) & mask) {
+        Entry& entry = entries[slot];
+        if (entry.letters == code.letters && entry.last == code.last) {
+            return;  // a later record with the same key: the first one stays
+        }
+        if (entry.letters == 0) {
+            entry.letters = code.letters;
+            entry.last = code.last;
+            std::memcpy(entry.probability, probability, sizeof probability);
+            return;
+        }
+    }
+}
+
+bool TokenProbabilities::Fits(const TokenTables* tables, int32_t spamMessages, int32_t hamMessages,
+                              ScoringMode mode) const {
+    return tables != nullptr && tables == tables_ && tables->bodyTokenTable().Version() == versions_[0] &&
+           tables->headerTokenTable().Version() == versions_[1] && spamMessages == spamMessages_ &&
+           hamMessages == hamMessages_ && static_cast<int>(mode) == mode_;
+}
+
+}  // namespace bramvell

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "classify/TokenRecord.h"
+
+namespace bramvell {
+
+class TokenTables;
+enum class ScoringMode;
+
+// Every probability a scorer can look up, worked out once for fixed tables, message counts and
+// scoring mode: a token then costs one probe of a flat table, whose entries hold the token's letters
+// and its three case-form probabilities inline. Made for batch classification, where nothing is learned
+// meanwhile; the scorer uses it only while the tables' versions and the counts are the ones it was built
+// from, and its results are the table lookups' exactly. Read-only once built: threads may share it.
+class TokenProbabilities {
+  public:
+    // Reads the tables; the caller holds their mutex (shared is enough).
+    void Build(const TokenTables& tables, int32_t spamMessages, int32_t hamMessages, ScoringMode mode);
+    bool Fits(const TokenTables* tables, int32_t spamMessages, int32_t hamMessages, ScoringMode mode) const;
+
+    // The probability of the token in the header or body table, or -1 when that table lacks it.
+    int32_t Find(const Token& token, CaseForm form, bool headerLine) const {
+        const Code code = CodeOf(token);
+        const std::vector<Entry>& entries = entries_[headerLine ? 1 : 0];
+        const std::size_t mask = entries.size() - 1;
+        for (std::size_t slot = Hash(code) >> shift_[headerLine ? 1 : 0];; slot = (slot + 1) & mask) {
+            const Entry& entry = entries[slot];
+            if (entry.letters == code.letters && entry.last == code.last) {
+                return entry.probability[static_cast<int>(form)];
+            }
+            if (entry.letters == 0) {
+                return -1;
+            }
+        }
+    }
+
+  private:
+    // The first thirteen letters as 5-bit codes (1..26, 0 past the token's end): letters 1 to 12 in
+    // one word, the thirteenth apart. Case does not count.
+    struct Code {
+        uint64_t letters = 0;
+        uint8_t last = 0;
+    };
+    struct Entry {
+        uint64_t letters = 0;  // 0: empty (a token has at least three letters)
+        uint8_t last = 0;
+        int16_t probability[kCaseFormCount] = {};
+    };
+    static_assert(sizeof(Entry) == 16);
+
+    // Five-bit codes of eight bytes packed into the low 40 bits.
+    static uint64_t Pack8(uint64_t bytes) {
+        bytes &= 0x1F1F1F1F1F1F1F1Full;
+        bytes = (bytes & 0x001F001F001F001Full) | (bytes & 0x1F001F001F001F00ull) >> 3;
+        bytes = (bytes & 0x000003FF000003FFull) | (bytes & 0x03FF000003FF0000ull) >> 6;
+        return (bytes & 0x00000000000FFFFFull) | (bytes & 0x000FFFFF00000000ull) >> 12;
+    }
+    static Code CodeOf(const Token& token) {
+        uint64_t low = 0;
+        uint32_t high = 0;
+        std::memcpy(&low, token.letters, 8);
+        std::memcpy(&high, token.letters + 8, 4);
+        const int length = token.length;
+        low &= length >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * length)) - 1;
+        high &= length <= 8 ? 0u : length >= 12 ? ~0u : (uint32_t{1} << (8 * (length - 8))) - 1;
+        Code code;
+        code.letters = Pack8(low) | Pack8(high) << 40;
+        code.last = length > 12 ? static_cast<uint8_t>(token.letters[12] & 0x1F) : 0;
+        return code;
+    }
+    static uint64_t Hash(const Code& code) {
+        return (code.letters ^ static_cast<uint64_t>(code.last) << 59) * 0x9E3779B97F4A7C15ull;
+    }
+
+    void Insert(int which, const Code& code, const int16_t (&probability)[kCaseFormCount]);
+
+    std::vector<Entry> entries_[2];  // body, header
+    int shift_[2] = {64, 64};
+    const TokenTables* tables_ = nullptr;
+    uint64_t versions_[2] = {0, 0};
+    int32_t spamMessages_ = -1;
+    int32_t hamMessages_ = -1;
+    int mode_ = -1;
+};
+
+}  // namespace bramvell
