@@ -21,15 +21,35 @@ class TokenProbabilities {
     void Build(const TokenTables& tables, int32_t spamMessages, int32_t hamMessages, ScoringMode mode);
     bool Fits(const TokenTables* tables, int32_t spamMessages, int32_t hamMessages, ScoringMode mode) const;
 
-    // The probability of the token in the header or body table, or -1 when that table lacks it.
-    int32_t Find(const Token& token, CaseForm form, bool headerLine) const {
+    // A lookup in two steps, so that the memory of several tokens can be fetched at once: Start works out
+    // where the token lies and asks for that memory, Finish gives the probability of the token in the
+    // header or body table, or -1 when that table lacks it.
+    struct Probe {
+        uint64_t letters = 0;
+        uint32_t slot = 0;
+        uint8_t last = 0;
+        uint8_t form = 0;
+        uint8_t header = 0;
+    };
+    Probe Start(const Token& token, CaseForm form, bool headerLine) const {
         const Code code = CodeOf(token);
-        const std::vector<Entry>& entries = entries_[headerLine ? 1 : 0];
+        const int which = headerLine ? 1 : 0;
+        Probe probe;
+        probe.letters = code.letters;
+        probe.last = code.last;
+        probe.form = static_cast<uint8_t>(form);
+        probe.header = static_cast<uint8_t>(which);
+        probe.slot = static_cast<uint32_t>(Hash(code) >> shift_[which]);
+        __builtin_prefetch(&entries_[which][probe.slot]);
+        return probe;
+    }
+    int32_t Finish(const Probe& probe) const {
+        const std::vector<Entry>& entries = entries_[probe.header];
         const std::size_t mask = entries.size() - 1;
-        for (std::size_t slot = Hash(code) >> shift_[headerLine ? 1 : 0];; slot = (slot + 1) & mask) {
+        for (std::size_t slot = probe.slot;; slot = (slot + 1) & mask) {
             const Entry& entry = entries[slot];
-            if (entry.letters == code.letters && entry.last == code.last) {
-                return entry.probability[static_cast<int>(form)];
+            if (entry.letters == probe.letters && entry.last == probe.last) {
+                return entry.probability[probe.form];
             }
             if (entry.letters == 0) {
                 return -1;

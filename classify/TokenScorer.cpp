@@ -89,17 +89,31 @@ void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int
 void TokenScorer::FeedLine(std::string_view line, bool headerLine) {
     if (precomputed_) {
         tokenizer_.Feed(line, [this, headerLine](const Token& token) {
-            const int32_t probability = probabilities_->Find(token, token.Form(), headerLine);
-            if (probability == kUnseen) {
-                Offer(mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen, kNeutralUnseen, token);
-            } else {
-                Offer(probability, probability, token);
+            PendingToken& pending = pending_[pendingCount_++];
+            pending.token = token;
+            pending.probe = probabilities_->Start(token, token.Form(), headerLine);
+            if (pendingCount_ == kPendingSize) {
+                OfferPending();
             }
         });
+        OfferPending();
         return;
     }
     CheckMemo();
     tokenizer_.Feed(line, [this, headerLine](const Token& token) { ScoreToken(token, headerLine); });
+}
+
+void TokenScorer::OfferPending() {
+    for (int i = 0; i < pendingCount_; ++i) {
+        const int32_t probability = probabilities_->Finish(pending_[i].probe);
+        if (probability == kUnseen) {
+            Offer(mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen, kNeutralUnseen,
+                  pending_[i].token);
+        } else {
+            Offer(probability, probability, pending_[i].token);
+        }
+    }
+    pendingCount_ = 0;
 }
 
 void TokenScorer::CheckMemo() {

@@ -5,12 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "classify/TokenProbabilities.h"
 #include "classify/TokenRecord.h"
 #include "classify/Tokenizer.h"
 
 namespace bramvell {
 
-class TokenProbabilities;
 class TokenTable;
 class TokenTables;
 
@@ -79,6 +79,8 @@ class TokenScorer {
     static constexpr int32_t kUnseen = -1;
 
     void ScoreToken(const Token& token, bool headerLine);
+    // Looks up the tokens held back for a line in the precomputed probabilities and offers them in order.
+    void OfferPending();
     // Probability of a token, or kUnseen when the primary table lacks it.
     int32_t Probability(int bucket, const TokenKey& key, CaseForm form, bool headerLine) const;
     // Empties the memo when the tables or the message counts have changed since it was filled.
@@ -97,6 +99,14 @@ class TokenScorer {
     int filled_ = 0;
     int leastInteresting_ = 0;
     std::vector<MemoEntry> memo_;
+    // Tokens of the current line whose lookups have started (precomputed probabilities only).
+    static constexpr int kPendingSize = 16;
+    struct PendingToken {
+        Token token;
+        TokenProbabilities::Probe probe;
+    };
+    std::array<PendingToken, kPendingSize> pending_;
+    int pendingCount_ = 0;
     const TokenTables* memoTables_ = nullptr;
     uint64_t memoVersions_ = 0;
     int32_t memoSpamMessages_ = -1;
