@@ -1,6 +1,10 @@
 #include "classify/TokenProbabilities.h"
 
+#include <sys/mman.h>
+
 #include <bit>
+#include <cstring>
+#include <new>
 
 #include "classify/TokenScorer.h"
 #include "classify/TokenTables.h"
@@ -37,11 +41,21 @@ bool TokenOfRecord(int bucket, const TokenRecord& record, Token& token, TokenKey
     return true;
 }
 
+TokenWords WordsOf(const Token& token) {
+    TokenWords words;
+    words.length = token.length;
+    for (int i = 0; i < token.length; ++i) {
+        const uint64_t byte = static_cast<unsigned char>(token.letters[i]);
+        (i < 8 ? words.head : words.tail) |= byte << (8 * (i % 8));
+    }
+    return words;
+}
+
 }  // namespace
 
 void TokenProbabilities::Build(const TokenTables& tables, int32_t spamMessages, int32_t hamMessages,
                                ScoringMode mode) {
-    tables_ = &tables;
+    source_ = &tables;
     versions_[0] = tables.bodyTokenTable().Version();
     versions_[1] = tables.headerTokenTable().Version();
     spamMessages_ = spamMessages;
@@ -54,8 +68,7 @@ void TokenProbabilities::Build(const TokenTables& tables, int32_t spamMessages, 
         while (size < 2 * primary.RecordCount() + 2) {
             size *= 2;
         }
-        entries_[which].assign(size, Entry{});
-        shift_[which] = 64 - std::countr_zero(size);
+        tables_[which].Allocate(size);
         for (int bucket = 0; bucket < kBucketCount; ++bucket) {
             // In arrival order: when a damaged file holds a key twice, the first one counts, as in a lookup.
             for (const TokenRecord& record : primary.Bucket(bucket)) {
@@ -64,7 +77,7 @@ void TokenProbabilities::Build(const TokenTables& tables, int32_t spamMessages, 
                 if (!TokenOfRecord(bucket, record, token, key)) {
                     continue;
                 }
-                const Code code = CodeOf(token);
+                const Code code = CodeOf(WordsOf(token));
                 int16_t probability[kCaseFormCount];
                 for (int form = 0; form < kCaseFormCount; ++form) {
                     probability[form] = static_cast<int16_t>(
@@ -77,10 +90,30 @@ void TokenProbabilities::Build(const TokenTables& tables, int32_t spamMessages, 
     }
 }
 
+void TokenProbabilities::Table::Allocate(std::size_t entryCount) {
+    constexpr std::size_t kHugePage = std::size_t{2} << 20;
+    std::size_t bytes = entryCount * sizeof(Entry);
+    const bool huge = bytes >= kHugePage / 2;
+    if (huge) {
+        bytes = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    }
+    void* memory = std::aligned_alloc(huge ? kHugePage : 64, (bytes + 63) / 64 * 64);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    if (huge) {
+        ::madvise(memory, bytes, MADV_HUGEPAGE);  // a hint: without it the table works the same
+    }
+    std::memset(memory, 0, bytes);
+    entries.reset(static_cast<Entry*>(memory));
+    size = entryCount;
+    shift = 64 - std::countr_zero(entryCount);
+}
+
 void TokenProbabilities::Insert(int which, const Code& code, const int16_t (&probability)[kCaseFormCount]) {
-    std::vector<Entry>& entries = entries_[which];
-    const std::size_t mask = entries.size() - 1;
-    for (std::size_t slot = Hash(code) >> shift_[which];; slot = (slot + 1) & mask) {
+    Entry* entries = tables_[which].entries.get();
+    const std::size_t mask = tables_[which].size - 1;
+    for (std::size_t slot = Hash(code) >> tables_[which].shift;; slot = (slot + 1) & mask) {
         Entry& entry = entries[slot];
         if (entry.letters == code.letters && entry.last == code.last) {
             return;  // a later record with the same key: the first one stays
@@ -96,7 +129,7 @@ void TokenProbabilities::Insert(int which, const Code& code, const int16_t (&pro
 
 bool TokenProbabilities::Fits(const TokenTables* tables, int32_t spamMessages, int32_t hamMessages,
                               ScoringMode mode) const {
-    return tables != nullptr && tables == tables_ && tables->bodyTokenTable().Version() == versions_[0] &&
+    return tables != nullptr && tables == source_ && tables->bodyTokenTable().Version() == versions_[0] &&
            tables->headerTokenTable().Version() == versions_[1] && spamMessages == spamMessages_ &&
            hamMessages == hamMessages_ && static_cast<int>(mode) == mode_;
 }

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
 #include "classify/TokenRecord.h"
+#include "classify/Tokenizer.h"
 
 namespace bramvell {
 
@@ -31,21 +33,19 @@ class TokenProbabilities {
         uint8_t form = 0;
         uint8_t header = 0;
     };
-    Probe Start(const Token& token, CaseForm form, bool headerLine) const {
+    void Start(const TokenWords& token, CaseForm form, bool headerLine, Probe& probe) const {
         const Code code = CodeOf(token);
         const int which = headerLine ? 1 : 0;
-        Probe probe;
         probe.letters = code.letters;
         probe.last = code.last;
         probe.form = static_cast<uint8_t>(form);
         probe.header = static_cast<uint8_t>(which);
-        probe.slot = static_cast<uint32_t>(Hash(code) >> shift_[which]);
-        __builtin_prefetch(&entries_[which][probe.slot]);
-        return probe;
+        probe.slot = static_cast<uint32_t>(Hash(code) >> tables_[which].shift);
+        __builtin_prefetch(&tables_[which].entries[probe.slot]);
     }
     int32_t Finish(const Probe& probe) const {
-        const std::vector<Entry>& entries = entries_[probe.header];
-        const std::size_t mask = entries.size() - 1;
+        const Entry* entries = tables_[probe.header].entries.get();
+        const std::size_t mask = tables_[probe.header].size - 1;
         for (std::size_t slot = probe.slot;; slot = (slot + 1) & mask) {
             const Entry& entry = entries[slot];
             if (entry.letters == probe.letters && entry.last == probe.last) {
@@ -78,28 +78,32 @@ class TokenProbabilities {
         bytes = (bytes & 0x000003FF000003FFull) | (bytes & 0x03FF000003FF0000ull) >> 6;
         return (bytes & 0x00000000000FFFFFull) | (bytes & 0x000FFFFF00000000ull) >> 12;
     }
-    static Code CodeOf(const Token& token) {
-        uint64_t low = 0;
-        uint32_t high = 0;
-        std::memcpy(&low, token.letters, 8);
-        std::memcpy(&high, token.letters + 8, 4);
-        const int length = token.length;
-        low &= length >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * length)) - 1;
-        high &= length <= 8 ? 0u : length >= 12 ? ~0u : (uint32_t{1} << (8 * (length - 8))) - 1;
+    static Code CodeOf(const TokenWords& token) {
         Code code;
-        code.letters = Pack8(low) | Pack8(high) << 40;
-        code.last = length > 12 ? static_cast<uint8_t>(token.letters[12] & 0x1F) : 0;
+        code.letters = Pack8(token.head) | Pack8(token.tail & 0xFFFFFFFFull) << 40;
+        code.last = static_cast<uint8_t>(token.tail >> 32 & 0x1F);
         return code;
     }
     static uint64_t Hash(const Code& code) {
         return (code.letters ^ static_cast<uint64_t>(code.last) << 59) * 0x9E3779B97F4A7C15ull;
     }
 
+    struct FreeEntries {
+        void operator()(Entry* entries) const { std::free(entries); }
+    };
+    // One open-addressing table, its size a power of two. A large one lies in huge pages where the
+    // system grants them: lookups land all over it, and small pages would cost a TLB miss each.
+    struct Table {
+        std::unique_ptr<Entry[], FreeEntries> entries;
+        std::size_t size = 0;
+        int shift = 64;
+        void Allocate(std::size_t entryCount);
+    };
+
     void Insert(int which, const Code& code, const int16_t (&probability)[kCaseFormCount]);
 
-    std::vector<Entry> entries_[2];  // body, header
-    int shift_[2] = {64, 64};
-    const TokenTables* tables_ = nullptr;
+    Table tables_[2];  // body, header
+    const TokenTables* source_ = nullptr;
     uint64_t versions_[2] = {0, 0};
     int32_t spamMessages_ = -1;
     int32_t hamMessages_ = -1;

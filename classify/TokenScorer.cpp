@@ -88,10 +88,10 @@ void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int
 
 void TokenScorer::FeedLine(std::string_view line, bool headerLine) {
     if (precomputed_) {
-        tokenizer_.Feed(line, [this, headerLine](const Token& token) {
+        tokenizer_.FeedWords(line, [this, headerLine](const TokenWords& token) {
             PendingToken& pending = pending_[pendingCount_++];
             pending.token = token;
-            pending.probe = probabilities_->Start(token, token.Form(), headerLine);
+            probabilities_->Start(token, token.Form(), headerLine, pending.probe);
             if (pendingCount_ == kPendingSize) {
                 OfferPending();
             }
@@ -175,7 +175,8 @@ void TokenScorer::ScoreToken(const Token& token, bool headerLine) {
     }
 }
 
-void TokenScorer::Offer(int32_t fillValue, int32_t competeValue, const Token& token) {
+template <typename AnyToken>
+void TokenScorer::Offer(int32_t fillValue, int32_t competeValue, const AnyToken& token) {
     if (filled_ < kSlotCount) {
         slots_[filled_++] = {fillValue, token.Key()};
         if (filled_ == kSlotCount) {

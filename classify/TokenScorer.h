@@ -85,7 +85,9 @@ class TokenScorer {
     int32_t Probability(int bucket, const TokenKey& key, CaseForm form, bool headerLine) const;
     // Empties the memo when the tables or the message counts have changed since it was filled.
     void CheckMemo();
-    void Offer(int32_t fillValue, int32_t competeValue, const Token& token);
+    // token is a Token or TokenWords: its key is made only when it takes a slot.
+    template <typename AnyToken>
+    void Offer(int32_t fillValue, int32_t competeValue, const AnyToken& token);
     void FindLeastInteresting();
 
     ScoringMode mode_;
@@ -102,7 +104,7 @@ class TokenScorer {
     // Tokens of the current line whose lookups have started (precomputed probabilities only).
     static constexpr int kPendingSize = 16;
     struct PendingToken {
-        Token token;
+        TokenWords token;
         TokenProbabilities::Probe probe;
     };
     std::array<PendingToken, kPendingSize> pending_;

@@ -9,6 +9,33 @@
 
 namespace bramvell {
 
+// The first thirteen letters of a token in two words: letters 1 to 8 in head, 9 to 13 in the low bytes
+// of tail, zero bytes past the token's end. Holds what Token holds, without a trip through memory.
+struct TokenWords {
+    uint64_t head = 0;
+    uint64_t tail = 0;
+    int length = 0;
+
+    // Capitals are the letters with bit 0x20 clear; every letter has bit 0x40 set, zero bytes do not.
+    static uint64_t Capitals(uint64_t word) { return (word & 0x4040404040404040ull) >> 1 & ~word; }
+    static uint64_t Lowered(uint64_t word) { return word | (word & 0x4040404040404040ull) >> 1; }
+
+    CaseForm Form() const {
+        if ((Capitals(head) & ~uint64_t{0xFF}) != 0 || Capitals(tail) != 0) {
+            return CaseForm::Upper;
+        }
+        return (Capitals(head) & 0xFF) != 0 ? CaseForm::Capitalised : CaseForm::Lower;
+    }
+    TokenKey Key() const {
+        const uint64_t low = Lowered(head >> 8 | tail << 56);
+        const uint32_t high = static_cast<uint32_t>(Lowered(tail >> 8));
+        TokenKey key;
+        std::memcpy(key.bytes.data(), &low, 8);
+        std::memcpy(key.bytes.data() + 8, &high, 4);
+        return key;
+    }
+};
+
 // Splits lines into tokens: runs of three or more ASCII letters outside HTML comments. Comments nest,
 // and the depth carries from one line to the next until Reset.
 class Tokenizer {
@@ -17,14 +44,59 @@ class Tokenizer {
     int CommentDepth() const { return commentDepth_; }
 
     // Calls onToken(const Token&) for each token of the line, in order.
+    template <typename OnToken>
+    void Feed(std::string_view line, OnToken&& onToken) {
+        Token token;
+        Scan(line, [&token, &onToken](const char* start, const char* end, int length) {
+            token.length = length;
+            // Bytes past the token may be copied along: Token ignores them.
+            if (end - start >= kSignificantLetters) {
+                std::memcpy(token.letters, start, kSignificantLetters);
+            } else {
+                for (int i = 0; i < length; ++i) {
+                    token.letters[i] = start[i];
+                }
+            }
+            onToken(static_cast<const Token&>(token));
+        });
+    }
+
+    // Calls onToken(const TokenWords&) for each token of the line, in order: the same tokens as Feed,
+    // held in two words.
+    template <typename OnToken>
+    void FeedWords(std::string_view line, OnToken&& onToken) {
+        Scan(line, [&onToken](const char* start, const char* end, int length) {
+            TokenWords words;
+            words.length = length;
+            if (end - start >= 16) {
+                std::memcpy(&words.head, start, 8);
+                std::memcpy(&words.tail, start + 8, 8);
+                words.head &= length >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * length)) - 1;
+                words.tail &= length <= 8 ? 0 : (uint64_t{1} << (8 * (length - 8))) - 1;
+            } else {
+                for (int i = 0; i < length; ++i) {
+                    const uint64_t byte = static_cast<unsigned char>(start[i]);
+                    if (i < 8) {
+                        words.head |= byte << (8 * i);
+                    } else {
+                        words.tail |= byte << (8 * (i - 8));
+                    }
+                }
+            }
+            onToken(static_cast<const TokenWords&>(words));
+        });
+    }
+
+  private:
+    // Calls onRun(start, lineEnd, length) for each run of three or more letters outside comments, with
+    // length cut to the significant letters.
     //
     // Outside comments only letters and '<' matter, inside them only '<' and '-': the scan jumps
     // from one such byte to the next with a class table, and takes a letter run whole.
-    template <typename OnToken>
-    void Feed(std::string_view line, OnToken&& onToken) {
+    template <typename OnRun>
+    void Scan(std::string_view line, OnRun&& onRun) {
         const char* p = line.data();
         const char* const end = p + line.size();
-        Token token;
         while (p < end) {
             if (commentDepth_ == 0) {
                 while (p < end && (ClassOf(*p) & (kLetterClass | kOpenClass)) == 0) {
@@ -41,14 +113,8 @@ class Tokenizer {
                     }
                     const std::ptrdiff_t run = p - start;
                     if (run >= 3) {
-                        token.length =
-                            run < kSignificantLetters ? static_cast<int>(run) : kSignificantLetters;
-                        // Bytes past the token may be copied along: Token ignores them.
-                        std::memcpy(token.letters, start,
-                                    end - start >= kSignificantLetters
-                                        ? kSignificantLetters
-                                        : static_cast<std::size_t>(token.length));
-                        onToken(static_cast<const Token&>(token));
+                        onRun(start, end,
+                              run < kSignificantLetters ? static_cast<int>(run) : kSignificantLetters);
                     }
                     continue;  // p is at the byte that ended the run, still to be looked at
                 }
@@ -75,7 +141,6 @@ class Tokenizer {
         }
     }
 
-  private:
     static constexpr uint8_t kLetterClass = 1;
     static constexpr uint8_t kOpenClass = 2;  // '<'
     static constexpr uint8_t kDashClass = 4;  // '-'

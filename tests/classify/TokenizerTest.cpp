@@ -126,7 +126,7 @@ struct ReferenceTokenizer {
 
 TEST(TokenizerTest, AgreesWithTheByteByByteRuleOnRandomLines) {
     // Few symbols, so that openers, closers, overlaps ("<!-->") and runs of every length are common.
-    const std::string alphabet = "aBcZ<!->- x\xe9";
+    const std::string alphabet = "aBcZqQmM<!->- x\xe9";
     uint32_t seed = 12345;
     auto next = [&seed] {
         seed = seed * 1664525u + 1013904223u;
@@ -134,6 +134,7 @@ TEST(TokenizerTest, AgreesWithTheByteByByteRuleOnRandomLines) {
     };
     for (int message = 0; message < 2000; ++message) {
         Tokenizer tokenizer;
+        Tokenizer wordTokenizer;
         ReferenceTokenizer reference;
         for (int lineNumber = 0; lineNumber < 4; ++lineNumber) {
             std::string line;
@@ -144,8 +145,24 @@ TEST(TokenizerTest, AgreesWithTheByteByByteRuleOnRandomLines) {
                         : pick == 1 ? std::string("-->")
                                     : std::string(1, alphabet[next() % alphabet.size()]);
             }
-            ASSERT_EQ(Tokens(tokenizer, line), reference.Feed(line)) << "line: " << line;
+            const std::vector<std::string> expected = reference.Feed(line);
+            ASSERT_EQ(Tokens(tokenizer, line), expected) << "line: " << line;
             ASSERT_EQ(tokenizer.CommentDepth(), reference.depth);
+            // The two-word form of each token: same letters, key and case form.
+            std::size_t index = 0;
+            wordTokenizer.FeedWords(line, [&](const TokenWords& words) {
+                ASSERT_LT(index, expected.size());
+                const Token token = MakeToken(expected[index++]);
+                EXPECT_EQ(words.length, token.length);
+                EXPECT_EQ(words.Key(), token.Key()) << expected[index - 1];
+                EXPECT_EQ(words.Form(), token.Form()) << expected[index - 1];
+                std::string letters;
+                for (int i = 0; i < words.length; ++i) {
+                    letters += static_cast<char>((i < 8 ? words.head : words.tail) >> (8 * (i % 8)));
+                }
+                EXPECT_EQ(letters, expected[index - 1]);
+            });
+            ASSERT_EQ(index, expected.size());
         }
     }
 }
