@@ -100,7 +100,8 @@ class TokenProbabilities {
         void Allocate(std::size_t entryCount);
     };
 
-    void Insert(int which, const Code& code, const int16_t (&probability)[kCaseFormCount]);
+    // Adds the entry unless its token is there already (the first record of a key counts).
+    void Insert(int which, const Entry& made);
 
     Table tables_[2];  // body, header
     const TokenTables* source_ = nullptr;
