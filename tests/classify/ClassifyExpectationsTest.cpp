@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "ClassifyTestSupport.h"
+#include "classify/BatchClassifier.h"
 #include "classify/CorpusTrainer.h"
 #include "classify/MessageClassifier.h"
 #include "classify/TextLineSource.h"
@@ -104,6 +105,46 @@ TEST_F(ClassifyExpectationsTest, MessageByMessageResultsStayAsRecorded) {
     }
     ASSERT_GE(actual.size(), 13u);
     Check(actual);
+}
+
+// The batch path (precomputed probabilities, worker threads) gives the same lines in the same order,
+// whatever the number of threads; an unreadable file is reported in its place.
+TEST_F(ClassifyExpectationsTest, BatchRunsGiveTheRecordedResultsInInputOrder) {
+    std::vector<std::string> files = Messages();
+    BatchClassifier batch(*fixture.settings, nullptr);
+    for (int jobs : {1, 3}) {
+        std::vector<std::string> files3;
+        // Enough copies to need several chunks and threads.
+        for (int copy = 0; copy < 8; ++copy) {
+            files3.insert(files3.end(), files.begin(), files.end());
+        }
+        files3.insert(files3.begin() + 5, kData + "/classify/no-such-message.eml");
+        std::string out;
+        std::string err;
+        const std::size_t unreadable = batch.Run(
+            files3, jobs,
+            [](std::string& chunkOut, std::string& chunkErr, const std::string& path,
+               const ClassificationResult* result, const TopTokenSlots& slots) {
+                if (result == nullptr) {
+                    chunkErr += path + "\n";
+                } else {
+                    chunkOut += Describe(path, *result, slots) + "\n";
+                }
+            },
+            [&](std::string_view chunkOut, std::string_view chunkErr) {
+                out += chunkOut;
+                err += chunkErr;
+            });
+        EXPECT_EQ(unreadable, 1u);
+        EXPECT_EQ(err, kData + "/classify/no-such-message.eml\n");
+        std::string expected;
+        for (int copy = 0; copy < 8; ++copy) {
+            for (const std::string& line : Expected()) {
+                expected += line + "\n";
+            }
+        }
+        EXPECT_EQ(out, expected) << "jobs " << jobs;
+    }
 }
 
 }  // namespace
