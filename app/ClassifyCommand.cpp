@@ -111,11 +111,13 @@ int Usage() {
 }
 
 int RunClassify(CommandContext& context) {
+    PrepareHeapForTables();
     bool tsv = false;
     // Worker threads; by default one per core. The output is the same whatever the number.
     int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     std::vector<std::string> files;
     const std::vector<std::string>& arguments = context.arguments;
+    files.reserve(arguments.size());
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument == "--tsv") {
@@ -141,7 +143,6 @@ int RunClassify(CommandContext& context) {
     if (files.empty()) {
         return Usage();
     }
-    PrepareHeapForTables();
     std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
     // An inspection on demand is not filtering: it leaves the activity log alone.
     setup->settings.activityLogEnabled = 0;
