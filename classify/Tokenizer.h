@@ -5,6 +5,10 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "classify/TokenRecord.h"
 
 namespace bramvell {
@@ -99,6 +103,7 @@ class Tokenizer {
         const char* const end = p + line.size();
         while (p < end) {
             if (commentDepth_ == 0) {
+                SkipBlocks(p, end, [](const Block& block) { return block.Letters() | block.Equal('<'); });
                 while (p < end && (ClassOf(*p) & (kLetterClass | kOpenClass)) == 0) {
                     ++p;
                 }
@@ -108,6 +113,7 @@ class Tokenizer {
                 if ((ClassOf(*p) & kLetterClass) != 0) {
                     const char* start = p;
                     ++p;
+                    SkipBlocks(p, end, [](const Block& block) { return ~block.Letters() & 0xFFFFu; });
                     while (p < end && (ClassOf(*p) & kLetterClass) != 0) {
                         ++p;
                     }
@@ -123,6 +129,7 @@ class Tokenizer {
                 }
                 ++p;
             } else {
+                SkipBlocks(p, end, [](const Block& block) { return block.Equal('<') | block.Equal('-'); });
                 while (p < end && (ClassOf(*p) & (kOpenClass | kDashClass)) == 0) {
                     ++p;
                 }
@@ -141,6 +148,43 @@ class Tokenizer {
         }
     }
 
+    // Sixteen bytes of a line, asked which of them are letters or a given byte (bit i: byte i). The
+    // scan moves a block at a time to the first byte it looks for, then goes on byte by byte.
+#if defined(__SSE2__)
+    struct Block {
+        __m128i bytes;
+        explicit Block(const char* p) : bytes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))) {}
+        uint32_t Letters() const {
+            // (c | 0x20) - 'a' is below 26 exactly for the ASCII letters.
+            const __m128i offset = _mm_sub_epi8(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), _mm_set1_epi8('a'));
+            const __m128i letter = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8(25)), offset);
+            return static_cast<uint32_t>(_mm_movemask_epi8(letter));
+        }
+        uint32_t Equal(char c) const {
+            return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(c))));
+        }
+    };
+    // Moves p to the first byte of a whole block that `wanted` marks, or to where less than a block is left.
+    template <typename Wanted>
+    static void SkipBlocks(const char*& p, const char* end, Wanted&& wanted) {
+        while (end - p >= 16) {
+            const uint32_t found = wanted(Block(p));
+            if (found != 0) {
+                p += __builtin_ctz(found);
+                return;
+            }
+            p += 16;
+        }
+    }
+#else
+    struct Block {
+        uint32_t Letters() const { return 0; }
+        uint32_t Equal(char) const { return 0; }
+    };
+    template <typename Wanted>
+    static void SkipBlocks(const char*&, const char*, Wanted&&) {}
+#endif
+
     static constexpr uint8_t kLetterClass = 1;
     static constexpr uint8_t kOpenClass = 2;  // '<'
     static constexpr uint8_t kDashClass = 4;  // '-'
@@ -154,7 +198,9 @@ class Tokenizer {
         classes['-'] = kDashClass;
         return classes;
     }();
-    static uint8_t ClassOf(char c) { return kClasses[static_cast<unsigned char>(c)]; }
+    static uint8_t ClassOf(char c) {
+        return kClasses[static_cast<unsigned char>(c)];
+    }
 
     int commentDepth_ = 0;
 };
