@@ -75,6 +75,7 @@ int32_t ProbabilityOfRecord(const TokenRecord& record, const TokenTable& seconda
 }
 
 void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int32_t hamMessageCount) {
+    pendingCount_ = 0;
     tables_ = tables;
     precomputed_ =
         probabilities_ != nullptr && probabilities_->Fits(tables, spamMessageCount, hamMessageCount, mode_);
@@ -87,6 +88,11 @@ void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int
 }
 
 void TokenScorer::FeedLine(std::string_view line, bool headerLine) {
+    FeedLineDeferred(line, headerLine);
+    OfferPending();
+}
+
+void TokenScorer::FeedLineDeferred(std::string_view line, bool headerLine) {
     if (precomputed_) {
         tokenizer_.FeedWords(line, [this, headerLine](const TokenWords& token) {
             PendingToken& pending = pending_[pendingCount_++];
@@ -96,7 +102,6 @@ void TokenScorer::FeedLine(std::string_view line, bool headerLine) {
                 OfferPending();
             }
         });
-        OfferPending();
         return;
     }
     CheckMemo();

@@ -55,6 +55,10 @@ class TokenScorer {
     // and the message counts used for this message.
     void Reset(const TokenTables* tables, int32_t spamMessageCount, int32_t hamMessageCount);
     void FeedLine(std::string_view line, bool headerLine);
+    // As FeedLine, but with precomputed probabilities the tokens may wait, so that lookups of several
+    // lines overlap: call Flush before reading the slots or the score.
+    void FeedLineDeferred(std::string_view line, bool headerLine);
+    void Flush() { OfferPending(); }
     // Precomputed probabilities to use instead of table lookups whenever they fit the tables and counts
     // of a message (may be null). The object must outlive its use.
     void UseProbabilities(const TokenProbabilities* probabilities) { probabilities_ = probabilities; }
@@ -102,7 +106,7 @@ class TokenScorer {
     int leastInteresting_ = 0;
     std::vector<MemoEntry> memo_;
     // Tokens of the current line whose lookups have started (precomputed probabilities only).
-    static constexpr int kPendingSize = 16;
+    static constexpr int kPendingSize = 24;
     struct PendingToken {
         TokenWords token;
         TokenProbabilities::Probe probe;
