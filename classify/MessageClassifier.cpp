@@ -100,13 +100,14 @@ ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, const
             CaptureHeader(text);
         }
         if (!text.empty() && (!inHeader || !subjectText_.empty())) {
-            scorer_.FeedLine(text, inHeader);
+            scorer_.FeedLineDeferred(text, inHeader);
         }
     }
     return Finish(DecidingRule::None, false);
 }
 
 ClassificationResult MessageClassifier::Finish(DecidingRule rule, bool ruleSaysSpam) {
+    scorer_.Flush();
     ClassificationResult result;
     const std::string_view sender = std::string_view(fromText_).substr(
         0, std::min(fromText_.size(), ClassificationResult::kMaxSenderLength));

@@ -26,6 +26,11 @@ class MessageClassifier {
     // inspectLine, when set, sees every line read while "Rename executable attachments" is on.
     ClassificationResult Classify(MessageLineSource& lines, const LineInspector& inspectLine = {});
 
+    // Precomputed probabilities for batch runs (may be null); see TokenProbabilities.
+    void UseProbabilities(const TokenProbabilities* probabilities) {
+        scorer_.UseProbabilities(probabilities);
+    }
+
     // The slots as they stood when the last analysis ended.
     const TopTokenSlots& Slots() const { return scorer_.Slots(); }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "classify/TokenProbabilities.h"
 #include "classify/TokenTables.h"
 
 namespace bramvell {
@@ -49,8 +50,35 @@ int32_t ScoreOfSlots(const TopTokenSlots& slots) {
         std::trunc(static_cast<double>(spamSum) / static_cast<double>(total) * 10000.0));
 }
 
+int32_t ProbabilityOfRecord(const TokenRecord& record, const TokenTable& secondary, int bucket,
+                            const TokenKey& key, CaseForm form, ScoringMode mode, int32_t spamMessages,
+                            int32_t hamMessages) {
+    Counts counts = CountsOf(record, form);
+    if (counts.spam == 0 && counts.doubledHam == 0) {
+        if (const TokenRecord* other = secondary.Find(bucket, key)) {
+            counts = CountsOf(*other, form);
+        }
+    }
+    if (mode == ScoringMode::Evaluation) {
+        return RateProbability(counts.spam, counts.doubledHam, spamMessages, hamMessages);
+    }
+    if (counts.spam > 0 && counts.doubledHam == 0) {
+        return kSpamOnlyProbability;
+    }
+    if (counts.spam == 0 && counts.doubledHam > 0) {
+        return kHamOnlyProbability;
+    }
+    if (counts.spam == 0) {
+        return kNeutralUnseen;
+    }
+    return RateProbability(counts.spam, counts.doubledHam, spamMessages, hamMessages);
+}
+
 void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int32_t hamMessageCount) {
+    pendingCount_ = 0;
     tables_ = tables;
+    precomputed_ =
+        probabilities_ != nullptr && probabilities_->Fits(tables, spamMessageCount, hamMessageCount, mode_);
     spamMessages_ = spamMessageCount;
     hamMessages_ = hamMessageCount;
     tokenizer_.Reset();
@@ -60,8 +88,37 @@ void TokenScorer::Reset(const TokenTables* tables, int32_t spamMessageCount, int
 }
 
 void TokenScorer::FeedLine(std::string_view line, bool headerLine) {
+    FeedLineDeferred(line, headerLine);
+    OfferPending();
+}
+
+void TokenScorer::FeedLineDeferred(std::string_view line, bool headerLine) {
+    if (precomputed_) {
+        tokenizer_.FeedWords(line, [this, headerLine](const TokenWords& token) {
+            PendingToken& pending = pending_[pendingCount_++];
+            pending.token = token;
+            probabilities_->Start(token, token.Form(), headerLine, pending.probe);
+            if (pendingCount_ == kPendingSize) {
+                OfferPending();
+            }
+        });
+        return;
+    }
     CheckMemo();
     tokenizer_.Feed(line, [this, headerLine](const Token& token) { ScoreToken(token, headerLine); });
+}
+
+void TokenScorer::OfferPending() {
+    for (int i = 0; i < pendingCount_; ++i) {
+        const int32_t probability = probabilities_->Finish(pending_[i].probe);
+        if (probability == kUnseen) {
+            Offer(mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen, kNeutralUnseen,
+                  pending_[i].token);
+        } else {
+            Offer(probability, probability, pending_[i].token);
+        }
+    }
+    pendingCount_ = 0;
 }
 
 void TokenScorer::CheckMemo() {
@@ -90,26 +147,8 @@ int32_t TokenScorer::Probability(int bucket, const TokenKey& key, CaseForm form,
     if (record == nullptr) {
         return kUnseen;
     }
-    Counts counts = CountsOf(*record, form);
-    if (counts.spam == 0 && counts.doubledHam == 0) {
-        const TokenTable& secondary = headerLine ? tables_->bodyTokenTable() : tables_->headerTokenTable();
-        if (const TokenRecord* other = secondary.Find(bucket, key)) {
-            counts = CountsOf(*other, form);
-        }
-    }
-    if (mode_ == ScoringMode::Evaluation) {
-        return RateProbability(counts.spam, counts.doubledHam, spamMessages_, hamMessages_);
-    }
-    if (counts.spam > 0 && counts.doubledHam == 0) {
-        return kSpamOnlyProbability;
-    }
-    if (counts.spam == 0 && counts.doubledHam > 0) {
-        return kHamOnlyProbability;
-    }
-    if (counts.spam == 0) {
-        return kNeutralUnseen;
-    }
-    return RateProbability(counts.spam, counts.doubledHam, spamMessages_, hamMessages_);
+    const TokenTable& secondary = headerLine ? tables_->bodyTokenTable() : tables_->headerTokenTable();
+    return ProbabilityOfRecord(*record, secondary, bucket, key, form, mode_, spamMessages_, hamMessages_);
 }
 
 void TokenScorer::ScoreToken(const Token& token, bool headerLine) {
@@ -135,22 +174,23 @@ void TokenScorer::ScoreToken(const Token& token, bool headerLine) {
         }
     }
     if (probability == kUnseen) {
-        Offer(mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen, kNeutralUnseen, key);
+        Offer(mode_ == ScoringMode::Filter ? kUnseenFill : kNeutralUnseen, kNeutralUnseen, token);
     } else {
-        Offer(probability, probability, key);
+        Offer(probability, probability, token);
     }
 }
 
-void TokenScorer::Offer(int32_t fillValue, int32_t competeValue, const TokenKey& key) {
+template <typename AnyToken>
+void TokenScorer::Offer(int32_t fillValue, int32_t competeValue, const AnyToken& token) {
     if (filled_ < kSlotCount) {
-        slots_[filled_++] = {fillValue, key};
+        slots_[filled_++] = {fillValue, token.Key()};
         if (filled_ == kSlotCount) {
             FindLeastInteresting();
         }
         return;
     }
     if (Interest(competeValue) > Interest(slots_[leastInteresting_].probability)) {
-        slots_[leastInteresting_] = {competeValue, key};
+        slots_[leastInteresting_] = {competeValue, token.Key()};
         FindLeastInteresting();
     }
 }

@@ -5,11 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "classify/TokenProbabilities.h"
 #include "classify/TokenRecord.h"
 #include "classify/Tokenizer.h"
 
 namespace bramvell {
 
+class TokenTable;
 class TokenTables;
 
 inline constexpr int kSlotCount = 15;
@@ -33,6 +35,12 @@ using TopTokenSlots = std::array<TokenSlot, kSlotCount>;
 // or 100 when b is 0. A message count below 1 divides as 1.
 int32_t RateProbability(uint64_t s, uint64_t g, int32_t spamMessages, int32_t hamMessages);
 
+// Probability of a token whose record the primary table (header or body) holds: its counts for the
+// form, or the secondary table's when the primary counts are both zero.
+int32_t ProbabilityOfRecord(const TokenRecord& record, const TokenTable& secondary, int bucket,
+                            const TokenKey& key, CaseForm form, ScoringMode mode, int32_t spamMessages,
+                            int32_t hamMessages);
+
 // Mean of the fifteen slots, empty slots counting 0: trunc(S / (S + T) x 10000).
 int32_t ScoreOfSlots(const TopTokenSlots& slots);
 
@@ -47,6 +55,13 @@ class TokenScorer {
     // and the message counts used for this message.
     void Reset(const TokenTables* tables, int32_t spamMessageCount, int32_t hamMessageCount);
     void FeedLine(std::string_view line, bool headerLine);
+    // As FeedLine, but with precomputed probabilities the tokens may wait, so that lookups of several
+    // lines overlap: call Flush before reading the slots or the score.
+    void FeedLineDeferred(std::string_view line, bool headerLine);
+    void Flush() { OfferPending(); }
+    // Precomputed probabilities to use instead of table lookups whenever they fit the tables and counts
+    // of a message (may be null). The object must outlive its use.
+    void UseProbabilities(const TokenProbabilities* probabilities) { probabilities_ = probabilities; }
     int32_t Score() const { return ScoreOfSlots(slots_); }
 
     const TopTokenSlots& Slots() const { return slots_; }
@@ -68,15 +83,21 @@ class TokenScorer {
     static constexpr int32_t kUnseen = -1;
 
     void ScoreToken(const Token& token, bool headerLine);
+    // Looks up the tokens held back for a line in the precomputed probabilities and offers them in order.
+    void OfferPending();
     // Probability of a token, or kUnseen when the primary table lacks it.
     int32_t Probability(int bucket, const TokenKey& key, CaseForm form, bool headerLine) const;
     // Empties the memo when the tables or the message counts have changed since it was filled.
     void CheckMemo();
-    void Offer(int32_t fillValue, int32_t competeValue, const TokenKey& key);
+    // token is a Token or TokenWords: its key is made only when it takes a slot.
+    template <typename AnyToken>
+    void Offer(int32_t fillValue, int32_t competeValue, const AnyToken& token);
     void FindLeastInteresting();
 
     ScoringMode mode_;
     const TokenTables* tables_ = nullptr;
+    const TokenProbabilities* probabilities_ = nullptr;
+    bool precomputed_ = false;  // probabilities_ fits this message
     int32_t spamMessages_ = 0;
     int32_t hamMessages_ = 0;
     Tokenizer tokenizer_;
@@ -84,6 +105,14 @@ class TokenScorer {
     int filled_ = 0;
     int leastInteresting_ = 0;
     std::vector<MemoEntry> memo_;
+    // Tokens of the current line whose lookups have started (precomputed probabilities only).
+    static constexpr int kPendingSize = 24;
+    struct PendingToken {
+        TokenWords token;
+        TokenProbabilities::Probe probe;
+    };
+    std::array<PendingToken, kPendingSize> pending_;
+    int pendingCount_ = 0;
     const TokenTables* memoTables_ = nullptr;
     uint64_t memoVersions_ = 0;
     int32_t memoSpamMessages_ = -1;

@@ -115,6 +115,50 @@ TokenRecord& TokenTable::Append(int bucket, const TokenRecord& record) {
     return records.back();
 }
 
+void TokenTable::AppendMany(const int* buckets, const TokenRecord* records, std::size_t count) {
+    if (count == 0) {
+        return;
+    }
+    MakeBuckets();
+    if ((recordCount_ + count + 1) * 2 > index_.size()) {
+        GrowIndex(recordCount_ + count);
+    }
+    constexpr std::size_t kAhead = 8;
+    constexpr std::size_t kChunk = 256;
+    uint64_t hashes[kChunk];
+    uint32_t positions[kChunk];
+    const std::size_t mask = index_.size() - 1;
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        const std::size_t n = std::min(kChunk, count - first);
+        for (std::size_t i = 0; i < n; ++i) {
+            const int bucket = buckets[first + i];
+            const TokenRecord& record = records[first + i];
+            TokenKey lowerKey;
+            if (HasCapital(record.key)) {
+                mixedCase_[bucket] = 1;
+                lowerKey = LowerKey(record.key);
+            } else {
+                std::memcpy(lowerKey.bytes.data(), record.key, kKeyLength);
+            }
+            std::vector<TokenRecord>& stored = buckets_[bucket];
+            stored.push_back(record);
+            positions[i] = static_cast<uint32_t>(stored.size() - 1);
+            hashes[i] = HashOf(bucket, lowerKey);
+            if (i < kAhead) {
+                __builtin_prefetch(&index_[hashes[i] & mask]);
+            }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n) {
+                __builtin_prefetch(&index_[hashes[i + kAhead] & mask]);
+            }
+            ++recordCount_;
+            ++version_;
+            Place(hashes[i], buckets[first + i], positions[i]);
+        }
+    }
+}
+
 void TokenTable::Insert(int bucket, uint32_t position, const TokenKey& lowerKey) {
     if ((recordCount_ + 1) * 2 > index_.size()) {
         GrowIndex(recordCount_);

@@ -125,6 +125,8 @@ bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFile
     TokenTable& table = tables.tables[TableOfSection(id.section)];
     constexpr std::size_t kRecordsPerRead = 1024;
     std::vector<char> buffer(kRecordsPerRead * kRecordSize);
+    std::vector<TokenRecord> chunk(pump ? 0 : kRecordsPerRead);
+    std::vector<int> buckets(pump ? 0 : kRecordsPerRead);
     char header[kTokenFileHeaderSize];
     bool keepGoing = true;
     if (ReadFully(fd, header, sizeof header) == sizeof header) {
@@ -132,7 +134,18 @@ bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFile
         while (keepGoing) {
             const std::size_t got = ReadFully(fd, buffer.data(), buffer.size());
             const std::size_t records = got / kRecordSize;  // a trailing partial record is skipped
-            for (std::size_t i = 0; i < records && keepGoing; ++i) {
+            if (!pump) {
+                // Nobody to answer between records: the whole read goes in under one lock.
+                for (std::size_t i = 0; i < records; ++i) {
+                    std::memcpy(&chunk[i], buffer.data() + i * kRecordSize, kRecordSize);
+                    chunk[i].offset = static_cast<int32_t>(position);
+                    position += kRecordSize;
+                    buckets[i] = RecordBucket(id.firstLetter, chunk[i]);
+                }
+                std::unique_lock lock(tables.mutex);
+                table.AppendMany(buckets.data(), chunk.data(), records);
+            }
+            for (std::size_t i = 0; i < records && keepGoing && pump; ++i) {
                 TokenRecord record;
                 std::memcpy(&record, buffer.data() + i * kRecordSize, kRecordSize);
                 record.offset = static_cast<int32_t>(position);

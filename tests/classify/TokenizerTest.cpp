@@ -94,3 +94,78 @@ TEST(TokenTest, KeyAndBucket) {
 
 }  // namespace
 }  // namespace bramvell
+
+namespace bramvell {
+namespace {
+
+// The tokenizer's rule stated byte by byte, as plainly as possible: the fast scan must agree with it.
+struct ReferenceTokenizer {
+    int depth = 0;
+    std::vector<std::string> Feed(const std::string& line) {
+        std::vector<std::string> tokens;
+        std::string run;
+        for (std::size_t i = 0; i <= line.size(); ++i) {
+            const unsigned char c = i < line.size() ? static_cast<unsigned char>(line[i]) : 0;
+            if (depth == 0 && IsLetter(c)) {
+                run += static_cast<char>(c);
+                continue;
+            }
+            if (line.compare(i, 4, "<!--") == 0) {
+                ++depth;
+            } else if (depth > 0 && line.compare(i, 3, "-->") == 0) {
+                --depth;
+            }
+            if (run.size() >= 3) {
+                tokens.push_back(run.substr(0, kSignificantLetters));
+            }
+            run.clear();
+        }
+        return tokens;
+    }
+};
+
+TEST(TokenizerTest, AgreesWithTheByteByByteRuleOnRandomLines) {
+    // Few symbols, so that openers, closers, overlaps ("<!-->") and runs of every length are common.
+    const std::string alphabet = "aBcZqQmM<!->- x\xe9";
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int message = 0; message < 2000; ++message) {
+        Tokenizer tokenizer;
+        Tokenizer wordTokenizer;
+        ReferenceTokenizer reference;
+        for (int lineNumber = 0; lineNumber < 4; ++lineNumber) {
+            std::string line;
+            const std::size_t length = next() % 40;
+            for (std::size_t i = 0; i < length; ++i) {
+                const uint32_t pick = next() % 8;
+                line += pick == 0   ? std::string("<!--")
+                        : pick == 1 ? std::string("-->")
+                                    : std::string(1, alphabet[next() % alphabet.size()]);
+            }
+            const std::vector<std::string> expected = reference.Feed(line);
+            ASSERT_EQ(Tokens(tokenizer, line), expected) << "line: " << line;
+            ASSERT_EQ(tokenizer.CommentDepth(), reference.depth);
+            // The two-word form of each token: same letters, key and case form.
+            std::size_t index = 0;
+            wordTokenizer.FeedWords(line, [&](const TokenWords& words) {
+                ASSERT_LT(index, expected.size());
+                const Token token = MakeToken(expected[index++]);
+                EXPECT_EQ(words.length, token.length);
+                EXPECT_EQ(words.Key(), token.Key()) << expected[index - 1];
+                EXPECT_EQ(words.Form(), token.Form()) << expected[index - 1];
+                std::string letters;
+                for (int i = 0; i < words.length; ++i) {
+                    letters += static_cast<char>((i < 8 ? words.head : words.tail) >> (8 * (i % 8)));
+                }
+                EXPECT_EQ(letters, expected[index - 1]);
+            });
+            ASSERT_EQ(index, expected.size());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace bramvell
