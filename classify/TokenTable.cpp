@@ -101,6 +101,14 @@ TokenRecord* TokenTable::Find(int bucket, const TokenKey& key) {
 TokenRecord& TokenTable::Append(int bucket, const TokenRecord& record) {
     MakeBuckets();
     TokenKey lowerKey;
+    const uint32_t position = Store(bucket, record, lowerKey);
+    ++recordCount_;
+    ++version_;
+    Insert(bucket, position, lowerKey);
+    return buckets_[bucket][position];
+}
+
+uint32_t TokenTable::Store(int bucket, const TokenRecord& record, TokenKey& lowerKey) {
     if (HasCapital(record.key)) {
         mixedCase_[bucket] = 1;
         lowerKey = LowerKey(record.key);
@@ -109,10 +117,7 @@ TokenRecord& TokenTable::Append(int bucket, const TokenRecord& record) {
     }
     std::vector<TokenRecord>& records = buckets_[bucket];
     records.push_back(record);
-    ++recordCount_;
-    ++version_;
-    Insert(bucket, static_cast<uint32_t>(records.size() - 1), lowerKey);
-    return records.back();
+    return static_cast<uint32_t>(records.size() - 1);
 }
 
 void TokenTable::AppendMany(const int* buckets, const TokenRecord* records, std::size_t count) {
@@ -134,15 +139,7 @@ void TokenTable::AppendMany(const int* buckets, const TokenRecord* records, std:
             const int bucket = buckets[first + i];
             const TokenRecord& record = records[first + i];
             TokenKey lowerKey;
-            if (HasCapital(record.key)) {
-                mixedCase_[bucket] = 1;
-                lowerKey = LowerKey(record.key);
-            } else {
-                std::memcpy(lowerKey.bytes.data(), record.key, kKeyLength);
-            }
-            std::vector<TokenRecord>& stored = buckets_[bucket];
-            stored.push_back(record);
-            positions[i] = static_cast<uint32_t>(stored.size() - 1);
+            positions[i] = Store(bucket, record, lowerKey);
             hashes[i] = HashOf(bucket, lowerKey);
             if (i < kAhead) {
                 __builtin_prefetch(&index_[hashes[i] & mask]);

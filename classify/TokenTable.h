@@ -49,6 +49,8 @@ class TokenTable {
     };
 
     void MakeBuckets();
+    // Adds record to its bucket and gives its position there and its lower-case key.
+    uint32_t Store(int bucket, const TokenRecord& record, TokenKey& lowerKey);
     void Insert(int bucket, uint32_t position, const TokenKey& lowerKey);
     void GrowIndex(std::size_t records);
     void Place(uint64_t hash, int bucket, uint32_t position);
