@@ -39,15 +39,20 @@ const char* ProbabilityText(const ClassificationResult& result) {
     return result.probabilityText.empty() ? "--" : result.probabilityText.c_str();
 }
 
-void AppendReport(std::string& out, const std::string& path, const ClassificationResult& result,
-                  const TopTokenSlots& slots) {
-    out += path;
-    out += result.isSpam ? "\n  verdict: spam\n  score: " : "\n  verdict: not spam\n  score: ";
+// The score, or "-" when a rule decided and no score was worked out.
+void AppendScore(std::string& out, const ClassificationResult& result) {
     if (result.decidedByRule) {
         out += '-';
     } else {
         AppendNumber(out, result.score);
     }
+}
+
+void AppendReport(std::string& out, const std::string& path, const ClassificationResult& result,
+                  const TopTokenSlots& slots) {
+    out += path;
+    out += result.isSpam ? "\n  verdict: spam\n  score: " : "\n  verdict: not spam\n  score: ";
+    AppendScore(out, result);
     out += "\n  probability: ";
     out += ProbabilityText(result);
     out += "\n  rule: ";
@@ -64,11 +69,7 @@ void AppendTsv(std::string& out, const std::string& path, const ClassificationRe
                const TopTokenSlots& slots) {
     out += path;
     out += result.isSpam ? "\tspam\t" : "\tham\t";
-    if (result.decidedByRule) {
-        out += '-';
-    } else {
-        AppendNumber(out, result.score);
-    }
+    AppendScore(out, result);
     out += '\t';
     out += ProbabilityText(result);
     out += '\t';
