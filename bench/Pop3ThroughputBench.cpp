@@ -84,6 +84,7 @@ class CountingSource final : public MemoryPacketSource {
   public:
     bool SendPacketToAdapter(AdapterHandle, const PacketBuffer&) override { return ++sent, true; }
     bool SendPacketToMstcp(AdapterHandle, const PacketBuffer&) override { return ++sent, true; }
+    bool SendFrameToMstcp(AdapterHandle, std::span<const uint8_t>) override { return ++sent, true; }
     std::size_t sent = 0;
 };
 

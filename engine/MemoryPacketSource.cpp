@@ -118,8 +118,7 @@ bool MemoryPacketSource::ReadPacket(AdapterHandle, PacketBuffer& buffer) {
     return true;
 }
 
-void MemoryPacketSource::Emit(PacketDirection direction, const PacketBuffer& buffer) {
-    std::span<const uint8_t> bytes = buffer.Bytes();
+void MemoryPacketSource::Emit(PacketDirection direction, std::span<const uint8_t> bytes) {
     std::shared_ptr<const Sink> sink;
     {
         std::lock_guard lock(mutex_);
@@ -133,12 +132,20 @@ void MemoryPacketSource::Emit(PacketDirection direction, const PacketBuffer& buf
 }
 
 bool MemoryPacketSource::SendPacketToAdapter(AdapterHandle, const PacketBuffer& buffer) {
-    Emit(PacketDirection::Outbound, buffer);
+    Emit(PacketDirection::Outbound, buffer.Bytes());
     return true;
 }
 
 bool MemoryPacketSource::SendPacketToMstcp(AdapterHandle, const PacketBuffer& buffer) {
-    Emit(PacketDirection::Inbound, buffer);
+    Emit(PacketDirection::Inbound, buffer.Bytes());
+    return true;
+}
+
+bool MemoryPacketSource::SendFrameToMstcp(AdapterHandle, std::span<const uint8_t> frame) {
+    if (frame.size() > kMaxFrameLength) {
+        return false;
+    }
+    Emit(PacketDirection::Inbound, frame);
     return true;
 }
 

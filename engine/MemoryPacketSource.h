@@ -48,6 +48,7 @@ class MemoryPacketSource : public PacketSource {
     bool ReadPacket(AdapterHandle adapter, PacketBuffer& buffer) override;
     bool SendPacketToAdapter(AdapterHandle adapter, const PacketBuffer& buffer) override;
     bool SendPacketToMstcp(AdapterHandle adapter, const PacketBuffer& buffer) override;
+    bool SendFrameToMstcp(AdapterHandle adapter, std::span<const uint8_t> frame) override;
     void DropPacket(AdapterHandle adapter, const PacketBuffer& buffer) override;
     void FlushAdapterPacketQueue(AdapterHandle adapter) override;
 
@@ -57,7 +58,7 @@ class MemoryPacketSource : public PacketSource {
         uint32_t length;
         std::array<uint8_t, kMaxFrameLength> bytes;
     };
-    void Emit(PacketDirection direction, const PacketBuffer& buffer);
+    void Emit(PacketDirection direction, std::span<const uint8_t> bytes);
     Held& NextFreeSlot();
 
     bool driverLoaded_ = true;

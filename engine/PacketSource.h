@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <chrono>
+#include <span>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,6 +45,18 @@ public:
     virtual bool ReadPacket(AdapterHandle adapter, PacketBuffer& buffer) = 0;
     virtual bool SendPacketToAdapter(AdapterHandle adapter, const PacketBuffer& buffer) = 0;
     virtual bool SendPacketToMstcp(AdapterHandle adapter, const PacketBuffer& buffer) = 0;
+    // Sends a frame kept in the caller's own memory toward the local stack, like SendPacketToMstcp.
+    // Sources that can send from any memory override this to spare the copy into a buffer.
+    virtual bool SendFrameToMstcp(AdapterHandle adapter, std::span<const uint8_t> frame) {
+        if (frame.size() > kMaxFrameLength) {
+            return false;
+        }
+        PacketBuffer buffer;
+        buffer.deviceFlags = PacketDirection::Inbound;
+        buffer.length = static_cast<uint32_t>(frame.size());
+        std::copy(frame.begin(), frame.end(), buffer.frame.begin());
+        return SendPacketToMstcp(adapter, buffer);
+    }
     // The frame last read is not sent on.
     virtual void DropPacket(AdapterHandle adapter, const PacketBuffer& buffer) = 0;
     virtual void FlushAdapterPacketQueue(AdapterHandle adapter) = 0;

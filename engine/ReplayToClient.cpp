@@ -48,12 +48,10 @@ void Pop3Interceptor::StartReplay(Pop3Connection& connection, PacketSource& sour
 
 void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSegment& held,
                                        PacketSource& source, AdapterHandle adapter) {
-    PacketBuffer& out = sendBuffer_;
-    std::memcpy(out.frame.data(), held.frame, held.length);
-    out.length = held.length;
-    out.deviceFlags = PacketDirection::Inbound;
+    // The held copy is edited in place and sent from where it lies: a resend edits the same fields
+    // again, and the incremental checksum follows whatever the frame holds.
     {
-        SegmentEditor edit(out.Bytes(), held.layout);
+        SegmentEditor edit(held.Bytes(), held.layout);
         edit.SetSequence(held.clientSeq);
         edit.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
         edit.SetWindow(static_cast<uint16_t>(connection.serverWindow));
@@ -61,7 +59,7 @@ void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSeg
             edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
         }
     }
-    source.SendPacketToMstcp(adapter, out);
+    source.SendFrameToMstcp(adapter, held.Bytes());
 }
 
 void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource& source,

@@ -26,8 +26,7 @@ bool WrapIpPacket(std::span<const uint8_t> packet, PacketDirection direction, Pa
     return true;
 }
 
-std::span<const uint8_t> IpPacketOf(const PacketBuffer& buffer) {
-    const std::span<const uint8_t> frame = buffer.Bytes();
+std::span<const uint8_t> IpPacketOf(std::span<const uint8_t> frame) {
     if (frame.size() < kEthernetHeaderLength + kMinIpHeaderLength ||
         Load16(frame.data() + kEtherTypeOffset) != kEtherTypeIpv4) {
         return {};

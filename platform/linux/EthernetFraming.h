@@ -14,6 +14,9 @@ bool WrapIpPacket(std::span<const uint8_t> packet, PacketDirection direction, Pa
 // The IPv4 packet a frame carries: the bytes after the Ethernet header, cut to the IP total length
 // when that is shorter (Ethernet padding). Empty when the frame is not IPv4 or too short for an IP
 // header; a total length that does not fit leaves the bytes as they are.
-std::span<const uint8_t> IpPacketOf(const PacketBuffer& buffer);
+std::span<const uint8_t> IpPacketOf(std::span<const uint8_t> frame);
+inline std::span<const uint8_t> IpPacketOf(const PacketBuffer& buffer) {
+    return IpPacketOf(buffer.Bytes());
+}
 
 }  // namespace bramvell

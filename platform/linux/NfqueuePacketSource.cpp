@@ -257,15 +257,19 @@ void NfqueuePacketSource::AnswerStray(const nlmsghdr* message) {
 }
 
 bool NfqueuePacketSource::SendPacketToAdapter(AdapterHandle, const PacketBuffer& buffer) {
-    return Emit(PacketDirection::Outbound, buffer);
+    return Emit(PacketDirection::Outbound, buffer.Bytes());
 }
 
 bool NfqueuePacketSource::SendPacketToMstcp(AdapterHandle, const PacketBuffer& buffer) {
-    return Emit(PacketDirection::Inbound, buffer);
+    return Emit(PacketDirection::Inbound, buffer.Bytes());
 }
 
-bool NfqueuePacketSource::Emit(PacketDirection direction, const PacketBuffer& buffer) {
-    const std::span<const uint8_t> packet = IpPacketOf(buffer);
+bool NfqueuePacketSource::SendFrameToMstcp(AdapterHandle, std::span<const uint8_t> frame) {
+    return Emit(PacketDirection::Inbound, frame);
+}
+
+bool NfqueuePacketSource::Emit(PacketDirection direction, std::span<const uint8_t> frame) {
+    const std::span<const uint8_t> packet = IpPacketOf(frame);
     if (current_.open && direction == current_.direction) {
         current_.open = false;
         if (current_.kind == FrameKind::Watched) {

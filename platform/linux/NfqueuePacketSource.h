@@ -66,6 +66,7 @@ class NfqueuePacketSource : public PacketSource {
     bool ReadPacket(AdapterHandle adapter, PacketBuffer& buffer) override;
     bool SendPacketToAdapter(AdapterHandle adapter, const PacketBuffer& buffer) override;
     bool SendPacketToMstcp(AdapterHandle adapter, const PacketBuffer& buffer) override;
+    bool SendFrameToMstcp(AdapterHandle adapter, std::span<const uint8_t> frame) override;
     void DropPacket(AdapterHandle adapter, const PacketBuffer& buffer) override;
     void FlushAdapterPacketQueue(AdapterHandle adapter) override;
 
@@ -88,7 +89,7 @@ class NfqueuePacketSource : public PacketSource {
 
     bool Attach();
     void Detach();
-    bool Emit(PacketDirection direction, const PacketBuffer& buffer);
+    bool Emit(PacketDirection direction, std::span<const uint8_t> frame);
     bool SendVerdict(uint32_t packetId, uint32_t verdict, std::span<const uint8_t> payload);
     // Accepts an unchanged packet, possibly together with the ones after it.
     bool Accept(uint32_t packetId);
