@@ -94,6 +94,13 @@ struct Pop3Connection {
     uint32_t clientFinSeq = 0;        // client view, sequence number of the client's FIN
     uint32_t serverFinSeq = 0;        // server view, sequence number of the server's FIN
 
+    // Liveness, for connections whose end the engine never sees: each side's flag is set by its frames
+    // and turned into a time by the idle pass (one store per frame instead of a clock read).
+    bool clientSeenSinceCheck = true;
+    bool serverSeenSinceCheck = true;
+    uint64_t clientSeenTick = 0;
+    uint64_t serverSeenTick = 0;
+
     bool timestamps = false;
     uint32_t clientTsVal = 0;
     uint32_t serverTsVal = 0;

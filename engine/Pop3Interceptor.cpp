@@ -186,6 +186,7 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
         return;
     }
     Pop3Connection& connection = *found;
+    connection.clientSeenSinceCheck = true;
     const uint32_t seq = tcp.Sequence();
     const std::size_t length = tcp.PayloadLength();
     if (length == 0 && (flags & (kFin | kRst)) == 0 && (flags & kAck) != 0 &&
@@ -208,10 +209,7 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     }
     if ((flags & kRst) != 0) {
         // The server must learn that the client is gone (it holds the mailbox locked until then).
-        StopReplay(connection);
-        FreeHeld(connection);
-        connection.collecting = connection.deleteSent = connection.errorSent = 0;
-        connection.injected.pending = false;
+        Abandon(connection);
         TranslateClientSegment(connection, frame);
         return;
     }
@@ -424,6 +422,7 @@ void Pop3Interceptor::OnServerSegment(FrameContext& frame) {
         return;
     }
     Pop3Connection& connection = *found;
+    connection.serverSeenSinceCheck = true;
     const uint32_t seq = tcp.Sequence();
     const std::size_t length = tcp.PayloadLength();
     NoteServerSegment(connection, tcp);
@@ -434,10 +433,7 @@ void Pop3Interceptor::OnServerSegment(FrameContext& frame) {
     ApplyServerClosing(connection, flags, seq, tcp.Acknowledgement(), length);
 
     if ((flags & kRst) != 0) {
-        StopReplay(connection);
-        FreeHeld(connection);
-        connection.collecting = connection.deleteSent = connection.errorSent = 0;
-        connection.injected.pending = false;
+        Abandon(connection);
         TranslateServerSegment(connection, frame);
         return;
     }
@@ -527,6 +523,13 @@ void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
         if (connection == nullptr) {
             continue;
         }
+        if (IsStale(*connection, now)) {
+            // Its end went unseen: a FIN to a peer that vanished is never acknowledged, and a server
+            // gone mid-reply would keep the reply held for good.
+            Abandon(*connection);
+            StampClosed(*connection);
+            continue;
+        }
         OnReplayTimer(*connection, now, source, adapter);
         OnInjectedTimer(*connection, now, source, adapter);
     }
@@ -550,6 +553,26 @@ Pop3Interceptor::MemoryUse Pop3Interceptor::Memory() const {
 
 void Pop3Interceptor::FreeAll() {
     table_.FreeAll();
+}
+
+bool Pop3Interceptor::IsStale(Pop3Connection& connection, uint64_t now) const {
+    if (connection.clientSeenSinceCheck) {
+        connection.clientSeenSinceCheck = false;
+        connection.clientSeenTick = now;
+    }
+    if (connection.serverSeenSinceCheck) {
+        connection.serverSeenSinceCheck = false;
+        connection.serverSeenTick = now;
+    }
+    const uint64_t quietSince = std::min(connection.clientSeenTick, connection.serverSeenTick);
+    return connection.closedAtMinute == 0 && now - quietSince > limits_.staleAfterMs;
+}
+
+void Pop3Interceptor::Abandon(Pop3Connection& connection) {
+    StopReplay(connection);
+    FreeHeld(connection);
+    connection.collecting = connection.deleteSent = connection.errorSent = 0;
+    connection.injected.pending = false;
 }
 
 void Pop3Interceptor::FreeHeld(Pop3Connection& connection) {

@@ -35,6 +35,10 @@ class Pop3Interceptor final : public Pop3Handler {
         // Memory kept for the next message once one has been dealt with, given back after a quiet spell.
         std::size_t keptBlocks = 64;  // of 256 KiB
         uint64_t keepBlocksMs = 30000;
+        // A connection one side of which has sent nothing this long is taken for gone (a live peer
+        // acknowledges what it gets, and any POP3 server logs out an idle client long before): what it
+        // holds is given back and the record closed.
+        uint64_t staleAfterMs = 30 * 60 * 1000;
     };
 
     Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
@@ -105,6 +109,10 @@ class Pop3Interceptor final : public Pop3Handler {
     void OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
                      AdapterHandle adapter);
     void StopReplay(Pop3Connection& connection);
+    // Notes which sides were heard from since the last idle pass; true when one has been quiet too long.
+    bool IsStale(Pop3Connection& connection, uint64_t now) const;
+    // Stops whatever the engine does for the connection and gives back what it holds.
+    void Abandon(Pop3Connection& connection);
     void OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
     void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
                          AdapterHandle adapter);

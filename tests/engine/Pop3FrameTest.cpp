@@ -276,6 +276,43 @@ TEST_F(Pop3FrameTest, ClosedRecordsAreSweptTwoToThreeMinutesLater) {
     }
 }
 
+TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
+    constexpr uint64_t kHalfHour = 30 * 60 * 1000;
+    // The server vanishes mid-reply; the client closes, and its FIN is sent again and again, never
+    // acknowledged. The reply stays held until the server has been silent for half an hour.
+    StartRetrieval();
+    driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: hi\r\n");
+    driver.Idle();
+    ASSERT_EQ(Record().collecting, 1);
+    for (uint64_t waited = 0; waited < kHalfHour; waited += 60000) {
+        driver.ticks.now += 60000;
+        driver.Client(kC + 9, kS + 6, "", 0x11);
+        driver.Idle();
+    }
+    EXPECT_EQ(Record().closedAtMinute, 0);
+    EXPECT_EQ(driver.engine.Memory().heldBytes, 18u);
+    driver.ticks.now += 60000;
+    driver.Idle();
+    EXPECT_EQ(Record().closedAtMinute, 31);
+    EXPECT_EQ(Record().collecting, 0);
+    EXPECT_EQ(driver.engine.Memory().heldBytes, 0u);
+
+    // An idle connection that goes on exchanging frames is kept, however long it lives.
+    FrameDriver lively;
+    lively.Handshake(kC, kS);
+    uint32_t clientSeq = kC + 1;
+    uint32_t serverSeq = kS + 1;
+    for (int minute = 0; minute < 90; ++minute) {
+        lively.ticks.now += 60000;
+        lively.Client(clientSeq, serverSeq, "NOOP\r\n");
+        clientSeq += 6;
+        lively.Server(serverSeq, clientSeq, "+OK\r\n");
+        serverSeq += 5;
+        lively.Idle();
+    }
+    EXPECT_EQ(lively.engine.table().Slot(ConnectionTable::kSlots - 1)->closedAtMinute, 0);
+}
+
 TEST_F(Pop3FrameTest, AFullTableLeavesTheNextConnectionAlone) {
     for (uint16_t port = 30000; port < 30100; ++port) {
         driver.Handshake(kC, kS, port);

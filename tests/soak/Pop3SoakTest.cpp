@@ -3,7 +3,6 @@
 // every size, random segment and write sizes. Every session must end as it would on a clean network,
 // every frame the engine makes must be sound, and the engine must give back all it held.
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <chrono>
 #include <filesystem>
@@ -11,8 +10,8 @@
 #include <sstream>
 
 #include "engine/MessageTarget.h"
+#include "soak/SoakChecks.h"
 #include "soak/SoakMail.h"
-#include "support/FrameBuilder.h"
 #include "support/Pop3World.h"
 
 namespace bramvell::testing {
@@ -35,10 +34,6 @@ constexpr std::size_t kMaxMessageSize = 400 * 1024;
 constexpr std::size_t kReportedFailures = 5;
 constexpr uint16_t kFirstPort = 20000;
 
-std::size_t HeapInUse() {
-    return mallinfo2().uordblks;
-}
-
 uint32_t ServerIpOf(std::size_t index) {
     return kServerIp + static_cast<uint32_t>(index % 4);
 }
@@ -60,47 +55,6 @@ struct Totals {
     std::size_t peakBlocks = 0;
     uint64_t lastFinishMs = 0;
 };
-
-// Differences between what a finished session did and what it had to do; empty when none.
-std::string Check(const Pop3World::Session& session, const SoakOutcome& expected) {
-    std::ostringstream problems;
-    if (session.client->WasReset() || session.server->WasReset()) {
-        problems << "reset (client " << session.client->WasReset() << ", server "
-                 << session.server->WasReset() << "); ";
-    }
-    if (session.ClientStream() != expected.clientStream) {
-        problems << "client stream: " << FirstDifference(session.ClientStream(), expected.clientStream)
-                 << "; ";
-    }
-    if (session.pop3Server->commands() != expected.serverCommands) {
-        problems << "server commands:";
-        for (const std::string& command : session.pop3Server->commands()) {
-            problems << " [" << command << "]";
-        }
-        problems << "; ";
-    }
-    if (session.pop3Server->committedDeletions() != expected.deletions) {
-        problems << "deletions differ; ";
-    }
-    for (const auto* endpoint : {session.client, session.server}) {
-        const sim::TcpAnomalies& seen = endpoint->anomalies();
-        if (seen.badChecksum != 0 || seen.ackOfUnsent != 0 || seen.beyondWindow != 0 ||
-            seen.sackBlocks != 0) {
-            problems << (endpoint == session.client ? "client " : "server ") << seen << "; ";
-        }
-    }
-    return problems.str();
-}
-
-// A frame for another port: it wakes the loop, which sweeps the table before it passes the frame on.
-std::vector<uint8_t> WakeUpFrame() {
-    TcpFrameSpec spec;
-    spec.ip.source = kClientIp;
-    spec.ip.destination = kServerIp;
-    spec.tcp.sourcePort = 50000;
-    spec.tcp.destinationPort = 80;
-    return BuildTcpFrame(spec);
-}
 
 TEST(Pop3SoakTest, ManySessionsOverALossyReorderingNetworkEndIntactAndLeaveNothingHeld) {
     const uint64_t seed = SoakSeed();
