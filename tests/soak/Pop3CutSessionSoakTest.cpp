@@ -162,7 +162,7 @@ TEST(Pop3CutSessionSoakTest, SessionsCutOffAtRandomMomentsLeaveNothingHeldAndNot
         };
 
         uint64_t quietFromMs = 0;
-        bool woken = false;
+        SettleAndWake settle;
         bool done = false;
         Pop3Interceptor::MemoryUse end;
         std::vector<std::string> recordsLeft;
@@ -236,11 +236,7 @@ TEST(Pop3CutSessionSoakTest, SessionsCutOffAtRandomMomentsLeaveNothingHeldAndNot
             if (quietFromMs == 0) {
                 quietFromMs = now;
             }
-            if (!woken && now >= quietFromMs + kSettleMs) {
-                const std::vector<uint8_t> frame = WakeUpFrame();
-                world.network.source().Inject(PacketDirection::Outbound, frame);
-                woken = true;
-            } else if (woken && world.network.source().PendingCount() == 0) {
+            if (settle.Step(world.network, now, quietFromMs, kSettleMs)) {
                 end = use;
                 done = true;
                 doneAtMs = now;

@@ -118,7 +118,7 @@ TEST(Pop3SoakTest, ManySessionsOverALossyReorderingNetworkEndIntactAndLeaveNothi
         for (std::size_t i = 0; i < sessionCount; ++i) {
             running[i] = i;
         }
-        bool woken = false;
+        SettleAndWake settle;
         bool done = false;
         Pop3Interceptor::MemoryUse end;
         std::vector<std::string> failures;
@@ -159,11 +159,7 @@ TEST(Pop3SoakTest, ManySessionsOverALossyReorderingNetworkEndIntactAndLeaveNothi
             if (!running.empty() || done) {
                 return;
             }
-            if (!woken && now >= totals.lastFinishMs + kSettleMs) {
-                const std::vector<uint8_t> frame = WakeUpFrame();
-                world.network.source().Inject(PacketDirection::Outbound, frame);
-                woken = true;
-            } else if (woken && world.network.source().PendingCount() == 0) {
+            if (settle.Step(world.network, now, totals.lastFinishMs, kSettleMs)) {
                 end = use;
                 done = true;
             }

@@ -48,13 +48,19 @@ std::string Check(const Pop3World::Session& session, const SoakOutcome& expected
     return problems.str();
 }
 
-std::vector<uint8_t> WakeUpFrame() {
-    TcpFrameSpec spec;
-    spec.ip.source = kClientIp;
-    spec.ip.destination = kServerIp;
-    spec.tcp.sourcePort = 50000;
-    spec.tcp.destinationPort = 80;
-    return BuildTcpFrame(spec);
+bool SettleAndWake::Step(sim::SimNetwork& network, uint64_t now, uint64_t quietSinceMs, uint64_t settleMs) {
+    if (!woken_ && now >= quietSinceMs + settleMs) {
+        TcpFrameSpec spec;
+        spec.ip.source = kClientIp;
+        spec.ip.destination = kServerIp;
+        spec.tcp.sourcePort = 50000;
+        spec.tcp.destinationPort = 80;
+        network.source().Inject(PacketDirection::Outbound, BuildTcpFrame(spec));
+        woken_ = true;
+    } else if (woken_ && network.source().PendingCount() == 0) {
+        done_ = true;
+    }
+    return done_;
 }
 
 }  // namespace bramvell::testing
