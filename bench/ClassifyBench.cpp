@@ -157,18 +157,27 @@ void BM_LoadTables(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadTables)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Settings and token tables as a filter has them after learning the corpus, logging off.
+struct LearnedFilter {
+    explicit LearnedFilter(const Corpus& corpus) {
+        settings.programFolder = corpus.learned.path();
+        settings.SetDefaults();
+        settings.activityLogEnabled = 0;
+        settings.spamMessageCount = corpus.spamMessages;
+        settings.hamMessageCount = corpus.hamMessages;
+        settings.tokenTables = &tables;
+        LoadTokenTables(tables, settings.programFolder);
+    }
+
+    FilterSettings settings;
+    TokenTables tables;
+};
+
 // Classifies every file of the corpus, reading each from disk, as `bramvell classify` does.
 void BM_ClassifyCorpus(benchmark::State& state) {
     Corpus& corpus = TheCorpus();
-    FilterSettings settings;
-    settings.programFolder = corpus.learned.path();
-    settings.SetDefaults();
-    settings.activityLogEnabled = 0;
-    settings.spamMessageCount = corpus.spamMessages;
-    settings.hamMessageCount = corpus.hamMessages;
-    auto tables = std::make_unique<TokenTables>();
-    settings.tokenTables = tables.get();
-    LoadTokenTables(*tables, settings.programFolder);
+    LearnedFilter learned(corpus);
+    FilterSettings& settings = learned.settings;
     MessageClassifier classifier(settings, nullptr);
     TextLineSource lines;
     int spamCaught = 0;
@@ -196,15 +205,8 @@ BENCHMARK(BM_ClassifyCorpus)->Unit(benchmark::kMillisecond)->UseRealTime();
 // the time), files spread over state.range(0) worker threads, results formatted in input order.
 void BM_ClassifyCorpusBatch(benchmark::State& state) {
     Corpus& corpus = TheCorpus();
-    FilterSettings settings;
-    settings.programFolder = corpus.learned.path();
-    settings.SetDefaults();
-    settings.activityLogEnabled = 0;
-    settings.spamMessageCount = corpus.spamMessages;
-    settings.hamMessageCount = corpus.hamMessages;
-    auto tables = std::make_unique<TokenTables>();
-    settings.tokenTables = tables.get();
-    LoadTokenTables(*tables, settings.programFolder);
+    LearnedFilter learned(corpus);
+    FilterSettings& settings = learned.settings;
     std::vector<std::string> files = corpus.spamFiles;
     files.insert(files.end(), corpus.hamFiles.begin(), corpus.hamFiles.end());
     std::size_t spamVerdicts = 0;
