@@ -30,6 +30,35 @@ void FileHandle::Reset(int fd) {
     fd_ = fd;
 }
 
+int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
+    const std::size_t cut = path.find_last_of('/');
+    const std::string folder = cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
+    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    if (name.empty() || name == "." || name == "..") {
+        errno = EISDIR;
+        return -1;
+    }
+    FileHandle directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.IsOpen()) {
+        return -1;
+    }
+    return ::openat(directory.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+}
+
+int OpenRegularForReading(const std::string& path) {
+    FileHandle file(OpenNoFollow(path, O_RDONLY | O_NONBLOCK));
+    struct stat info {};
+    if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (file.IsOpen()) {
+            errno = EINVAL;
+        }
+        return -1;
+    }
+    // Regular files never block; clear the flag so that later reads behave as usual.
+    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
+    return file.Release();
+}
+
 bool WriteAll(int fd, std::string_view bytes) {
     const char* data = bytes.data();
     std::size_t left = bytes.size();

@@ -7,6 +7,10 @@
 
 namespace bramvell {
 
+// Everything the program creates is its user's alone: private messages, logs and word tables.
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr mode_t kPrivateFolderMode = 0700;
+
 // Owns one POSIX file descriptor and closes it at destruction.
 class FileHandle {
 public:
@@ -26,6 +30,15 @@ public:
 private:
     int fd_ = -1;
 };
+
+// Opens path's last component relative to its folder without following a link there (O_NOFOLLOW,
+// O_CLOEXEC added): a link planted in one of our folders cannot redirect a write or a read. A new file
+// gets the given mode (narrowed by the umask). Returns the descriptor, or -1 with errno set.
+int OpenNoFollow(const std::string& path, int flags, mode_t mode = kPrivateFileMode);
+
+// Opens an existing regular file for reading without following a link and without blocking on a
+// FIFO or device: -1 for anything that is not a regular file.
+int OpenRegularForReading(const std::string& path);
 
 // Writes every byte, retrying short writes and EINTR; false on any error.
 bool WriteAll(int fd, std::string_view bytes);
