@@ -1,17 +1,18 @@
 // `bramvell run --headless`: filtering without a display. Posted messages are handled on the main
 // thread (counters, housekeeping); SIGINT/SIGTERM end the run in order, SIGUSR1 toggles the outbound
 // email lock.
+#include <fcntl.h>
 #include <signal.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
-#include <fstream>
 #include <mutex>
 #include <string>
 
 #include "app/Command.h"
 #include "config/ActivityLog.h"
+#include "config/FileHandle.h"
 #include "config/FilterSettings.h"
 #include "engine/KeyState.h"
 #include "engine/MessageTarget.h"
@@ -105,6 +106,12 @@ bool ParseRunOptions(const std::vector<std::string>& arguments, RunOptions& opti
     return true;
 }
 
+// Created without following a link there, so the name cannot be used to truncate another file.
+bool WriteReadyFile(const std::string& path) {
+    FileHandle file(OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC));
+    return file.IsOpen() && WriteAll(file.Get(), "filtering\n");
+}
+
 // Handles one posted message the way the control panel does. Returns false when filtering failed.
 bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
     if (options.verbose) {
@@ -125,8 +132,8 @@ bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const 
             EmptyQuarantineOnDayChange(settings);
             break;
         case WM_FILTER_STARTED:
-            if (!options.readyFile.empty()) {
-                std::ofstream(options.readyFile) << "filtering\n";
+            if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile)) {
+                std::fprintf(stderr, "bramvell: cannot write the ready file %s\n", options.readyFile.c_str());
             }
             break;
         case WM_FILTER_FAILED:
@@ -163,7 +170,7 @@ int RunHeadless(CommandContext& context) {
         std::fprintf(stderr, "%.*s%s%s\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
                      kNetworkDriverFailedMessage.data(), problem.empty() ? "" : " ", problem.c_str());
         LogActivity(settings, "Bramvell network driver not installed on this system or failed to load\n");
-        stored.Exit();  // still an orderly exit: settings, statistics and autostart are kept
+        stored.Exit(false);  // still an orderly exit: settings and statistics are kept
         return 1;
     }
 
@@ -233,7 +240,7 @@ int RunHeadless(CommandContext& context) {
     settings.mainWindow = nullptr;
     settings.adapterIndex = storedAdapterIndex;
     tables.Free(settings);
-    stored.Exit();
+    stored.Exit(false);  // a desktop entry would start the tray application at the next login
     return failed ? 1 : 0;
 }
 

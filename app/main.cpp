@@ -103,5 +103,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     CommandContext context{ResolveProgramFolder(home), arguments};
+    std::string problem;
+    if (!PrepareProgramFolder(context.programFolder, &problem)) {
+        std::fprintf(stderr, "bramvell: %s\n", problem.c_str());
+        return 1;
+    }
     return command->run(context);
 }

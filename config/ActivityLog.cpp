@@ -3,10 +3,11 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 
+#include "config/FileHandle.h"
 #include "config/FilterSettings.h"
+#include "config/PrintableText.h"
 
 namespace bramvell {
 
@@ -29,29 +30,17 @@ void ActivityLog(std::string_view folder, std::string_view text, const Clock& cl
     for (char c : text) {
         if (c == '\n') {
             line += '\r';
+        } else if (IsControlByte(c)) {
+            c = '?';  // header text from mail must not reach a terminal as escape sequences
         }
         line += c;
     }
 
     const std::string path = ActivityLogPath(folder, now);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        return;
+    FileHandle file(OpenNoFollow(path, O_WRONLY | O_CREAT | O_APPEND));
+    if (file.IsOpen()) {
+        WriteAll(file.Get(), line);
     }
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            break;
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    ::close(fd);
 }
 
 void LogActivity(const FilterSettings& settings, std::string_view text, const Clock& clock) {

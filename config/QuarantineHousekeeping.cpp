@@ -62,6 +62,34 @@ std::vector<std::string> SortedEntryNames(int folderFd) {
 
 }  // namespace
 
+bool IsQuarantineFileName(std::string_view name) {
+    constexpr std::size_t kStampDigits = 14;  // YYYYMMDDhhmmss
+    constexpr std::string_view kExtension = ".txt";
+    auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    if (name.size() < kStampDigits + kExtension.size() || !name.ends_with(kExtension)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < kStampDigits; ++i) {
+        if (!isDigit(name[i])) {
+            return false;
+        }
+    }
+    std::string_view suffix = name.substr(kStampDigits, name.size() - kStampDigits - kExtension.size());
+    if (suffix.empty()) {
+        return true;
+    }
+    if (suffix.size() < 2 || suffix.front() != '-') {
+        return false;
+    }
+    suffix.remove_prefix(1);
+    for (char c : suffix) {
+        if (!isDigit(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 bool MayEmptyQuarantineFolder(const std::string& folder) {
     if (folder.size() < kMinimumFolderLength) {
         return false;
@@ -88,6 +116,9 @@ int DeleteQuarantineFiles(const std::string& folder) {
     }
     int deleted = 0;
     for (const std::string& name : SortedEntryNames(folderFd.Get())) {
+        if (!IsQuarantineFileName(name)) {
+            continue;  // not ours: a folder set by mistake to a home folder loses nothing
+        }
         struct stat info {};
         if (::fstatat(folderFd.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
             S_ISDIR(info.st_mode)) {

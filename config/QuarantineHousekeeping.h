@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace bramvell {
 
@@ -10,7 +11,11 @@ class FilterSettings;
 // and normalised, it has at least two components below the root (never "/", "/tmp", "/home"...).
 bool MayEmptyQuarantineFolder(const std::string& folder);
 
-// Deletes the folder's own entries other than sub-folders, in byte-wise name order. The folder
+// True for the names quarantine copies get: 14 digits, optionally "-" and digits, then ".txt".
+bool IsQuarantineFileName(std::string_view name);
+
+// Deletes the folder's own entries named like quarantine copies, other than sub-folders, in byte-wise
+// name order. The folder
 // itself is opened without following a symbolic link, and the folder actually opened must pass the
 // same two-component rule; entries are removed relative to it, so a symbolic link inside is removed
 // as a link and never followed. Failures are ignored. Returns the number of entries deleted.

@@ -36,7 +36,7 @@ std::optional<std::string> SettingsStore::Read(const std::string& name) const {
     if (!IsOpen()) {
         return std::nullopt;
     }
-    FileHandle file(::openat(folder_.Get(), name.c_str(), O_RDONLY | O_CLOEXEC));
+    FileHandle file(::openat(folder_.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return std::nullopt;

@@ -26,11 +26,13 @@ bool ApplicationSettings::Save() {
     return SaveSettings(*settings_, store_);
 }
 
-bool ApplicationSettings::Exit() {
+bool ApplicationSettings::Exit(bool updateAutostart) {
     if (!exited_) {
         exited_ = true;
         exitSaved_ = Save();
-        UpdateAutostart(*settings_, paths_.settingsLocation.configHome, paths_.executablePath);
+        if (updateAutostart) {
+            UpdateAutostart(*settings_, paths_.settingsLocation.configHome, paths_.executablePath);
+        }
     }
     return exitSaved_;
 }

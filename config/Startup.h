@@ -39,9 +39,10 @@ public:
     // Writes the statistics backup and the stored value; true when the stored value was written.
     bool Save();
 
-    // The orderly exit, once the filter thread has ended: Save, then the autostart entry from
-    // "Automatically start when Windows starts". Only the first call acts; it returns what Save did.
-    bool Exit();
+    // The orderly exit, once the filter thread has ended: Save, then (for the desktop application)
+    // the autostart entry from "Automatically start when Windows starts". Only the first call acts;
+    // it returns what Save did.
+    bool Exit(bool updateAutostart = true);
 
 private:
     StartupPaths paths_;

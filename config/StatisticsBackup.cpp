@@ -1,7 +1,6 @@
 #include "config/StatisticsBackup.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <array>
@@ -28,11 +27,11 @@ auto BackupOrder(Settings& settings) {
 }  // namespace
 
 std::string StatisticsBackupPath(const FilterSettings& settings) {
-    return settings.programFolder + "/reg.bak";
+    return settings.programFolder + "/" + kStatisticsBackupName;
 }
 
 void ReadStatisticsBackup(FilterSettings& settings) {
-    FileHandle file(::open(StatisticsBackupPath(settings).c_str(), O_RDONLY | O_CLOEXEC));
+    FileHandle file(OpenRegularForReading(StatisticsBackupPath(settings)));
     if (!file.IsOpen()) {
         return;
     }
@@ -57,30 +56,19 @@ void ReadStatisticsBackup(FilterSettings& settings) {
     }
 }
 
-void WriteStatisticsBackup(const FilterSettings& settings) {
-    FileHandle file(::open(StatisticsBackupPath(settings).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-    if (!file.IsOpen() || ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
-        return;
-    }
-    unsigned char bytes[kStatisticsBackupSize];
+bool WriteStatisticsBackup(const FilterSettings& settings) {
+    char bytes[kStatisticsBackupSize];
     const auto fields = BackupOrder(settings);
     for (std::size_t i = 0; i < kStatisticCount; ++i) {
         const auto value = static_cast<uint32_t>(fields[i]->load());
         for (int b = 0; b < 4; ++b) {
-            bytes[i * 4 + static_cast<std::size_t>(b)] = static_cast<unsigned char>(value >> (8 * b));
+            bytes[i * 4 + static_cast<std::size_t>(b)] = static_cast<char>(value >> (8 * b));
         }
     }
-    std::size_t done = 0;
-    while (done < sizeof bytes) {
-        ssize_t n = ::pwrite(file.Get(), bytes + done, sizeof bytes - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
+    // Replaced like the settings file: a reader never sees half of it, and a link planted under the
+    // name is replaced, not written through.
+    return WriteFileAtomically(settings.programFolder, kStatisticsBackupName,
+                               std::string_view(bytes, sizeof bytes), kPrivateFileMode);
 }
 
 }  // namespace bramvell

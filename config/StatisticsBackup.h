@@ -7,6 +7,7 @@ namespace bramvell {
 class FilterSettings;
 
 inline constexpr std::size_t kStatisticsBackupSize = 32;
+inline constexpr const char* kStatisticsBackupName = "reg.bak";
 
 // programFolder + "/reg.bak".
 std::string StatisticsBackupPath(const FilterSettings& settings);
@@ -16,9 +17,8 @@ std::string StatisticsBackupPath(const FilterSettings& settings);
 // A missing file changes nothing.
 void ReadStatisticsBackup(FilterSettings& settings);
 
-// Writes the eight statistics over the first 32 bytes of the backup, creating it when missing.
-// The file is not truncated: the 32 bytes are always written in full, so any longer tail is never
-// read. Another writer holding the file, or a file that cannot be opened, is ignored.
-void WriteStatisticsBackup(const FilterSettings& settings);
+// Replaces the backup with the eight statistics (32 bytes, mode 0600) through a temporary file and a
+// rename, as the settings file is written. False when it could not be written; the old file stays.
+bool WriteStatisticsBackup(const FilterSettings& settings);
 
 }  // namespace bramvell

@@ -62,26 +62,32 @@ std::string QuarantineFile::BasePath(std::string_view folder, const LocalTime& w
 }
 
 bool QuarantineFile::Create(std::string_view folder, const LocalTime& when) {
-    const std::string base = BasePath(folder, when);
+    path_ = BasePath(folder, when);
+    const std::size_t cut = path_.find_last_of('/');
+    const std::string base = path_.substr(cut + 1);
     const std::string stem = base.substr(0, base.size() - 4);
+    folder_.Reset(::open(path_.substr(0, cut == 0 ? 1 : cut).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder_.IsOpen()) {
+        return false;
+    }
     for (int suffix = 0; suffix <= kMaxSuffix; ++suffix) {
         std::string candidate = suffix == 0 ? base : stem + "-" + std::to_string(suffix) + ".txt";
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            fd_ = fd;
-            path_ = std::move(candidate);
+        file_.Reset(::openat(folder_.Get(), candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                             kPrivateFileMode));
+        if (file_.IsOpen()) {
+            path_ = path_.substr(0, cut + 1) + candidate;
+            name_ = std::move(candidate);
             return true;
         }
         if (errno != EEXIST) {
             break;
         }
     }
-    path_ = base;
     return false;
 }
 
 bool QuarantineFile::Write(std::span<const HeldSegment> segments) {
-    if (fd_ < 0) {
+    if (!file_.IsOpen()) {
         return false;
     }
     std::vector<iovec> pieces;
@@ -102,19 +108,14 @@ bool QuarantineFile::Write(std::span<const HeldSegment> segments) {
             pieces.push_back({const_cast<uint8_t*>(payload.data()), payload.size()});
         }
     }
-    bool ok = WriteAll(fd_, pieces);
-    ok = (::close(fd_) == 0) && ok;
-    fd_ = -1;
+    bool ok = WriteAll(file_.Get(), pieces) && ::fsync(file_.Get()) == 0;
+    ok = (::close(file_.Release()) == 0) && ok;
+    // The new name must be on disk too before the server's copy goes.
+    ok = ok && ::fsync(folder_.Get()) == 0;
     if (!ok) {
-        ::unlink(path_.c_str());
+        ::unlinkat(folder_.Get(), name_.c_str(), 0);
     }
     return ok;
-}
-
-QuarantineFile::~QuarantineFile() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
 }
 
 }  // namespace bramvell

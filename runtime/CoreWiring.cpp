@@ -35,8 +35,8 @@ FilterSettings& StoredSettings::settings() {
     return parts_->application.Settings();
 }
 
-bool StoredSettings::Exit() {
-    return parts_->application.Exit();
+bool StoredSettings::Exit(bool updateAutostart) {
+    return parts_->application.Exit(updateAutostart);
 }
 
 // ---- Packet source: NFQUEUE on this machine; the simulated one has no traffic.

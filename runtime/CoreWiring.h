@@ -34,8 +34,9 @@ class StoredSettings {
     StoredSettings& operator=(const StoredSettings&) = delete;
 
     FilterSettings& settings();
-    // The orderly exit's saving; true when the stored value was written.
-    bool Exit();
+    // The orderly exit's saving; true when the stored value was written. A run without a desktop
+    // session leaves the autostart entry alone.
+    bool Exit(bool updateAutostart = true);
 
   private:
     struct Parts;

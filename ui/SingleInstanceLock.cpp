@@ -2,26 +2,41 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "config/ConfigHome.h"
+#include "config/FileHandle.h"
 
 namespace bramvell {
 
+namespace {
+
+// A folder of this user's that no one else can write to: nobody else can take or plant the lock there.
+bool IsPrivateFolder(const char* folder) {
+    struct stat info {};
+    return ::stat(folder, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
 std::string SingleInstanceLockPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/' && std::filesystem::is_directory(runtime)) {
+    if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime)) {
         return std::string(runtime) + "/" + kSingleInstanceLockName;
     }
     const std::string configHome = DefaultConfigHome();
-    const std::string folder = (configHome.empty() ? std::string("/tmp") : configHome) + "/Bramvell";
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    if (configHome.empty()) {
+        return {};
+    }
+    const std::string folder = configHome + "/Bramvell";
+    if (!CreateDirectories(folder, kPrivateFolderMode) || !IsPrivateFolder(folder.c_str())) {
+        return {};
+    }
     return folder + "/" + kSingleInstanceLockName;
 }
 

@@ -7,8 +7,9 @@ namespace bramvell {
 // Name of the lock file: the control panel's title, which a running copy holds.
 inline constexpr const char* kSingleInstanceLockName = "Bramvell Anti-Spam Filter.lock";
 
-// Where the lock lives: $XDG_RUNTIME_DIR, else the settings folder ($XDG_CONFIG_HOME/Bramvell or
-// ~/.config/Bramvell, created when missing).
+// Where the lock lives: $XDG_RUNTIME_DIR when it is the user's own private folder, else the settings
+// folder ($XDG_CONFIG_HOME/Bramvell or ~/.config/Bramvell, created 0700 when missing). Empty when
+// neither is safe: never a shared folder where another user could hold the lock.
 std::string SingleInstanceLockPath();
 
 // An exclusive flock on a file, held until destruction. A second copy of the program fails to take it

@@ -118,7 +118,13 @@ void CloseModalDialogs() {
 
 int RunTrayApplication(const TrayApplicationOptions& options) {
     SingleInstanceLock lock;
-    if (!lock.Acquire(options.lockPath.empty() ? SingleInstanceLockPath() : options.lockPath)) {
+    const std::string lockPath = options.lockPath.empty() ? SingleInstanceLockPath() : options.lockPath;
+    if (lockPath.empty()) {
+        std::fprintf(stderr, "bramvell: no private folder for the single-instance lock (set HOME or "
+                             "XDG_RUNTIME_DIR)\n");
+        return kExitNoSource;
+    }
+    if (!lock.Acquire(lockPath)) {
         if (lock.heldElsewhere()) {
             return kExitNormal;  // another copy runs: end silently, save nothing
         }

@@ -12,6 +12,7 @@ namespace {
 using testing::FakeClock;
 using testing::ReadWholeFile;
 using testing::TempFolder;
+using testing::WriteWholeFile;
 
 TEST(ActivityLogTest, AppendsStampedLinesWithCrLfToTheDayFile) {
     TempFolder folder;
@@ -46,6 +47,28 @@ TEST(ActivityLogTest, MissingFolderLosesTheLineSilently) {
     FakeClock clock;
     ActivityLog(folder / "does-not-exist", "lost\n", clock);
     EXPECT_FALSE(std::filesystem::exists(folder / "does-not-exist"));
+}
+
+TEST(ActivityLogTest, ControlBytesFromMailAreWrittenAsQuestionMarks) {
+    TempFolder folder;
+    FakeClock clock({2026, 3, 5, 7, 8, 9});
+    ActivityLog(folder.path(), "Analysing email message from: \x1b]0;owned\x07\x1b[2J\tx\x7f\r\n", clock);
+    EXPECT_EQ(ReadWholeFile(folder / "20260305.txt"),
+              "20260305070809 - Analysing email message from: ?]0;owned??[2J?x??\r\n");
+}
+
+TEST(ActivityLogTest, DayFileIsPrivateAndAPlantedLinkIsNotFollowed) {
+    TempFolder folder;
+    FakeClock clock({2026, 3, 5, 7, 8, 9});
+    WriteWholeFile(folder / "victim", "untouched\n");
+    std::filesystem::create_symlink(folder / "victim", folder / "20260305.txt");
+    ActivityLog(folder.path(), "redirected?\n", clock);
+    EXPECT_EQ(ReadWholeFile(folder / "victim"), "untouched\n");
+
+    clock.Set({2026, 3, 6, 0, 0, 0});
+    ActivityLog(folder.path(), "new day\n", clock);
+    EXPECT_EQ(std::filesystem::status(folder / "20260306.txt").permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(ActivityLogTest, LogActivityFollowsTheOption) {

@@ -41,11 +41,11 @@ protected:
 };
 
 TEST_F(QuarantineHousekeepingTest, OneDayEmptiesAtEveryChange) {
-    Quarantine(".hidden");
-    Quarantine("b.eml");
+    Quarantine("20251231235959-1.txt");
+    Quarantine("20251231235959-12.txt");
     EXPECT_TRUE(DayChangeEmpties(settings_));
-    EXPECT_FALSE(Holds(".hidden"));
-    EXPECT_FALSE(Holds("b.eml"));
+    EXPECT_FALSE(Holds("20251231235959-1.txt"));
+    EXPECT_FALSE(Holds("20251231235959-12.txt"));
     EXPECT_TRUE(DayChangeEmpties(settings_));
     EXPECT_EQ(settings_.daysSinceQuarantineEmptied, 0);
 }
@@ -107,16 +107,30 @@ TEST_F(QuarantineHousekeepingTest, SubFoldersAndTheirContentsAreLeftAlone) {
     fs::permissions(quarantine_ + "/kept/deeper", fs::perms::owner_all);
 }
 
+// A quarantine folder set by mistake to a folder of the user's own files loses only quarantine copies.
+TEST_F(QuarantineHousekeepingTest, OnlyFilesNamedLikeQuarantineCopiesAreDeleted) {
+    const char* kept[] = {".hidden", "b.eml", "notes.txt", "2025123123595.txt", "202512312359590.txt",
+                          "20251231235959-.txt", "20251231235959-x.txt", "20251231235959.txt.bak",
+                          "20251231235959_1.txt", "x20251231235959.txt"};
+    for (const char* name : kept) {
+        Quarantine(name);
+    }
+    EXPECT_TRUE(DayChangeEmpties(settings_));
+    for (const char* name : kept) {
+        EXPECT_TRUE(Holds(name)) << name;
+    }
+}
+
 TEST_F(QuarantineHousekeepingTest, SymbolicLinksAreNeverFollowed) {
     const std::string outside = folder_ / "outside";
     fs::create_directories(outside);
     WriteWholeFile(outside + "/precious.txt", "keep");
 
     // A link inside the folder is removed as a link; its target stays.
-    fs::create_symlink(outside + "/precious.txt", quarantine_ + "/file-link");
+    fs::create_symlink(outside + "/precious.txt", quarantine_ + "/20250101000000.txt");
     fs::create_directory_symlink(outside, quarantine_ + "/folder-link");
     EXPECT_TRUE(DayChangeEmpties(settings_));
-    EXPECT_FALSE(Holds("file-link"));
+    EXPECT_FALSE(Holds("20250101000000.txt"));
     EXPECT_TRUE(fs::exists(outside + "/precious.txt"));
 
     // A quarantine folder that is itself a link is not emptied.

@@ -148,12 +148,27 @@ TEST_F(SettingsPersistenceTest, ShortBackupFillsOnlyTheWholeIntegersItHas) {
     ExpectDefaultsWithStatistics(run.Settings(), {5, 6, 0, 0, 0, 0, 0, 0});
 }
 
-TEST_F(SettingsPersistenceTest, BackupIsOverwrittenInPlaceWithoutTruncation) {
+TEST_F(SettingsPersistenceTest, BackupIsReplacedPrivatelyAndAPlantedLinkRedirectsNothing) {
     std::filesystem::create_directories(folder_ / "program");
-    WriteWholeFile(BackupPath(), std::string(40, '\x7F'));
+    const std::string victim = folder_ / "victim";
+    WriteWholeFile(victim, std::string(40, '\x7F'));
+    std::filesystem::create_symlink(victim, BackupPath());
     Run([&](FilterSettings& settings) { SetStatistics(settings); });
-    EXPECT_EQ(ReadWholeFile(BackupPath()),
-              LittleEndian({11, 22, 33, 44, 55, 66, 77, 88}) + std::string(8, '\x7F'));
+    EXPECT_EQ(ReadWholeFile(victim), std::string(40, '\x7F'));
+    EXPECT_FALSE(std::filesystem::is_symlink(BackupPath()));
+    EXPECT_EQ(ReadWholeFile(BackupPath()), LittleEndian({11, 22, 33, 44, 55, 66, 77, 88}));
+    EXPECT_EQ(std::filesystem::status(BackupPath()).permissions(), std::filesystem::perms::owner_read |
+                                                                       std::filesystem::perms::owner_write);
+}
+
+TEST_F(SettingsPersistenceTest, NewFoldersAreTheUsersAlone) {
+    ApplicationSettings run(Paths());
+    for (const char* name : {"program/Data", "program/log", "program/quarantine"}) {
+        const auto permissions = std::filesystem::status(folder_ / name).permissions();
+        EXPECT_EQ(permissions & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+                  std::filesystem::perms::none)
+            << name;
+    }
 }
 
 TEST_F(SettingsPersistenceTest, UnavailableStoreStillKeepsTheStatisticsInTheBackup) {

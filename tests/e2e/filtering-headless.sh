@@ -9,7 +9,7 @@
 #  - Messenger datagrams to 1026 are not delivered (one from port 53 is, as is one to 5000).
 #  - SIGUSR1 engages the outbound email lock (no answer on port 25) and disengages it.
 #  - SIGTERM: it ends promptly with status 0, no rule of ours is left, and the statistics backup, the
-#    stored settings and the autostart entry hold what happened.
+#    stored settings hold what happened; no autostart entry is written; what it created is private.
 #
 #   filtering-headless.sh PATH/TO/bramvell
 set -euo pipefail
@@ -206,7 +206,10 @@ settings=$XDG_CONFIG_HOME/Bramvell/bramvell/Options/General
 [[ -s $settings ]] || bv_fail "no stored settings at $settings"
 read -r -a stored <<<"$(bv_settings_statistics "$settings")"
 [[ ${stored[*]} == "${backup[*]}" ]] || bv_fail "stored settings hold statistics ${stored[*]}, reg.bak ${backup[*]}"
-[[ -s $XDG_CONFIG_HOME/autostart/Bramvell.desktop ]] || bv_fail "no autostart entry"
+[[ ! -e $XDG_CONFIG_HOME/autostart/Bramvell.desktop ]] || bv_fail "a headless run wrote an autostart entry"
+# Private messages, logs and word tables: nothing the filter created is open to group or others.
+open_files=$(find "$BV_HOME" -mindepth 1 -perm /077 -printf '%M %p\n' 2>/dev/null || true)
+[[ -z $open_files ]] || bv_fail "files open to group or others: $open_files"
 
 echo "PASSED: ${#good[@]} good messages delivered intact (largest $((large_size / 1024)) KiB), ${#spam[@]} spam filtered," \
   "deleted and quarantined; Messenger datagrams dropped; lock toggled; stopped in $BV_STOP_SECONDS s; statistics ${backup[*]}"

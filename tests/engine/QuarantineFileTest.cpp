@@ -49,6 +49,21 @@ TEST(QuarantineFileTest, NamesFollowTheVerdictTimeAndNeverOverwrite) {
     EXPECT_FALSE(missing.Write(Held(store, {"+OK\r\nx"})));
 }
 
+TEST(QuarantineFileTest, CopiesArePrivateAndAPlantedLinkIsPassedOver) {
+    TempFolder folder;
+    SegmentStore store;
+    const LocalTime when{2026, 1, 2, 3, 4, 5};
+    WriteWholeFile(folder / "victim", "untouched");
+    std::filesystem::create_symlink(folder / "victim", folder / "20260102030405.txt");
+    QuarantineFile file;
+    ASSERT_TRUE(file.Create(folder.path(), when));
+    ASSERT_TRUE(file.Write(Held(store, {"+OK\r\nprivate mail"})));
+    EXPECT_EQ(file.path(), folder / "20260102030405-1.txt");
+    EXPECT_EQ(ReadWholeFile(folder / "victim"), "untouched");
+    EXPECT_EQ(std::filesystem::status(file.path()).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 // The status line is left out whether or not it shares its segment with the message.
 TEST(QuarantineFileTest, ContentLeavesOutExactlyTheStatusLine) {
     TempFolder folder;
@@ -80,6 +95,11 @@ TEST(ErrorReplyTest, NamesTheSenderAndTheProbability) {
     EXPECT_EQ(
         BuildErrorReply(connection),
         "-ERR Filtered by Bramvell - message from Eve <eve@example.com> has a Spam probability of 99%\r\n");
+
+    // A CR LF in the sender would end the client's line early; escapes would reach its terminal.
+    std::snprintf(connection.sender.data(), connection.sender.size(), "%s", "Eve\r\n+OK\x1b[2J\x7f");
+    EXPECT_EQ(BuildErrorReply(connection),
+              "-ERR Filtered by Bramvell - message from Eve??+OK?[2J? has a Spam probability of 99%\r\n");
 }
 
 }  // namespace
