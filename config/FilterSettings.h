@@ -29,48 +29,13 @@ inline constexpr std::size_t kMaxSmtpTextLength = 64;
 // Score limit (units of 1/10000) at or above which a message is spam.
 int ThresholdLimit(bool thresholdEnabled, int thresholdLevel);
 
-// The one record every part of the program shares: options, statistics, table handles and the
-// control bytes through which the UI and the filter thread talk. Integers are atomics so that
-// the filter thread may read options while the UI changes them; the two folder texts that the
-// filter thread reads are guarded by a mutex and reached through accessors.
-class FilterSettings {
-public:
-    FilterSettings();
-    virtual ~FilterSettings() = default;
-    FilterSettings(const FilterSettings&) = delete;
-    FilterSettings& operator=(const FilterSettings&) = delete;
-
-    // Writes every default; the two folders are built from the current programFolder.
-    void SetDefaults();
-
-    int Threshold() const { return ThresholdLimit(thresholdEnabled != 0, thresholdLevel); }
-
+// What the user chooses: every option of the settings value. The two folder texts that the filter
+// thread reads are guarded by a mutex and reached through accessors.
+struct FilterOptions {
     std::string LogFolder() const;
     void SetLogFolder(std::string folder);
     std::string QuarantineFolder() const;
     void SetQuarantineFolder(std::string folder);
-
-    // Table handles (owned by the start-up sequence, not by this record).
-    ListStore* listStore = nullptr;
-    TokenTables* tokenTables = nullptr;
-
-    std::string programFolder;  // no trailing separator
-    MessageTarget* mainWindow = nullptr;
-
-    ControlByte filterRunning{0};
-    ControlByte stopRequested{0};
-    SharedInt lastDayOfMonth{0};
-    SharedInt daysSinceQuarantineEmptied{0};
-    ControlByte outboundEmailLock{0};
-
-    SharedInt hamMessageCount{0};
-    SharedInt spamMessageCount{0};
-    SharedInt newLowerTokenCount{0};
-    SharedInt newCapitalTokenCount{0};
-    SharedInt newUpperTokenCount{0};
-    SharedInt emailsFiltered{0};
-    SharedInt spamCount{0};
-    SharedInt popupsBlocked{0};
 
     SharedInt blockedAddressesEnabled{0};
     SharedInt blockedDomainsEnabled{0};
@@ -113,10 +78,57 @@ public:
     SharedInt trustedNamesEnabled{0};
     SharedInt userAddressesEnabled{0};
 
-private:
+  private:
     mutable std::mutex folderMutex_;
     std::string logFolder_;
     std::string quarantineFolder_;
+};
+
+// What the program counts, kept in the settings value and in reg.bak, and the day records of the
+// housekeeping.
+struct FilterStatistics {
+    SharedInt hamMessageCount{0};
+    SharedInt spamMessageCount{0};
+    SharedInt newLowerTokenCount{0};
+    SharedInt newCapitalTokenCount{0};
+    SharedInt newUpperTokenCount{0};
+    SharedInt emailsFiltered{0};
+    SharedInt spamCount{0};
+    SharedInt popupsBlocked{0};
+
+    SharedInt lastDayOfMonth{0};
+    SharedInt daysSinceQuarantineEmptied{0};
+};
+
+// The bytes through which the user interface and the filter thread talk; never stored.
+struct FilterControl {
+    ControlByte filterRunning{0};
+    ControlByte stopRequested{0};
+    ControlByte outboundEmailLock{0};
+};
+
+// The one record every part of the program shares: options, statistics and control bytes, plus the
+// table handles and the message target of the running filter. Integers are atomics so that the
+// filter thread may read options while the user interface changes them.
+class FilterSettings : public FilterOptions, public FilterStatistics, public FilterControl {
+public:
+    FilterSettings();
+    virtual ~FilterSettings() = default;
+    FilterSettings(const FilterSettings&) = delete;
+    FilterSettings& operator=(const FilterSettings&) = delete;
+
+    // Writes every default: each stored item's (the two folders are built from the current
+    // programFolder), and clears the control bytes and the session's tip count.
+    void SetDefaults();
+
+    int Threshold() const { return ThresholdLimit(thresholdEnabled != 0, thresholdLevel); }
+
+    // Table handles (owned by the start-up sequence, not by this record).
+    ListStore* listStore = nullptr;
+    TokenTables* tokenTables = nullptr;
+
+    std::string programFolder;  // no trailing separator
+    MessageTarget* mainWindow = nullptr;
 };
 
 }  // namespace bramvell

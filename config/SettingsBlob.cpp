@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "config/SettingsItems.h"
+
 namespace bramvell {
 namespace {
 
@@ -91,59 +93,22 @@ bool Serialize(FilterSettings& settings, SettingsArchive& archive) {
     // The two folders are guarded texts; exchange copies and put them back after loading.
     std::string logFolder = settings.LogFolder();
     std::string quarantineFolder = settings.QuarantineFolder();
-
-    archive.Exchange(settings.blockedAddressesEnabled);
-    archive.Exchange(settings.blockedDomainsEnabled);
-    archive.Exchange(settings.blockedNamesEnabled);
-    archive.Exchange(settings.autoSelectAdapter);  // the flag stands before the index
-    archive.Exchange(settings.adapterIndex);
-    archive.Exchange(settings.startWithWindows);
-    archive.Exchange(settings.activityLogEnabled);
-    archive.Exchange(logFolder);
-    archive.Exchange(settings.passwordProtection);
-    archive.Exchange(settings.password);
-    archive.Exchange(settings.passwordConfirm);
-    archive.Exchange(settings.removeHtmlTags);
-    archive.Exchange(settings.removeTagA);
-    archive.Exchange(settings.removeTagApplet);
-    archive.Exchange(settings.removeTagEmbed);
-    archive.Exchange(settings.removeTagIframe);
-    archive.Exchange(settings.removeTagImg);
-    archive.Exchange(settings.removeTagObject);
-    archive.Exchange(settings.removeTagScript);
-    archive.Exchange(settings.blockMessengerPopups);
-    archive.Exchange(settings.filterEnabled);
-    archive.Exchange(settings.acceptTrustedOnly);
-    archive.Exchange(settings.challengeNonTrusted);
-    archive.Exchange(settings.checkFromToDiffer);
-    archive.Exchange(settings.thresholdEnabled);
-    archive.Exchange(settings.thresholdLevel);
-    archive.Exchange(settings.quarantineEnabled);
-    archive.Exchange(quarantineFolder);
-    archive.Exchange(settings.emptyQuarantine);
-    archive.Exchange(settings.emptyQuarantineDays);
-    archive.Exchange(settings.renameAttachments);
-    archive.Exchange(settings.subjectPassphrasesEnabled);
-    archive.Exchange(settings.trustedAddressesEnabled);
-    archive.Exchange(settings.trustedDomainsEnabled);
-    archive.Exchange(settings.trustedNamesEnabled);
-    archive.Exchange(settings.userAddressesEnabled);
-    archive.Exchange(settings.hamMessageCount);
-    archive.Exchange(settings.spamMessageCount);
-    archive.Exchange(settings.newLowerTokenCount);
-    archive.Exchange(settings.newCapitalTokenCount);
-    archive.Exchange(settings.newUpperTokenCount);
-    archive.Exchange(settings.emailsFiltered);
-    archive.Exchange(settings.spamCount);
-    archive.Exchange(settings.popupsBlocked);
-    archive.Exchange(settings.smtpAuthentication);
-    archive.Exchange(settings.smtpServer);
-    archive.Exchange(settings.smtpUserName);
-    archive.Exchange(settings.smtpPassword);
-    archive.Exchange(settings.lastDayOfMonth);
-    archive.Exchange(settings.daysSinceQuarantineEmptied);
-    archive.Exchange(settings.showTips);
-
+    for (const SettingsItem& item : SettingsItems()) {
+        switch (item.kind) {
+            case SettingsItem::Kind::Integer:
+                archive.Exchange(settings.*item.integer);
+                break;
+            case SettingsItem::Kind::Text:
+                archive.Exchange(settings.*item.text);
+                break;
+            case SettingsItem::Kind::LogFolder:
+                archive.Exchange(logFolder);
+                break;
+            case SettingsItem::Kind::QuarantineFolder:
+                archive.Exchange(quarantineFolder);
+                break;
+        }
+    }
     if (archive.IsLoading()) {
         settings.SetLogFolder(std::move(logFolder));
         settings.SetQuarantineFolder(std::move(quarantineFolder));

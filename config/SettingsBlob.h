@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "config/FilterSettings.h"
+#include "config/SettingsItems.h"
 
 namespace bramvell {
 
@@ -55,7 +56,6 @@ private:
     std::size_t position_ = 0;
 };
 
-inline constexpr std::size_t kSettingsItemCount = 51;
 // 44 integers and 7 empty texts.
 inline constexpr std::size_t kEmptyTextsBlobSize = 44 * 4 + 7;
 

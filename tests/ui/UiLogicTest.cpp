@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "config/FilterSettings.h"
@@ -118,6 +119,27 @@ TEST(SingleInstanceLockTest, SecondHolderIsRefusedUntilTheFirstEnds) {
     SingleInstanceLock unusable;
     EXPECT_FALSE(unusable.Acquire(folder / "missing/lock"));
     EXPECT_FALSE(unusable.heldElsewhere());
+}
+
+// Another user who could write the lock's folder could hold it and keep the program from starting.
+TEST(SingleInstanceLockTest, OnlyAPrivateFolderHoldsTheLockAndNeverASharedOne) {
+    testing::TempFolder folder;
+    const std::filesystem::path runtime = folder / "runtime";
+    std::filesystem::create_directory(runtime);
+    std::filesystem::permissions(runtime, std::filesystem::perms::owner_all);
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (folder / "config").c_str(), 1);
+        const bool privateRuntime = SingleInstanceLockPath() == runtime / kSingleInstanceLockName;
+        std::filesystem::permissions(runtime, std::filesystem::perms::all);
+        const bool sharedRefused =
+            SingleInstanceLockPath() == folder / "config/Bramvell/" + kSingleInstanceLockName;
+        _exit(privateRuntime && sharedRefused ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 }  // namespace
