@@ -103,6 +103,9 @@ bool TokenDataFiles::OpenTokenFile(TokenSection section, int firstLetter) {
     }
     if (!WriteHeader(section, firstLetter, file)) {
         file.fd.Reset();
+        if (size == 0) {
+            ::unlink((dataFolder_ + "/" + name).c_str());  // ours, just made: leave no empty file behind
+        }
         return false;
     }
     return true;
