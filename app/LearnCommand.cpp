@@ -26,17 +26,24 @@ int RunLearn(CommandContext& context) {
                           {{}, [&bar](std::size_t done, std::size_t total) { bar.Show(done, total); }});
     SharedInt& messageCount = spam ? settings.spamMessageCount : settings.hamMessageCount;
     const int before = messageCount;
-    trainer.Learn(spam ? SampleClass::Spam : SampleClass::Ham, folder);
+    const CorpusRunStatus status = trainer.Learn(spam ? SampleClass::Spam : SampleClass::Ham, folder);
     const int learned = messageCount - before;
     std::printf("Learned %d %s message%s from %s; new tokens: %d lower, %d capitalised, %d upper\n", learned,
                 arguments[0].c_str(), learned == 1 ? "" : "s", folder.c_str(),
                 settings.newLowerTokenCount.load(), settings.newCapitalTokenCount.load(),
                 settings.newUpperTokenCount.load());
-    if (!setup->Save()) {
+    // Saved after a failure too: the messages learned before it are in the data files and count.
+    const bool saved = setup->Save();
+    if (!saved) {
         std::fprintf(stderr, "bramvell: the learned statistics could not be saved\n");
     }
+    if (status == CorpusRunStatus::Failed) {
+        std::fprintf(stderr, "bramvell: learning stopped, learned data could not be written: %s\n",
+                     trainer.FailureMessage().c_str());
+        return 1;
+    }
     std::printf("finished!\n");
-    return 0;
+    return saved ? 0 : 1;
 }
 
 const CommandRegistration registration({"learn", "learn spam|ham [DIR]",

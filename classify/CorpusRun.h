@@ -7,7 +7,8 @@
 
 namespace bramvell {
 
-enum class CorpusRunStatus { Finished, Stopped };
+// Failed: learned data could not be written; what was learned before the failing message stays.
+enum class CorpusRunStatus { Finished, Stopped, Failed };
 
 // What the corpus tools tell their caller while they run: the pump after every line read, progress
 // after every folder entry (entries done, entries in all).

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "classify/CorpusRun.h"
+#include "classify/MessageChanges.h"
 #include "classify/SampleFolder.h"
 #include "classify/TokenRecord.h"
 #include "classify/Tokenizer.h"
@@ -14,8 +15,9 @@ class TokenDataFiles;
 class TokenTables;
 
 // Learns the sample messages of a folder as spam or ham into the token tables of
-// settings.tokenTables and their data files, and counts them in the settings' statistics. Every
-// token changes memory and files together, under the tables' exclusive lock.
+// settings.tokenTables and their data files, and counts them in the settings' statistics. Memory
+// changes token by token under the tables' exclusive lock; the files change once per message, so a
+// message is learned whole or, when a write fails, not at all (and learning stops).
 class CorpusTrainer {
   public:
     explicit CorpusTrainer(FilterSettings& settings, CorpusCallbacks callbacks = {});
@@ -23,9 +25,13 @@ class CorpusTrainer {
     // Learns every sample of the quarantine folder.
     CorpusRunStatus Learn(SampleClass sampleClass);
     CorpusRunStatus Learn(SampleClass sampleClass, const std::string& folder);
+    // After Failed: the file and the reason, "<path>: <reason>".
+    const std::string& FailureMessage() const { return failureMessage_; }
 
   private:
     void LearnToken(const Token& token, bool subjectLine);
+    // Learns the opened sample; false when its changes could not be written (and were undone).
+    bool LearnMessage(SampleReadStatus& read);
 
     FilterSettings& settings_;
     CorpusCallbacks callbacks_;
@@ -35,6 +41,9 @@ class CorpusTrainer {
     TokenTables* tables_ = nullptr;
     TokenDataFiles* files_ = nullptr;
     SampleClass class_ = SampleClass::Spam;
+    MessageChanges changes_;
+    bool messageFailed_ = false;  // a token file of the message could not take its record
+    std::string failureMessage_;
 };
 
 }  // namespace bramvell

@@ -13,9 +13,11 @@ bool TextLineSource::LoadFile(const std::string& path) {
     buffer_.clear();
     next_ = 0;
     // Reading a message is no use of it worth an access-time update; only the owner may ask so.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME);
+    // Non-blocking, so that a FIFO among the messages cannot hold the open (it is refused below). A
+    // link is followed: message files are named by the user.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK);
     if (fd < 0 && errno == EPERM) {
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     }
     if (fd < 0) {
         return false;
@@ -25,6 +27,7 @@ bool TextLineSource::LoadFile(const std::string& path) {
         ::close(fd);
         return false;
     }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     std::size_t size = static_cast<std::size_t>(status.st_size);
     if (size > kMaxFileSize) {
         size = kMaxFileSize;

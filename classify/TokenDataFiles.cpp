@@ -1,152 +1,192 @@
 #include "classify/TokenDataFiles.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "classify/TokenTables.h"
 
 namespace bramvell {
 namespace {
 
-// Token files are mapped with room to grow, so that most appends need no new mapping; pages past the
-// end of the file are never touched.
-constexpr std::size_t kMapReserve = std::size_t{16} << 20;
-
-void WriteAll(int fd, const void* bytes, std::size_t length, uint64_t offset) {
+// pwrite of every byte; the errno on failure (EIO when the file system wrote nothing without saying
+// why), 0 on success.
+int WriteAllAt(int fd, const void* bytes, std::size_t length, uint64_t offset) {
     const char* data = static_cast<const char*>(bytes);
     while (length > 0) {
         ssize_t written = ::pwrite(fd, data, length, static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR) {
             continue;
         }
-        if (written <= 0) {
-            return;
+        if (written < 0) {
+            return errno;
+        }
+        if (written == 0) {
+            return EIO;
         }
         data += written;
         length -= static_cast<std::size_t>(written);
         offset += static_cast<uint64_t>(written);
     }
+    return 0;
 }
 
 }  // namespace
 
+std::string DataWriteFailure::Message() const {
+    return path + ": " + std::strerror(error);
+}
+
 TokenDataFiles::TokenDataFiles(std::string dataFolder) : dataFolder_(std::move(dataFolder)) {}
 
-TokenDataFiles::~TokenDataFiles() {
-    for (auto& section : tokenFiles_) {
-        for (TokenFile& file : section) {
-            if (file.map != nullptr) {
-                ::munmap(file.map, file.mapLength);
-            }
-            if (file.fd >= 0) {
-                ::close(file.fd);
-            }
-        }
+bool TokenDataFiles::Fail(const std::string& name, int error) {
+    if (!failure_.Failed()) {
+        failure_ = {dataFolder_ + "/" + name, error != 0 ? error : EIO};
     }
-    for (int fd : countFiles_) {
-        if (fd >= 0) {
-            ::close(fd);
-        }
-    }
+    return false;
 }
 
-TokenDataFiles::TokenFile& TokenDataFiles::Open(TokenSection section, int firstLetter) {
-    TokenFile& file = tokenFiles_[static_cast<int>(section)][firstLetter];
-    if (file.opened) {
-        return file;
-    }
-    file.opened = true;
-    const std::string path = dataFolder_ + "/" + TokenFileName(section, firstLetter);
-    file.fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (file.fd < 0) {
-        return file;
+int TokenDataFiles::OpenForWriting(const std::string& name) {
+    // Non-blocking so that a FIFO planted under the name cannot hold learning at the open.
+    FileHandle file(OpenNoFollow(dataFolder_ + "/" + name, O_RDWR | O_CREAT | O_NONBLOCK));
+    if (!file.IsOpen()) {
+        return -errno;
     }
     struct stat status {};
-    uint64_t size = ::fstat(file.fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
-    if (size < kTokenFileHeaderSize) {
-        // New (or too short to hold a header): start it afresh.
-        const int32_t header = kTokenFileHeaderSize;
-        WriteAll(file.fd, &header, sizeof header, 0);
-        file.appendOffset = kTokenFileHeaderSize;
-    } else {
-        // Append after the last whole record; a trailing partial record, which the loader skipped,
-        // is overwritten. The header is not trusted: it may disagree with the file's length.
-        file.appendOffset = kTokenFileHeaderSize +
-                            (size - kTokenFileHeaderSize) / kRecordSize * static_cast<uint64_t>(kRecordSize);
+    if (::fstat(file.Get(), &status) != 0) {
+        return -errno;
     }
-    Map(file, file.appendOffset);
-    return file;
+    if (!S_ISREG(status.st_mode)) {
+        return -EINVAL;
+    }
+    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
+    return file.Release();
 }
 
-void TokenDataFiles::Map(TokenFile& file, uint64_t needed) {
-    if (file.map != nullptr) {
-        ::munmap(file.map, file.mapLength);
-        file.map = nullptr;
-        file.mapLength = 0;
-    }
-    const std::size_t length = static_cast<std::size_t>(needed) * 2 + kMapReserve;
-    void* map = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, file.fd, 0);
-    if (map != MAP_FAILED) {
-        file.map = static_cast<char*>(map);
-        file.mapLength = length;
-    }
+TokenDataFiles::TokenFile& TokenDataFiles::FileOf(TokenSection section, int firstLetter) {
+    return tokenFiles_[static_cast<int>(section)][firstLetter];
 }
 
-void TokenDataFiles::WriteAt(TokenFile& file, const void* bytes, std::size_t length, uint64_t offset) {
-    // Through the mapping only inside the file's known length; everything else by pwrite.
-    if (file.map != nullptr && offset + length <= file.appendOffset && offset + length <= file.mapLength) {
-        std::memcpy(file.map + offset, bytes, length);
-        return;
-    }
-    WriteAll(file.fd, bytes, length, offset);
+bool TokenDataFiles::EnsureTokenFile(TokenSection section, int firstLetter) {
+    return !failure_.Failed() && OpenTokenFile(section, firstLetter);
 }
 
-void TokenDataFiles::EnsureTokenFile(TokenSection section, int firstLetter) {
-    Open(section, firstLetter);
+bool TokenDataFiles::OpenTokenFile(TokenSection section, int firstLetter) {
+    TokenFile& file = FileOf(section, firstLetter);
+    if (file.fd.IsOpen()) {
+        return true;
+    }
+    const std::string name = TokenFileName(section, firstLetter);
+    const int fd = OpenForWriting(name);
+    if (fd < 0) {
+        return Fail(name, -fd);
+    }
+    file.fd.Reset(fd);
+    struct stat status {};
+    const uint64_t size = ::fstat(fd, &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+    // Append after the last whole record; a trailing partial record, which the loader skipped, is cut
+    // off. The header is not trusted: it may disagree with the file's length.
+    file.appendOffset = size < kTokenFileHeaderSize
+                            ? kTokenFileHeaderSize
+                            : kTokenFileHeaderSize + (size - kTokenFileHeaderSize) / kRecordSize *
+                                                         static_cast<uint64_t>(kRecordSize);
+    if (size == file.appendOffset) {
+        return true;
+    }
+    if (size > file.appendOffset && ::ftruncate(fd, static_cast<off_t>(file.appendOffset)) != 0) {
+        const int error = errno;
+        file.fd.Reset();
+        return Fail(name, error);
+    }
+    if (!WriteHeader(section, firstLetter, file)) {
+        file.fd.Reset();
+        if (size == 0) {
+            ::unlink((dataFolder_ + "/" + name).c_str());  // ours, just made: leave no empty file behind
+        }
+        return false;
+    }
+    return true;
 }
 
-void TokenDataFiles::WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record) {
-    TokenFile& file = Open(section, firstLetter);
-    if (file.fd < 0 || record.offset < kTokenFileHeaderSize) {
-        return;  // never over the header
-    }
-    WriteAt(file, &record, kRecordCounterBytes, static_cast<uint64_t>(record.offset));
+uint64_t TokenDataFiles::AppendOffset(TokenSection section, int firstLetter) const {
+    return tokenFiles_[static_cast<int>(section)][firstLetter].appendOffset;
 }
 
-void TokenDataFiles::AppendRecord(TokenSection section, int firstLetter, TokenRecord& record) {
-    TokenFile& file = Open(section, firstLetter);
-    if (file.appendOffset + kRecordSize > INT32_MAX) {
-        return;  // an offset field could not name the record
-    }
-    record.offset = static_cast<int32_t>(file.appendOffset);
-    if (file.fd >= 0) {
-        WriteAll(file.fd, &record, kRecordSize, file.appendOffset);
-    }
-    file.appendOffset += kRecordSize;
-    if (file.fd < 0) {
-        return;
-    }
+bool TokenDataFiles::WriteHeader(TokenSection section, int firstLetter, TokenFile& file) {
     const int32_t header = static_cast<int32_t>(file.appendOffset);
-    if (file.map != nullptr && file.appendOffset > file.mapLength) {
-        Map(file, file.appendOffset);
-    }
-    WriteAt(file, &header, sizeof header, 0);
+    const int error = WriteAllAt(file.fd.Get(), &header, sizeof header, 0);
+    return error == 0 || Fail(TokenFileName(section, firstLetter), error);
 }
 
-void TokenDataFiles::WriteBucketCount(TokenSection section, int bucket, int16_t count) {
-    const int index = static_cast<int>(section);
-    if (!countFilesOpened_[index]) {
-        countFilesOpened_[index] = true;
-        const std::string path = dataFolder_ + "/" + BucketCountFileName(TableOfSection(section));
-        countFiles_[index] = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+bool TokenDataFiles::AppendRecords(TokenSection section, int firstLetter,
+                                   std::span<const TokenRecord> records) {
+    if (!EnsureTokenFile(section, firstLetter)) {
+        return false;
     }
-    if (countFiles_[index] >= 0) {
-        WriteAll(countFiles_[index], &count, sizeof count, 2 * static_cast<uint64_t>(bucket));
+    TokenFile& file = FileOf(section, firstLetter);
+    const uint64_t before = file.appendOffset;
+    const uint64_t bytes = records.size() * static_cast<uint64_t>(kRecordSize);
+    if (before + bytes > INT32_MAX) {
+        return Fail(TokenFileName(section, firstLetter), EFBIG);  // an offset field could not name them
     }
+    const int error = WriteAllAt(file.fd.Get(), records.data(), bytes, before);
+    if (error != 0) {
+        // Whatever part reached the file goes again: only whole records of whole messages stay.
+        [[maybe_unused]] const int cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(before));
+        return Fail(TokenFileName(section, firstLetter), error);
+    }
+    file.appendOffset = before + bytes;
+    if (!WriteHeader(section, firstLetter, file)) {
+        file.appendOffset = before;
+        [[maybe_unused]] const int cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(before));
+        return false;
+    }
+    return true;
+}
+
+bool TokenDataFiles::TruncateTokenFile(TokenSection section, int firstLetter, uint64_t length) {
+    TokenFile& file = FileOf(section, firstLetter);
+    if (!file.fd.IsOpen() || length >= file.appendOffset) {
+        return true;
+    }
+    // Undoing runs after a failure, so it writes whatever the first failure left to write.
+    file.appendOffset = length;
+    const bool cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(length)) == 0;
+    const int32_t header = static_cast<int32_t>(length);
+    return WriteAllAt(file.fd.Get(), &header, sizeof header, 0) == 0 && cut;
+}
+
+bool TokenDataFiles::WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record) {
+    if (!OpenTokenFile(section, firstLetter)) {
+        return false;
+    }
+    TokenFile& file = FileOf(section, firstLetter);
+    if (record.offset < kTokenFileHeaderSize ||
+        static_cast<uint64_t>(record.offset) + kRecordSize > file.appendOffset) {
+        return true;  // never over the header, never beyond the records held: nothing of ours lies there
+    }
+    const int error =
+        WriteAllAt(file.fd.Get(), &record, kRecordCounterBytes, static_cast<uint64_t>(record.offset));
+    return error == 0 || Fail(TokenFileName(section, firstLetter), error);
+}
+
+bool TokenDataFiles::WriteBucketCounts(TokenSection section, int firstBucket,
+                                       std::span<const int16_t> counts) {
+    const std::string name = BucketCountFileName(TableOfSection(section));
+    FileHandle& countFile = countFiles_[static_cast<int>(section)];
+    if (!countFile.IsOpen()) {
+        const int fd = OpenForWriting(name);
+        if (fd < 0) {
+            return Fail(name, -fd);
+        }
+        countFile.Reset(fd);
+    }
+    const int error = WriteAllAt(countFile.Get(), counts.data(), counts.size_bytes(),
+                                 sizeof(int16_t) * static_cast<uint64_t>(firstBucket));
+    return error == 0 || Fail(name, error);
 }
 
 }  // namespace bramvell

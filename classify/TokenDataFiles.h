@@ -2,50 +2,76 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "classify/TokenDataFolder.h"
 #include "classify/TokenRecord.h"
+#include "config/FileHandle.h"
 
 namespace bramvell {
 
-// Writes learned records into the token files and bucket counts of a data folder, keeping every file
-// open (and each token file mapped) for the life of the object, so that each change reaches the file
-// at once without an open and close per token. The bytes written are those of a plain open, seek,
-// write and close per change. A file that cannot be opened loses its writes; nothing else fails.
+// Why a write of learned data failed: the file and the errno.
+struct DataWriteFailure {
+    std::string path;
+    int error = 0;
+
+    bool Failed() const { return error != 0; }
+    // "<path>: <reason>"
+    std::string Message() const;
+};
+
+// The token files and bucket counts of a data folder, each kept open for the life of the object so
+// that no change costs an open and close. Every write is checked and goes by pwrite (a write into a
+// mapping cannot report a full disk; it raises SIGBUS instead). The first failure is kept: every call
+// after it returns false. Files are created 0600, and no symbolic link in the folder is followed.
 class TokenDataFiles {
   public:
     explicit TokenDataFiles(std::string dataFolder);
-    ~TokenDataFiles();
     TokenDataFiles(const TokenDataFiles&) = delete;
     TokenDataFiles& operator=(const TokenDataFiles&) = delete;
 
-    // Creates the token file with its 4-byte header when it does not exist.
-    void EnsureTokenFile(TokenSection section, int firstLetter);
-    // Writes the record's offset field and six counters at the offset the record holds.
-    void WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record);
-    // Sets the record's offset to the file's append offset, appends it and advances the header.
-    void AppendRecord(TokenSection section, int firstLetter, TokenRecord& record);
-    // Stores a bucket's count, 16-bit little-endian, at offset 2 x bucket of X010 or X210.
-    void WriteBucketCount(TokenSection section, int bucket, int16_t count);
+    // Opens the token file, creating it with its 4-byte header when it does not exist.
+    bool EnsureTokenFile(TokenSection section, int firstLetter);
+    // Where the next record of the file goes: after the last whole record. Needs EnsureTokenFile.
+    uint64_t AppendOffset(TokenSection section, int firstLetter) const;
+    // Appends whole records at the append offset, then sets the header to the new length. On failure
+    // the file is cut back to its length before, so no partial record stays.
+    bool AppendRecords(TokenSection section, int firstLetter, std::span<const TokenRecord> records);
+    // Cuts the file back to `length` (a former append offset) and sets the header to match.
+    bool TruncateTokenFile(TokenSection section, int firstLetter, uint64_t length);
+    // Writes the record's offset field and six counters at the offset the record holds, which must lie
+    // inside the records already appended.
+    bool WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record);
+    // Stores the counts of consecutive buckets from firstBucket on, 16-bit little-endian, at offset
+    // 2 x bucket of X010 or X210.
+    bool WriteBucketCounts(TokenSection section, int firstBucket, std::span<const int16_t> counts);
+
+    // Records a failure of the token file from outside (a file too long for another record).
+    bool Refuse(TokenSection section, int firstLetter, int error) {
+        return Fail(TokenFileName(section, firstLetter), error);
+    }
+
+    const DataWriteFailure& Failure() const { return failure_; }
 
   private:
     struct TokenFile {
-        bool opened = false;  // an open was tried
-        int fd = -1;
-        char* map = nullptr;
-        std::size_t mapLength = 0;
+        FileHandle fd;
         uint64_t appendOffset = kTokenFileHeaderSize;  // where the next record goes; also the header
     };
 
-    TokenFile& Open(TokenSection section, int firstLetter);
-    void Map(TokenFile& file, uint64_t needed);
-    void WriteAt(TokenFile& file, const void* bytes, std::size_t length, uint64_t offset);
+    TokenFile& FileOf(TokenSection section, int firstLetter);
+    // EnsureTokenFile, also after a failure (undoing needs the files).
+    bool OpenTokenFile(TokenSection section, int firstLetter);
+    bool WriteHeader(TokenSection section, int firstLetter, TokenFile& file);
+    bool Fail(const std::string& name, int error);
+    // Opens (creating) a regular file of the folder for writing; refuses links, FIFOs and devices.
+    int OpenForWriting(const std::string& name);
 
     std::string dataFolder_;
     std::array<std::array<TokenFile, kLetterCount>, 2> tokenFiles_{};
-    std::array<int, 2> countFiles_{-1, -1};
-    std::array<bool, 2> countFilesOpened_{false, false};
+    std::array<FileHandle, 2> countFiles_{};
+    DataWriteFailure failure_;
 };
 
 }  // namespace bramvell

@@ -87,11 +87,15 @@ const TokenRecord* TokenTable::Find(int bucket, const TokenKey& key) const {
             continue;
         }
         const TokenRecord& record = records[entry.position];
-        if (mixed ? EqualIgnoringCase(record.key, key)
-                  : std::memcmp(record.key, key.bytes.data(), kKeyLength) == 0) {
+        if (KeyMatches(record, mixed, key)) {
             return &record;
         }
     }
+}
+
+bool TokenTable::KeyMatches(const TokenRecord& record, bool mixed, const TokenKey& lowerKey) {
+    return mixed ? EqualIgnoringCase(record.key, lowerKey)
+                 : std::memcmp(record.key, lowerKey.bytes.data(), kKeyLength) == 0;
 }
 
 TokenRecord* TokenTable::Find(int bucket, const TokenKey& key) {
@@ -165,8 +169,16 @@ void TokenTable::Insert(int bucket, uint32_t position, const TokenKey& lowerKey)
 
 void TokenTable::Place(uint64_t hash, int bucket, uint32_t position) {
     const std::size_t mask = index_.size() - 1;
+    const std::vector<TokenRecord>& records = buckets_[bucket];
+    const bool mixed = mixedCase_[bucket] != 0;
     std::size_t slot = hash & mask;
     while (index_[slot].bucketPlusOne != 0) {
+        // A key already indexed keeps its first record, and the duplicate stays out of the index: equal
+        // keys would otherwise pile up on one probe path and make every later one walk them all.
+        if (index_[slot].bucketPlusOne == static_cast<uint32_t>(bucket) + 1 &&
+            KeyMatches(records[index_[slot].position], mixed, LowerKey(records[position].key))) {
+            return;
+        }
         slot = (slot + 1) & mask;
     }
     index_[slot] = {static_cast<uint32_t>(bucket) + 1, position};
@@ -187,6 +199,25 @@ void TokenTable::GrowIndex(std::size_t records) {
     while (size < (records + 1) * 2) {
         size *= 2;
     }
+    Reindex(size);
+}
+
+void TokenTable::RemoveNewest(std::span<const int> buckets) {
+    if (buckets.empty() || buckets_ == nullptr) {
+        return;
+    }
+    for (int bucket : buckets) {
+        if (!buckets_[bucket].empty()) {
+            buckets_[bucket].pop_back();
+            --recordCount_;
+        }
+    }
+    ++version_;
+    // Rare (a learning step undone): rebuilding beats deleting from an open-addressing index.
+    Reindex(index_.size());
+}
+
+void TokenTable::Reindex(std::size_t size) {
     index_.assign(size, IndexEntry{});
     // Four presence bits per index slot: few false hits, and small enough to stay in cache.
     const std::size_t presenceBits = size * 4;

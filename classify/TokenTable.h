@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "classify/TokenRecord.h"
@@ -32,6 +33,9 @@ class TokenTable {
     bool HasStorage(int bucket) const { return buckets_ != nullptr && buckets_[bucket].capacity() > 0; }
     // Gives the bucket room when it has none yet (the corpus tool does so before it looks).
     void EnsureStorage(int bucket);
+    // Takes back the newest record of each listed bucket (once per listing), as when a learning step
+    // that appended them is undone.
+    void RemoveNewest(std::span<const int> buckets);
 
     const std::vector<TokenRecord>& Bucket(int bucket) const;
     // Changes with every change of the table's content, so that readers can tell whether what they
@@ -53,6 +57,8 @@ class TokenTable {
     uint32_t Store(int bucket, const TokenRecord& record, TokenKey& lowerKey);
     void Insert(int bucket, uint32_t position, const TokenKey& lowerKey);
     void GrowIndex(std::size_t records);
+    void Reindex(std::size_t size);
+    static bool KeyMatches(const TokenRecord& record, bool mixed, const TokenKey& lowerKey);
     void Place(uint64_t hash, int bucket, uint32_t position);
 
     std::unique_ptr<std::vector<TokenRecord>[]> buckets_;

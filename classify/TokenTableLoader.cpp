@@ -13,9 +13,14 @@
 
 #include "classify/TokenDataFolder.h"
 #include "classify/TokenTables.h"
+#include "config/FileHandle.h"
 
 namespace bramvell {
 namespace {
+
+// Bytes of one token file that are read: a real file holds some thousands of records (tens of
+// kilobytes to a few megabytes), so this is far above any, yet bounds what a damaged one costs.
+constexpr uint64_t kMaxTokenFileSize = uint64_t{256} << 20;
 
 struct TokenFileEntry {
     std::string name;
@@ -40,36 +45,26 @@ std::size_t ReadFully(int fd, char* buffer, std::size_t length) {
 }
 
 void CreateMissingCountFiles(const std::string& dataFolder) {
-    const std::vector<char> zeros(kBucketCountFileSize, 0);
+    const std::string zeros(kBucketCountFileSize, '\0');
     for (int table = 0; table < kTokenTableCount; ++table) {
         const std::string path = dataFolder + "/" + BucketCountFileName(table);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        FileHandle file(OpenNoFollow(path, O_WRONLY | O_CREAT | O_EXCL));
+        if (!file.IsOpen()) {
             continue;  // present already, or the folder is not writable
         }
-        std::size_t done = 0;
-        while (done < zeros.size()) {
-            ssize_t written = ::write(fd, zeros.data() + done, zeros.size() - done);
-            if (written < 0 && errno == EINTR) {
-                continue;
-            }
-            if (written <= 0) {
-                break;
-            }
-            done += static_cast<std::size_t>(written);
+        if (!WriteAll(file.Get(), zeros)) {
+            // A short file would stay short; gone, it is made whole by the next start.
+            ::unlink(path.c_str());
         }
-        ::close(fd);
     }
 }
 
 void ReadCountFile(const std::string& path, BucketCounts& counts) {
     counts.fill(0);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return;
+    FileHandle file(OpenRegularForReading(path));
+    if (file.IsOpen()) {
+        ReadFully(file.Get(), reinterpret_cast<char*>(counts.data()), kBucketCountFileSize);
     }
-    ReadFully(fd, reinterpret_cast<char*>(counts.data()), kBucketCountFileSize);
-    ::close(fd);
 }
 
 // Token files of the folder in byte-wise name order, directories and other names left out.
@@ -84,7 +79,7 @@ std::vector<TokenFileEntry> ListTokenFiles(const std::string& dataFolder) {
             continue;
         }
         struct stat status {};
-        if (::stat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        if (::lstat(it->path().c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
             continue;
         }
         entries.push_back({std::move(name), *id, static_cast<uint64_t>(status.st_size)});
@@ -95,6 +90,7 @@ std::vector<TokenFileEntry> ListTokenFiles(const std::string& dataFolder) {
 }
 
 uint64_t WholeRecords(uint64_t fileSize) {
+    fileSize = std::min(fileSize, kMaxTokenFileSize);
     return fileSize <= kTokenFileHeaderSize ? 0 : (fileSize - kTokenFileHeaderSize) / kRecordSize;
 }
 
@@ -118,10 +114,11 @@ void ReserveFromCounts(TokenTable& table, const BucketCounts& counts, uint64_t r
 // Appends every whole record of one token file to its table; false when the pump said stop.
 bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFileId& id,
                    const PumpCallback& pump) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    FileHandle file(OpenRegularForReading(path));
+    if (!file.IsOpen()) {
         return true;  // a file that cannot be opened contributes nothing
     }
+    const int fd = file.Get();
     TokenTable& table = tables.tables[TableOfSection(id.section)];
     constexpr std::size_t kRecordsPerRead = 1024;
     std::vector<char> buffer(kRecordsPerRead * kRecordSize);
@@ -156,12 +153,12 @@ bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFile
                 }
                 keepGoing = KeepGoing(pump);
             }
-            if (got < buffer.size() || position > INT32_MAX - buffer.size()) {
-                break;  // end of file, or records beyond what an offset field can name
+            if (got < buffer.size() ||
+                position > std::min<uint64_t>(INT32_MAX, kMaxTokenFileSize) - buffer.size()) {
+                break;  // end of file, or records beyond what an offset field can name or we read
             }
         }
     }
-    ::close(fd);
     return keepGoing;
 }
 
@@ -169,8 +166,7 @@ bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFile
 
 LoadStatus LoadTokenTables(TokenTables& tables, std::string_view programFolder, const PumpCallback& pump) {
     const std::string dataFolder = DataFolder(programFolder);
-    std::error_code error;
-    std::filesystem::create_directories(dataFolder, error);
+    CreateDirectories(dataFolder, kPrivateFolderMode);
 
     {
         std::unique_lock lock(tables.mutex);

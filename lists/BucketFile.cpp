@@ -1,29 +1,14 @@
 #include "lists/BucketFile.h"
 
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
+#include "config/FileHandle.h"
 
 namespace bramvell {
 
 namespace {
-
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
 
 std::string TemporaryPathFor(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -34,31 +19,39 @@ std::string TemporaryPathFor(const std::string& path) {
 }  // namespace
 
 bool AppendToFile(const std::string& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Non-blocking, so that a FIFO planted under the name cannot hold the open; refused below.
+    FileHandle file(OpenNoFollow(path, O_RDWR | O_CREAT | O_APPEND | O_NONBLOCK));
+    struct stat info {};
+    if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
     }
-    bool written = true;
+    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
     // A file whose last line has no line end (cut short, or edited by hand) gets one first, so that
     // the new line does not run into it.
-    struct stat info {};
+    bool written = true;
     char last = '\n';
-    if (::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 &&
-        last != '\n') {
-        written = WriteAll(fd, "\r\n");
+    if (info.st_size > 0 && ::pread(file.Get(), &last, 1, info.st_size - 1) == 1 && last != '\n') {
+        written = WriteAll(file.Get(), "\r\n");
     }
-    written = written && WriteAll(fd, bytes);
-    return ::close(fd) == 0 && written;
+    written = written && WriteAll(file.Get(), bytes);
+    if (!written) {
+        // A half-written line would load as a different entry: take it back.
+        [[maybe_unused]] const int cut = ::ftruncate(file.Get(), info.st_size);
+    }
+    return ::close(file.Release()) == 0 && written;
 }
 
 bool ReplaceFile(const std::string& path, std::string_view bytes) {
     const std::string temporary = TemporaryPathFor(path);
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Whatever lies under the temporary name (a leftover, or a planted link) goes; the new file must
+    // be ours, so it is created afresh.
+    ::unlink(temporary.c_str());
+    FileHandle file(OpenNoFollow(temporary, O_WRONLY | O_CREAT | O_EXCL));
+    if (!file.IsOpen()) {
         return false;
     }
-    bool written = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    written = ::close(fd) == 0 && written;
+    bool written = WriteAll(file.Get(), bytes) && ::fsync(file.Get()) == 0;
+    written = ::close(file.Release()) == 0 && written;
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return false;

@@ -152,7 +152,7 @@ ListPageOperations::ImportOutcome ListPageOperations::Import(const std::string& 
     if (!std::filesystem::is_regular_file(path, error)) {
         return outcome;
     }
-    TextLineReader reader(path);
+    TextLineReader reader(path, TextLineReader::Links::Follow);
     if (!reader.IsOpen()) {
         return outcome;
     }

@@ -22,15 +22,15 @@ std::string DataFolderOf(const std::string& programFolder) {
     return programFolder.back() == '/' ? programFolder + "Data" : programFolder + "/Data";
 }
 
-// Names of the regular files (symbolic links followed) of a folder, in byte-wise order. A missing or
-// unreadable folder lists nothing.
+// Names of the regular files of a folder (a symbolic link is no list file), in byte-wise order. A
+// missing or unreadable folder lists nothing.
 std::vector<std::string> SortedFileNames(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
     std::filesystem::directory_iterator it(folder, error);
     for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
         std::error_code typeError;
-        if (it->is_regular_file(typeError)) {
+        if (it->symlink_status(typeError).type() == std::filesystem::file_type::regular) {
             names.push_back(it->path().filename().string());
         }
     }

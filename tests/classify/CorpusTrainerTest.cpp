@@ -147,13 +147,17 @@ TEST_F(CorpusTrainerTest, CountersStopAtTheirLargestValue) {
               Le32(44) + RecordBytes(4, {0, 0, 0}, {0xFFFFFFFFu, 0, 0}, "ax"));
 }
 
-TEST_F(CorpusTrainerTest, UnwritableDataFolderStillLearnsInMemory) {
+// Learning that cannot reach its files stops and names the file; memory is left as the files are.
+TEST_F(CorpusTrainerTest, UnwritableDataFolderFailsAndLearnsNothing) {
     std::filesystem::remove_all(fixture.folder / "Data");
     WriteWholeFile(fixture.folder / "Data", "not a folder");
     WriteWholeFile(fixture.Quarantine("m"), "\nsome words here\n");
-    Learn(SampleClass::Spam);
-    EXPECT_NE(fixture.tables->bodyTokenTable().Find(testing::BucketOf("words"), testing::KeyOf("words")),
+    CorpusTrainer trainer(*fixture.settings);
+    EXPECT_EQ(trainer.Learn(SampleClass::Spam), CorpusRunStatus::Failed);
+    EXPECT_NE(trainer.FailureMessage().find("/Data/01"), std::string::npos) << trainer.FailureMessage();
+    EXPECT_EQ(fixture.tables->bodyTokenTable().Find(testing::BucketOf("words"), testing::KeyOf("words")),
               nullptr);
+    EXPECT_EQ(fixture.settings->spamMessageCount, 0);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "ListStoreFixture.h"
 #include "lists/ListStore.h"
+#include "lists/TextLineReader.h"
 
 namespace bramvell {
 namespace {
@@ -108,7 +109,7 @@ TEST_F(ListStoreLoadTest, GarbageFilesLoadWhatIsSound) {
     ASSERT_TRUE(store_.LoadAll({}, &display));
 
     EXPECT_EQ(Texts(ListKind::B, 0), (std::vector<std::string>{std::string(79, 'x')}));
-    EXPECT_EQ(display[1].front().size(), 1u << 20);
+    EXPECT_EQ(display[1].front().size(), TextLineReader::kMaxLineLength);
     EXPECT_EQ(Texts(ListKind::C, 0), (std::vector<std::string>{"a"}));
     EXPECT_EQ(Texts(ListKind::D, 0), (std::vector<std::string>{"ab"}));
     EXPECT_EQ(Texts(ListKind::F, 0), (std::vector<std::string>{"fine.example"}));

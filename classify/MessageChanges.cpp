@@ -1,0 +1,190 @@
+#include "classify/MessageChanges.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "classify/TokenDataFiles.h"
+#include "classify/TokenTables.h"
+
+namespace bramvell {
+
+void MessageChanges::Begin(TokenTables& tables, TokenDataFiles& files) {
+    tables_ = &tables;
+    files_ = &files;
+    appended_.clear();
+    raised_.clear();
+    for (auto& section : appendedCount_) {
+        section.fill(0);
+    }
+}
+
+TokenRecord& MessageChanges::RecordAt(const Placed& at) {
+    TokenTable& table = tables_->tables[TableOfSection(static_cast<TokenSection>(at.section))];
+    // Bucket() is the read view; the record is ours to change under the exclusive lock.
+    return const_cast<TokenRecord&>(table.Bucket(at.bucket)[at.position]);
+}
+
+bool MessageChanges::NewRecordOffset(TokenSection section, int firstLetter, int32_t& offset) {
+    if (!files_->EnsureTokenFile(section, firstLetter)) {
+        return false;
+    }
+    const int s = static_cast<int>(section);
+    if (appendedCount_[s][firstLetter] == 0) {
+        lengthBefore_[s][firstLetter] = files_->AppendOffset(section, firstLetter);
+    }
+    const uint64_t next =
+        lengthBefore_[s][firstLetter] + uint64_t{appendedCount_[s][firstLetter]} * kRecordSize;
+    if (next + kRecordSize > INT32_MAX) {
+        return files_->Refuse(section, firstLetter, EFBIG);  // an offset field could not name it
+    }
+    offset = static_cast<int32_t>(next);
+    return true;
+}
+
+void MessageChanges::Appended(TokenSection section, int firstLetter, int bucket, std::size_t position) {
+    appended_.push_back({static_cast<uint8_t>(section), static_cast<uint8_t>(firstLetter), bucket,
+                         static_cast<uint32_t>(position)});
+    ++appendedCount_[static_cast<int>(section)][firstLetter];
+}
+
+void MessageChanges::Raising(TokenSection section, int firstLetter, int bucket, std::size_t position,
+                             const TokenRecord& before) {
+    const int s = static_cast<int>(section);
+    if (appendedCount_[s][firstLetter] != 0 &&
+        static_cast<uint64_t>(before.offset) >= lengthBefore_[s][firstLetter]) {
+        return;  // new in this message: written whole at Commit, removed whole by Undo
+    }
+    raised_.push_back({{static_cast<uint8_t>(section), static_cast<uint8_t>(firstLetter), bucket,
+                        static_cast<uint32_t>(position)},
+                       static_cast<uint32_t>(raised_.size()),
+                       before});
+}
+
+void MessageChanges::SortRaised() {
+    // By file and offset, so that writes go in file order; within one record the oldest change first.
+    std::sort(raised_.begin(), raised_.end(), [](const Raised& a, const Raised& b) {
+        if (a.at.section != b.at.section) {
+            return a.at.section < b.at.section;
+        }
+        if (a.at.firstLetter != b.at.firstLetter) {
+            return a.at.firstLetter < b.at.firstLetter;
+        }
+        if (a.before.offset != b.before.offset) {
+            return a.before.offset < b.before.offset;
+        }
+        return a.sequence < b.sequence;
+    });
+}
+
+bool MessageChanges::WriteBucketCounts() {
+    bool written = true;
+    for (TokenSection section : {TokenSection::Body, TokenSection::Header}) {
+        int first = kBucketCount;
+        int last = -1;
+        for (const Placed& at : appended_) {
+            if (at.section == static_cast<uint8_t>(section)) {
+                first = std::min(first, at.bucket);
+                last = std::max(last, at.bucket);
+            }
+        }
+        if (last < first) {
+            continue;
+        }
+        // One write for the span: the counts between are memory's, which match the records held.
+        const BucketCounts& counts = tables_->bucketCounts[TableOfSection(section)];
+        written =
+            files_->WriteBucketCounts(section, first,
+                                      std::span<const int16_t>(counts.data() + first,
+                                                               static_cast<std::size_t>(last - first + 1))) &&
+            written;
+    }
+    return written;
+}
+
+bool MessageChanges::Commit() {
+    for (int s = 0; s < 2; ++s) {
+        for (int letter = 0; letter < kLetterCount; ++letter) {
+            if (appendedCount_[s][letter] == 0) {
+                continue;
+            }
+            writeBuffer_.clear();
+            for (const Placed& at : appended_) {
+                if (at.section == s && at.firstLetter == letter) {
+                    writeBuffer_.push_back(RecordAt(at));
+                }
+            }
+            if (!files_->AppendRecords(static_cast<TokenSection>(s), letter, writeBuffer_)) {
+                Undo();
+                return false;
+            }
+        }
+    }
+    if (!WriteBucketCounts()) {
+        Undo();
+        return false;
+    }
+    SortRaised();
+    for (std::size_t i = 0; i < raised_.size(); ++i) {
+        const Raised& change = raised_[i];
+        const bool sameAsNext = i + 1 < raised_.size() && raised_[i + 1].at.section == change.at.section &&
+                                raised_[i + 1].at.firstLetter == change.at.firstLetter &&
+                                raised_[i + 1].before.offset == change.before.offset;
+        if (sameAsNext) {
+            continue;  // the last change of a record writes its final counters
+        }
+        if (!files_->WriteCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter,
+                                   RecordAt(change.at))) {
+            Undo();
+            return false;
+        }
+    }
+    return true;
+}
+
+void MessageChanges::Undo() {
+    // Memory first, then the files are given memory's values back: writing an unchanged value again is
+    // harmless, and it needs no note of how far Commit got.
+    SortRaised();
+    for (std::size_t i = 0; i < raised_.size(); ++i) {
+        const Raised& change = raised_[i];
+        const bool sameAsPrevious = i > 0 && raised_[i - 1].at.section == change.at.section &&
+                                    raised_[i - 1].at.firstLetter == change.at.firstLetter &&
+                                    raised_[i - 1].before.offset == change.before.offset;
+        if (sameAsPrevious) {
+            continue;  // the oldest change of a record holds its value before the message
+        }
+        TokenRecord& record = RecordAt(change.at);
+        record = change.before;
+        files_->WriteCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter, record);
+    }
+    for (int table : {kBodyTable, kHeaderTable}) {
+        removeBuffer_.clear();
+        const uint8_t section =
+            static_cast<uint8_t>(table == kBodyTable ? TokenSection::Body : TokenSection::Header);
+        for (const Placed& at : appended_) {
+            if (at.section == section) {
+                removeBuffer_.push_back(at.bucket);
+                int16_t& count = tables_->bucketCounts[table][at.bucket];
+                count = static_cast<int16_t>(static_cast<uint16_t>(count) - 1);
+            }
+        }
+        tables_->tables[table].RemoveNewest(removeBuffer_);
+        tables_->tables[table].MarkChanged();
+    }
+    for (int s = 0; s < 2; ++s) {
+        for (int letter = 0; letter < kLetterCount; ++letter) {
+            if (appendedCount_[s][letter] != 0) {
+                files_->TruncateTokenFile(static_cast<TokenSection>(s), letter, lengthBefore_[s][letter]);
+            }
+        }
+    }
+    WriteBucketCounts();
+    for (auto& section : appendedCount_) {
+        section.fill(0);
+    }
+    appended_.clear();
+    raised_.clear();
+}
+
+}  // namespace bramvell

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "classify/TokenDataFolder.h"
+#include "classify/TokenRecord.h"
+
+namespace bramvell {
+
+class TokenDataFiles;
+class TokenTables;
+
+// What learning one message changed in the token tables, so that it reaches the data files as one
+// step and a failed step is taken back from the files and from memory alike.
+//
+// Memory changes as tokens arrive (later tokens of the message must find earlier ones); the files
+// change only at Commit, in an order that leaves whole records and matching counts at every failure:
+// the new records first (cut back when a write fails), then the bucket counts that count them, then
+// the raised counters of records already held. Callers hold the tables' exclusive lock.
+class MessageChanges {
+  public:
+    void Begin(TokenTables& tables, TokenDataFiles& files);
+
+    // The offset a new record of the file will have; false when the file cannot take one.
+    bool NewRecordOffset(TokenSection section, int firstLetter, int32_t& offset);
+    // Called after a new record was appended to memory at `position` of its bucket.
+    void Appended(TokenSection section, int firstLetter, int bucket, std::size_t position);
+    // Called before a counter of the record at `position` of its bucket is raised.
+    void Raising(TokenSection section, int firstLetter, int bucket, std::size_t position,
+                 const TokenRecord& before);
+
+    // Writes the message's changes; on a failure undoes them (files and memory) and returns false.
+    bool Commit();
+    // Takes back the message's changes from memory and from whatever of them reached the files.
+    void Undo();
+
+  private:
+    struct Placed {
+        uint8_t section;
+        uint8_t firstLetter;
+        int bucket;
+        uint32_t position;
+    };
+    struct Raised {
+        Placed at;
+        uint32_t sequence;
+        TokenRecord before;
+    };
+
+    TokenRecord& RecordAt(const Placed& at);
+    bool WriteBucketCounts();
+    void SortRaised();
+
+    TokenTables* tables_ = nullptr;
+    TokenDataFiles* files_ = nullptr;
+    std::vector<Placed> appended_;
+    std::vector<Raised> raised_;
+    // Per token file: records appended by this message, and the file's length before it.
+    std::array<std::array<uint32_t, kLetterCount>, 2> appendedCount_{};
+    std::array<std::array<uint64_t, kLetterCount>, 2> lengthBefore_{};
+    std::vector<TokenRecord> writeBuffer_;
+    std::vector<int> removeBuffer_;
+};
+
+}  // namespace bramvell
