@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "config/FileHandle.h"
+
 namespace bramvell {
 
 bool TextLineSource::LoadFile(const std::string& path) {
@@ -34,20 +36,10 @@ bool TextLineSource::LoadFile(const std::string& path) {
     }
     buffer_.resize(size);
     std::size_t done = 0;
-    while (done < size) {
-        ssize_t got = ::read(fd, buffer_.data() + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            ::close(fd);
-            buffer_.clear();
-            return false;
-        }
-        if (got == 0) {
-            break;  // the file shrank meanwhile
-        }
-        done += static_cast<std::size_t>(got);
+    if (!ReadFully(fd, buffer_.data(), size, done)) {  // a file that shrank meanwhile reads short
+        ::close(fd);
+        buffer_.clear();
+        return false;
     }
     buffer_.resize(done);
     ::close(fd);

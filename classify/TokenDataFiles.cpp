@@ -12,26 +12,9 @@
 namespace bramvell {
 namespace {
 
-// pwrite of every byte; the errno on failure (EIO when the file system wrote nothing without saying
-// why), 0 on success.
-int WriteAllAt(int fd, const void* bytes, std::size_t length, uint64_t offset) {
-    const char* data = static_cast<const char*>(bytes);
-    while (length > 0) {
-        ssize_t written = ::pwrite(fd, data, length, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written < 0) {
-            return errno;
-        }
-        if (written == 0) {
-            return EIO;
-        }
-        data += written;
-        length -= static_cast<std::size_t>(written);
-        offset += static_cast<uint64_t>(written);
-    }
-    return 0;
+// pwrite of every byte; the errno on failure, 0 on success.
+int WriteAtOrError(int fd, const void* bytes, std::size_t length, uint64_t offset) {
+    return WriteAllAt(fd, bytes, length, offset) ? 0 : errno;
 }
 
 }  // namespace
@@ -117,7 +100,7 @@ uint64_t TokenDataFiles::AppendOffset(TokenSection section, int firstLetter) con
 
 bool TokenDataFiles::WriteHeader(TokenSection section, int firstLetter, TokenFile& file) {
     const int32_t header = static_cast<int32_t>(file.appendOffset);
-    const int error = WriteAllAt(file.fd.Get(), &header, sizeof header, 0);
+    const int error = WriteAtOrError(file.fd.Get(), &header, sizeof header, 0);
     return error == 0 || Fail(TokenFileName(section, firstLetter), error);
 }
 
@@ -132,7 +115,7 @@ bool TokenDataFiles::AppendRecords(TokenSection section, int firstLetter,
     if (before + bytes > INT32_MAX) {
         return Fail(TokenFileName(section, firstLetter), EFBIG);  // an offset field could not name them
     }
-    const int error = WriteAllAt(file.fd.Get(), records.data(), bytes, before);
+    const int error = WriteAtOrError(file.fd.Get(), records.data(), bytes, before);
     if (error != 0) {
         // Whatever part reached the file goes again: only whole records of whole messages stay.
         [[maybe_unused]] const int cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(before));
@@ -156,7 +139,7 @@ bool TokenDataFiles::TruncateTokenFile(TokenSection section, int firstLetter, ui
     file.appendOffset = length;
     const bool cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(length)) == 0;
     const int32_t header = static_cast<int32_t>(length);
-    return WriteAllAt(file.fd.Get(), &header, sizeof header, 0) == 0 && cut;
+    return WriteAtOrError(file.fd.Get(), &header, sizeof header, 0) == 0 && cut;
 }
 
 bool TokenDataFiles::WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record) {
@@ -169,7 +152,7 @@ bool TokenDataFiles::WriteCounters(TokenSection section, int firstLetter, const 
         return true;  // never over the header, never beyond the records held: nothing of ours lies there
     }
     const int error =
-        WriteAllAt(file.fd.Get(), &record, kRecordCounterBytes, static_cast<uint64_t>(record.offset));
+        WriteAtOrError(file.fd.Get(), &record, kRecordCounterBytes, static_cast<uint64_t>(record.offset));
     return error == 0 || Fail(TokenFileName(section, firstLetter), error);
 }
 
@@ -184,7 +167,7 @@ bool TokenDataFiles::WriteBucketCounts(TokenSection section, int firstBucket,
         }
         countFile.Reset(fd);
     }
-    const int error = WriteAllAt(countFile.Get(), counts.data(), counts.size_bytes(),
+    const int error = WriteAtOrError(countFile.Get(), counts.data(), counts.size_bytes(),
                                  sizeof(int16_t) * static_cast<uint64_t>(firstBucket));
     return error == 0 || Fail(name, error);
 }

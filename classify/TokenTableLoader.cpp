@@ -28,20 +28,12 @@ struct TokenFileEntry {
     uint64_t size;
 };
 
-// Reads up to `length` bytes at the current position, retrying short reads; returns the bytes read.
-std::size_t ReadFully(int fd, char* buffer, std::size_t length) {
-    std::size_t done = 0;
-    while (done < length) {
-        ssize_t got = ::read(fd, buffer + done, length - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return done;
+// Reads up to `length` bytes at the current position; returns the bytes read (what came before an
+// error counts as read).
+std::size_t ReadUpTo(int fd, char* buffer, std::size_t length) {
+    std::size_t got = 0;
+    ReadFully(fd, buffer, length, got);
+    return got;
 }
 
 void CreateMissingCountFiles(const std::string& dataFolder) {
@@ -63,7 +55,7 @@ void ReadCountFile(const std::string& path, BucketCounts& counts) {
     counts.fill(0);
     FileHandle file(OpenRegularForReading(path));
     if (file.IsOpen()) {
-        ReadFully(file.Get(), reinterpret_cast<char*>(counts.data()), kBucketCountFileSize);
+        ReadUpTo(file.Get(), reinterpret_cast<char*>(counts.data()), kBucketCountFileSize);
     }
 }
 
@@ -126,10 +118,10 @@ bool LoadTokenFile(TokenTables& tables, const std::string& path, const TokenFile
     std::vector<int> buckets(pump ? 0 : kRecordsPerRead);
     char header[kTokenFileHeaderSize];
     bool keepGoing = true;
-    if (ReadFully(fd, header, sizeof header) == sizeof header) {
+    if (ReadUpTo(fd, header, sizeof header) == sizeof header) {
         uint64_t position = kTokenFileHeaderSize;
         while (keepGoing) {
-            const std::size_t got = ReadFully(fd, buffer.data(), buffer.size());
+            const std::size_t got = ReadUpTo(fd, buffer.data(), buffer.size());
             const std::size_t records = got / kRecordSize;  // a trailing partial record is skipped
             if (!pump) {
                 // Nobody to answer between records: the whole read goes in under one lock.

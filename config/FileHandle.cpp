@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -76,14 +77,107 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+bool WriteAllAt(int fd, const void* bytes, std::size_t length, uint64_t offset) {
+    const char* data = static_cast<const char*>(bytes);
+    while (length > 0) {
+        ssize_t written = ::pwrite(fd, data, length, static_cast<off_t>(offset));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            if (written == 0) {
+                errno = EIO;
+            }
+            return false;
+        }
+        data += written;
+        length -= static_cast<std::size_t>(written);
+        offset += static_cast<uint64_t>(written);
+    }
+    return true;
+}
+
+bool WriteAllVectored(int fd, std::span<iovec> pieces) {
+    constexpr std::size_t kBatch = 256;  // well under IOV_MAX
+    std::size_t first = 0;
+    while (first < pieces.size() && pieces[first].iov_len == 0) {
+        ++first;
+    }
+    while (first < pieces.size()) {
+        const int count = static_cast<int>(std::min(pieces.size() - first, kBatch));
+        const ssize_t written = ::writev(fd, pieces.data() + first, count);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        auto left = static_cast<std::size_t>(written);
+        while (left > 0 && first < pieces.size()) {
+            iovec& piece = pieces[first];
+            const std::size_t taken = std::min(left, piece.iov_len);
+            piece.iov_base = static_cast<char*>(piece.iov_base) + taken;
+            piece.iov_len -= taken;
+            left -= taken;
+            if (piece.iov_len == 0) {
+                ++first;
+            }
+        }
+        while (first < pieces.size() && pieces[first].iov_len == 0) {
+            ++first;
+        }
+    }
+    return true;
+}
+
+ssize_t ReadSome(int fd, void* buffer, std::size_t length) {
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, length);
+        if (got >= 0 || errno != EINTR) {
+            return got;
+        }
+    }
+}
+
+namespace {
+
+// The loop of ReadFully and ReadFullyAt; offset < 0 reads at the current position.
+bool ReadUntilFullOrEnd(int fd, void* buffer, std::size_t length, int64_t offset, std::size_t& got) {
+    char* data = static_cast<char*>(buffer);
+    got = 0;
+    while (got < length) {
+        const ssize_t n = offset < 0 ? ::read(fd, data + got, length - got)
+                                     : ::pread(fd, data + got, length - got, static_cast<off_t>(offset) +
+                                                                                 static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadFully(int fd, void* buffer, std::size_t length, std::size_t& got) {
+    return ReadUntilFullOrEnd(fd, buffer, length, -1, got);
+}
+
+bool ReadFullyAt(int fd, void* buffer, std::size_t length, uint64_t offset, std::size_t& got) {
+    return ReadUntilFullOrEnd(fd, buffer, length, static_cast<int64_t>(offset), got);
+}
+
 bool ReadAll(int fd, std::size_t maxBytes, std::string& bytes) {
     bytes.clear();
     char chunk[4096];
     for (;;) {
-        ssize_t got = ::read(fd, chunk, sizeof chunk);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
+        const ssize_t got = ReadSome(fd, chunk, sizeof chunk);
         if (got < 0) {
             return false;
         }

@@ -1,6 +1,10 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/uio.h>
+
+#include <cstdint>
+#include <span>
 
 #include <string>
 #include <string_view>
@@ -42,6 +46,22 @@ int OpenRegularForReading(const std::string& path);
 
 // Writes every byte, retrying short writes and EINTR; false on any error.
 bool WriteAll(int fd, std::string_view bytes);
+
+// pwrite of every byte at offset, retrying short writes and EINTR; false on any error, with errno
+// set (EIO when the file system wrote nothing without saying why).
+bool WriteAllAt(int fd, const void* bytes, std::size_t length, uint64_t offset);
+
+// writev of every piece, retrying short writes and EINTR; the pieces are used up as they are
+// written. False on any error.
+bool WriteAllVectored(int fd, std::span<iovec> pieces);
+
+// One read of at most length bytes, retried on EINTR: the byte count, 0 at the end, -1 on an error.
+ssize_t ReadSome(int fd, void* buffer, std::size_t length);
+
+// Reads until length bytes are in buffer or the file ends (at the current position, or at offset
+// with pread); got holds what was read. False on an error.
+bool ReadFully(int fd, void* buffer, std::size_t length, std::size_t& got);
+bool ReadFullyAt(int fd, void* buffer, std::size_t length, uint64_t offset, std::size_t& got);
 
 // Reads from the current position to the end of the file, at most maxBytes; false on an error or
 // when the file holds more than maxBytes.

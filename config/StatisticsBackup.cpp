@@ -37,15 +37,8 @@ void ReadStatisticsBackup(FilterSettings& settings) {
     }
     unsigned char bytes[kStatisticsBackupSize];
     std::size_t got = 0;
-    while (got < sizeof bytes) {
-        ssize_t n = ::pread(file.Get(), bytes + got, sizeof bytes - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
+    if (!ReadFullyAt(file.Get(), bytes, sizeof bytes, 0, got)) {
+        return;
     }
     const auto fields = BackupOrder(settings);
     for (std::size_t i = 0; i < kStatisticCount && (i + 1) * 4 <= got; ++i) {

@@ -1,7 +1,6 @@
 #include "engine/QuarantineFile.h"
 
 #include <fcntl.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,37 +13,6 @@ namespace bramvell {
 namespace {
 
 constexpr int kMaxSuffix = 9999;
-constexpr std::size_t kBatch = 256;
-
-bool WriteAll(int fd, std::vector<iovec>& pieces) {
-    std::size_t first = 0;
-    while (first < pieces.size()) {
-        const int count = static_cast<int>(pieces.size() - first < kBatch ? pieces.size() - first : kBatch);
-        ssize_t written = ::writev(fd, pieces.data() + first, count);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        auto left = static_cast<std::size_t>(written);
-        while (left > 0 && first < pieces.size()) {
-            iovec& piece = pieces[first];
-            if (left >= piece.iov_len) {
-                left -= piece.iov_len;
-                ++first;
-            } else {
-                piece.iov_base = static_cast<uint8_t*>(piece.iov_base) + left;
-                piece.iov_len -= left;
-                left = 0;
-            }
-        }
-        while (first < pieces.size() && pieces[first].iov_len == 0) {
-            ++first;
-        }
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -108,7 +76,7 @@ bool QuarantineFile::Write(std::span<const HeldSegment> segments) {
             pieces.push_back({const_cast<uint8_t*>(payload.data()), payload.size()});
         }
     }
-    bool ok = WriteAll(file_.Get(), pieces) && ::fsync(file_.Get()) == 0;
+    bool ok = WriteAllVectored(file_.Get(), pieces) && ::fsync(file_.Get()) == 0;
     ok = (::close(file_.Release()) == 0) && ok;
     // The new name must be on disk too before the server's copy goes.
     ok = ok && ::fsync(folder_.Get()) == 0;

@@ -31,19 +31,14 @@ bool TextLineReader::Fill() {
         return false;
     }
     const std::size_t wanted = std::min(sizeof buffer_, kMaxFileSize - readSoFar_);
-    for (;;) {
-        const ssize_t got = ::read(file_.Get(), buffer_, wanted);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        next_ = 0;
-        held_ = static_cast<std::size_t>(got);
-        readSoFar_ += held_;
-        return true;
+    const ssize_t got = ReadSome(file_.Get(), buffer_, wanted);
+    if (got <= 0) {
+        return false;
     }
+    next_ = 0;
+    held_ = static_cast<std::size_t>(got);
+    readSoFar_ += held_;
+    return true;
 }
 
 bool TextLineReader::Next(std::string& line) {
