@@ -4,7 +4,8 @@
 # fake iptables and iptables-restore first in PATH, and XTABLES_LIBDIR and LD_PRELOAD pointing at
 # shared objects of our own. It installs its rules with the real iptables (nothing of ours runs),
 # delivers the user's good message byte-identical, deletes the user's spam message on the server,
-# leaves another user's retrieval of spam untouched, and removes its rules when it ends.
+# leaves another user's retrieval of spam untouched, and removes its rules when it ends. Then root's
+# run narrowed with --user installs that user's rules instead of everyone's.
 #
 #   unprivileged-run.sh PATH/TO/bramvell
 set -euo pipefail
@@ -116,5 +117,18 @@ left=$(bv_server_list | grep -c '^[0-9]' || true)
 [[ $left == 2 ]] || bv_fail "the server holds $left messages, expected the good one and the other user's"
 [[ ! -e $markers/program ]] || bv_fail "a program found through PATH ran: $(cat "$markers/program")"
 [[ ! -e $markers/library ]] || bv_fail "a library of the caller's choosing was loaded"
+
+# Root narrowed to one user installs that user's rules, not the everyone rules of a plain root run.
+BV_BRAMVELL=$bramvell
+BV_HOME=$E2E_DIR/root-home
+BV_LOG=$E2E_DIR/root-filter.log
+BV_READY_DIR=$E2E_DIR
+mkdir -p "$BV_HOME"
+bv_start_filter "$BV_LOG" --user nobody || bv_fail "root's run for user nobody did not start"
+rules=$(e2e_our_rules)
+grep -q -- "-A BRAMVELL-OUT-$nobody .*--uid-owner $nobody" <<<"$rules" || bv_fail "root --user nobody: $rules"
+! grep -q -- "BRAMVELL-OUT " <<<"$rules" || bv_fail "root --user nobody installed the everyone rules: $rules"
+bv_stop_filter || bv_fail "root's run for user nobody did not end with status 0"
+[[ -z $(e2e_our_rules) ]] || bv_fail "rules left after root's run: $(e2e_our_rules)"
 e2e_log "an ordinary user with file capabilities filtered its own mail alone, ignoring a hostile environment"
 echo "PASSED"
