@@ -84,7 +84,8 @@ for ((tries = 0; tries < 20; tries++)); do
   [[ $(capabilities CapEff) == 0000000000000000 ]] && break
   sleep 0.1
 done
-[[ $(capabilities CapEff) == 0000000000000000 ]] || bv_fail "effective capabilities while idle: $(capabilities CapEff)"
+[[ $(capabilities CapEff) == 0000000000000000 ]] ||
+  bv_fail "effective capabilities while idle: $(capabilities CapEff)"
 [[ $(capabilities CapPrm) == 0000000000001000 ]] || bv_fail "permitted capabilities: $(capabilities CapPrm)"
 rules=$(e2e_our_rules)
 grep -q -- "--uid-owner $nobody" <<<"$rules" || bv_fail "no rule matches the user's own sockets: $rules"
