@@ -2,12 +2,15 @@
 // thread (counters, housekeeping); SIGINT/SIGTERM end the run in order, SIGUSR1 toggles the outbound
 // email lock.
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/Command.h"
@@ -81,6 +84,7 @@ struct RunOptions {
     bool verbose = false;
     std::string interfaceName;
     std::string readyFile;
+    std::string userName;  // root only: filter this user's connections alone
 };
 
 bool ParseRunOptions(const std::vector<std::string>& arguments, RunOptions& options) {
@@ -92,6 +96,8 @@ bool ParseRunOptions(const std::vector<std::string>& arguments, RunOptions& opti
             options.verbose = true;
         } else if ((word == "--interface" || word == "--ready-file") && i + 1 < arguments.size()) {
             (word == "--interface" ? options.interfaceName : options.readyFile) = arguments[++i];
+        } else if (word == "--user" && i + 1 < arguments.size()) {
+            options.userName = arguments[++i];
         } else {
             std::fprintf(stderr, "bramvell run: unknown or incomplete option '%s'\n", word.c_str());
             return false;
@@ -110,6 +116,23 @@ bool ParseRunOptions(const std::vector<std::string>& arguments, RunOptions& opti
 bool WriteReadyFile(const std::string& path) {
     FileHandle file(OpenNoFollow(path, O_WRONLY | O_CREAT | O_TRUNC));
     return file.IsOpen() && WriteAll(file.Get(), "filtering\n");
+}
+
+// The uid of --user NAME. Root may name anyone; an ordinary user's run takes its own connections
+// anyway, so naming another user is an error rather than silently ignored.
+bool FindRunUser(const std::string& name, std::optional<uint32_t>& uid) {
+    const passwd* entry = getpwnam(name.c_str());
+    if (entry == nullptr) {
+        std::fprintf(stderr, "bramvell run: no user named '%s'\n", name.c_str());
+        return false;
+    }
+    if (geteuid() != 0 && entry->pw_uid != geteuid()) {
+        std::fprintf(stderr, "bramvell run: only root may filter the connections of user '%s'\n",
+                     name.c_str());
+        return false;
+    }
+    uid = entry->pw_uid;
+    return true;
 }
 
 // Handles one posted message the way the control panel does. Returns false when filtering failed.
@@ -158,10 +181,15 @@ int RunHeadless(CommandContext& context) {
     sigaddset(&signals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+    std::optional<uint32_t> onlyUser;
+    if (!options.userName.empty() && !FindRunUser(options.userName, onlyUser)) {
+        return 2;
+    }
+
     StoredSettings stored(context.programFolder);
     FilterSettings& settings = stored.settings();
 
-    std::unique_ptr<PacketSource> source = CreatePacketSource(false);
+    std::unique_ptr<PacketSource> source = CreatePacketSource(false, onlyUser);
     if (!source->IsDriverLoaded()) {
         std::string problem;
         if (auto* nfqueue = dynamic_cast<NfqueuePacketSource*>(source.get())) {
@@ -244,7 +272,7 @@ int RunHeadless(CommandContext& context) {
     return failed ? 1 : 0;
 }
 
-const CommandRegistration registration({"run", "run --headless [--verbose]",
+const CommandRegistration registration({"run", "run --headless [--verbose] [--user NAME]",
                                         "filter without a display until SIGINT or SIGTERM", RunHeadless});
 
 }  // namespace

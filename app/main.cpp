@@ -7,6 +7,7 @@
 
 #include "app/Command.h"
 #include "config/ProgramFolder.h"
+#include "platform/linux/Capabilities.h"
 
 namespace bramvell {
 
@@ -41,7 +42,9 @@ void PrintHelp() {
 
 }  // namespace
 
-void CommandRegistry::Add(const CommandInfo& info) { Registry().push_back(info); }
+void CommandRegistry::Add(const CommandInfo& info) {
+    Registry().push_back(info);
+}
 
 const CommandInfo* CommandRegistry::Find(const std::string& name) {
     for (const CommandInfo& command : Registry()) {
@@ -52,12 +55,16 @@ const CommandInfo* CommandRegistry::Find(const std::string& name) {
     return nullptr;
 }
 
-const std::vector<CommandInfo>& CommandRegistry::All() { return Registry(); }
+const std::vector<CommandInfo>& CommandRegistry::All() {
+    return Registry();
+}
 
 }  // namespace bramvell
 
 int main(int argc, char** argv) {
     using namespace bramvell;
+    // Before any thread exists, so that every thread starts with no effective capability.
+    LowerEffectiveCapabilities();
     std::string home;
     std::string commandName;
     std::vector<std::string> arguments;

@@ -1,5 +1,7 @@
 #include "runtime/CoreWiring.h"
 
+#include <unistd.h>
+
 #include "classify/TokenTableLoader.h"
 #include "classify/TokenTables.h"
 #include "config/Clock.h"
@@ -41,9 +43,11 @@ bool StoredSettings::Exit(bool updateAutostart) {
 
 // ---- Packet source: NFQUEUE on this machine; the simulated one has no traffic.
 
-std::unique_ptr<PacketSource> CreatePacketSource(bool simulated) {
+std::unique_ptr<PacketSource> CreatePacketSource(bool simulated, std::optional<uint32_t> onlyUser) {
     if (!simulated) {
-        return std::make_unique<NfqueuePacketSource>();
+        // An ordinary user's capabilities come with the executable, not with a right to others' mail.
+        const uid_t user = geteuid();
+        return std::make_unique<NfqueuePacketSource>(NfqueueOptionsFor(user == 0 ? onlyUser : user));
     }
     auto source = std::make_unique<MemoryPacketSource>();
     source->SetAdapters({AdapterInfo{"eth0", 1}, AdapterInfo{"wlan0", 2}});

@@ -5,6 +5,7 @@
 // gate. One function or small class each, so that the start-up sequence reads as a list of steps.
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -44,8 +45,10 @@ class StoredSettings {
 };
 
 // The packet source the filter thread reads. A simulated source has two made-up adapters and no
-// traffic (trying the panel without privileges, screenshots). Null when none can be made.
-std::unique_ptr<PacketSource> CreatePacketSource(bool simulated);
+// traffic (trying the panel without privileges, screenshots). The real one takes the connections of
+// the user running it - or, run by root, everyone's unless onlyUser names one uid. Null when none can
+// be made.
+std::unique_ptr<PacketSource> CreatePacketSource(bool simulated, std::optional<uint32_t> onlyUser = {});
 
 // With "Automatically select network adaptor :" on, points adapterIndex at the interface of the
 // default route (left as it is when there is none).

@@ -15,6 +15,7 @@ constexpr const char* kWatchedOutboundTcpPorts = "80,1080,3128,8080,6661:6669";
 constexpr const char* kWatchedMinimumLength = "53:65535";
 constexpr const char* kWatchedRate = "-m limit --limit 20/second --limit-burst 20";
 constexpr int kMaxJumpCopies = 64;
+constexpr const char* kPop3Port = "110";
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -46,33 +47,61 @@ std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope) 
     }
     const std::string out = scope.interfaceName.empty() ? "! -o lo" : "-o " + scope.interfaceName;
     const std::string in = scope.interfaceName.empty() ? "! -i lo" : "-i " + scope.interfaceName;
-    const std::string mark = Hex(options.markBit) + "/" + Hex(options.markBit);
+    const std::string mark = Hex(options.mark) + "/" + Hex(options.markMask);
+    const std::string skipOurs = " -m mark --mark " + mark + " -j RETURN\n";
     const std::string queue =
         "-j NFQUEUE --queue-num " + std::to_string(options.queueNumber) + " --queue-bypass";
+    // One user's run: outgoing packets by the socket's owner; incoming POP3 replies by the connection
+    // mark that mangle OUTPUT gave that user's connections (raw OUTPUT comes before conntrack).
+    const bool oneUser = options.ownerUid.has_value();
+    const std::string owner = oneUser ? " -m owner --uid-owner " + std::to_string(*options.ownerUid) : "";
+    const std::string ownConnection = oneUser ? " -m connmark --mark " + mark : "";
     const std::string& outChain = options.outboundChain;
     const std::string& inChain = options.inboundChain;
 
     std::string text;
     text += "*raw\n";
     text += ":" + outChain + " - [0:0]\n";
-    text += "-A " + outChain + " -m mark --mark " + mark + " -j RETURN\n";
-    text += "-A " + outChain + " " + out + " -p tcp -m multiport --dports " + kHeldOutboundTcpPorts + " " +
-            queue + "\n";
+    text += "-A " + outChain + skipOurs;
+    text += "-A " + outChain + " " + out + " -p tcp -m multiport --dports " + kHeldOutboundTcpPorts + owner +
+            " " + queue + "\n";
     if (options.observeActivityPorts) {
         text += "-A " + outChain + " " + out + " -p tcp -m multiport --dports " + kWatchedOutboundTcpPorts +
-                " -m length --length " + kWatchedMinimumLength + " " + kWatchedRate +
+                owner + " -m length --length " + kWatchedMinimumLength + " " + kWatchedRate +
                 " -j NFLOG --nflog-group " + std::to_string(options.logGroup) + "\n";
     }
     text += "-I OUTPUT 1 -j " + outChain + "\n";
     text += "COMMIT\n";
 
+    if (oneUser) {
+        const std::string& markChain = options.connectionChain;
+        text += "*mangle\n";
+        text += ":" + markChain + " - [0:0]\n";
+        text += "-A " + markChain + " " + out + " -p tcp --dport " + kPop3Port + owner +
+                " -j CONNMARK --set-mark " + mark + "\n";
+        text += "-I OUTPUT 1 -j " + markChain + "\n";
+        text += "COMMIT\n";
+    }
+
     text += "*filter\n";
     text += ":" + inChain + " - [0:0]\n";
-    text += "-A " + inChain + " -m mark --mark " + mark + " -j RETURN\n";
-    text += "-A " + inChain + " " + in + " -p tcp --sport 110 " + queue + "\n";
-    text += "-A " + inChain + " " + in + " -p udp --dport 135 " + queue + "\n";
-    // Replies from DNS servers to these ports are not Messenger datagrams; they need not wait for us.
-    text += "-A " + inChain + " " + in + " -p udp --dport 1025:1029 ! --sport 53 " + queue + "\n";
+    text += "-A " + inChain + skipOurs;
+    text += "-A " + inChain + " " + in + " -p tcp --sport " + kPop3Port + ownConnection + " " + queue + "\n";
+    if (options.holdDatagrams) {
+        // A run for one user keeps the machine-wide datagram rules apart, so another run can see who
+        // holds them.
+        const std::string& datagramChain = oneUser ? options.datagramChain : inChain;
+        if (oneUser) {
+            text += ":" + datagramChain + " - [0:0]\n";
+            text += "-A " + datagramChain + skipOurs;
+        }
+        text += "-A " + datagramChain + " " + in + " -p udp --dport 135 " + queue + "\n";
+        // Replies from DNS servers to these ports are not Messenger datagrams; they need not wait for us.
+        text += "-A " + datagramChain + " " + in + " -p udp --dport 1025:1029 ! --sport 53 " + queue + "\n";
+        if (oneUser) {
+            text += "-I INPUT 1 -j " + datagramChain + "\n";
+        }
+    }
     text += "-I INPUT 1 -j " + inChain + "\n";
     text += "COMMIT\n";
     return text;
@@ -112,34 +141,60 @@ bool NetfilterRules::RemoveChain(const std::string& table, const std::string& bu
     return true;
 }
 
+NetfilterRules::DatagramHolder NetfilterRules::WhoHoldsDatagrams() {
+    std::string listing;
+    if (Run({options_.iptables, "-w", "5", "-t", "filter", "-S", options_.datagramChain}, {}, &listing) !=
+        0) {
+        return DatagramHolder::Nobody;
+    }
+    const std::string ourQueue = "--queue-num " + std::to_string(options_.queueNumber) + " ";
+    return listing.find(ourQueue) != std::string::npos ? DatagramHolder::Us : DatagramHolder::Another;
+}
+
 bool NetfilterRules::Remove() {
     const bool outRemoved = RemoveChain("raw", "OUTPUT", options_.outboundChain);
     const bool inRemoved = RemoveChain("filter", "INPUT", options_.inboundChain);
-    return outRemoved && inRemoved;
+    if (!options_.ownerUid) {
+        return outRemoved && inRemoved;
+    }
+    const bool markRemoved = RemoveChain("mangle", "OUTPUT", options_.connectionChain);
+    // The shared datagram chain is removed only by the run that holds it.
+    const bool datagramsRemoved =
+        WhoHoldsDatagrams() != DatagramHolder::Us || RemoveChain("filter", "INPUT", options_.datagramChain);
+    return outRemoved && inRemoved && markRemoved && datagramsRemoved;
 }
 
 bool NetfilterRules::AnyPresent() {
-    return ChainExists("raw", options_.outboundChain) || ChainExists("filter", options_.inboundChain);
+    return ChainExists("raw", options_.outboundChain) || ChainExists("filter", options_.inboundChain) ||
+           (options_.ownerUid &&
+            (ChainExists("mangle", options_.connectionChain) || WhoHoldsDatagrams() == DatagramHolder::Us));
 }
 
 bool NetfilterRules::Install(const RuleScope& scope) {
     problem_.clear();
-    const std::string ruleset = BuildRuleset(options_, scope);
-    if (ruleset.empty()) {
+    holdsDatagrams_ = false;
+    if (BuildRuleset(options_, scope).empty()) {
         problem_ = "interface name not usable in a rule: " + scope.interfaceName;
         return false;
     }
     if (!Remove()) {
         return false;
     }
+    NfqueueOptions installed = options_;
+    // First come: another user's run that already holds the datagram rules keeps them.
+    if (installed.ownerUid && installed.holdDatagrams && WhoHoldsDatagrams() == DatagramHolder::Another) {
+        installed.holdDatagrams = false;
+    }
     std::string output;
-    const int status = Run({options_.iptablesRestore, "-w", "5", "--noflush"}, ruleset, &output);
+    const int status =
+        Run({options_.iptablesRestore, "-w", "5", "--noflush"}, BuildRuleset(installed, scope), &output);
     if (status != 0) {
         problem_ = options_.iptablesRestore + " failed (status " + std::to_string(status) + "): " + output;
         // One table may have been committed before the other failed.
         Remove();
         return false;
     }
+    holdsDatagrams_ = installed.holdDatagrams;
     return true;
 }
 

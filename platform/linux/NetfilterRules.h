@@ -16,11 +16,14 @@ struct RuleScope {
     static RuleScope Interface(std::string name) { return {std::move(name)}; }
 };
 
-// The iptables-restore text that installs our two chains and the jumps into them. Outbound TCP to
-// the SMTP and POP3 ports is queued in the raw table's OUTPUT chain (before conntrack, so conntrack
-// sees what goes on the wire); inbound POP3 replies and Messenger datagrams are queued in filter
-// INPUT. Web and chat ports are logged, rate-limited, when options.observeActivityPorts is on.
-// Every chain starts with a RETURN for packets that carry our mark.
+// The iptables-restore text that installs our chains and the jumps into them. Outbound TCP to the
+// SMTP and POP3 ports is queued in the raw table's OUTPUT chain (before conntrack, so conntrack sees
+// what goes on the wire); inbound POP3 replies and Messenger datagrams are queued in filter INPUT.
+// Web and chat ports are logged, rate-limited, when options.observeActivityPorts is on. Every chain
+// that queues starts with a RETURN for packets that carry our mark. With options.ownerUid, every TCP
+// rule takes that user's connections only: outgoing by socket owner, incoming POP3 replies by the
+// connection mark that a mangle OUTPUT chain sets on the user's POP3 connections; the datagram rules
+// (machine-wide: datagrams have no owner) go into their own chain.
 std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope);
 
 // Installs and removes the ruleset with the iptables programs. The runner is injectable so that the
@@ -35,17 +38,23 @@ class NetfilterRules {
     NetfilterRules(NfqueueOptions options, Runner runner);
 
     // Removes whatever of ours is there (a crash may have left rules behind), then installs the
-    // ruleset for the scope in one iptables-restore run per table. False (with Problem() set) when
-    // the installation failed; nothing of ours is left installed then.
+    // ruleset for the scope in one iptables-restore run. False (with Problem() set) when the
+    // installation failed; nothing of ours is left installed then. A run for one user leaves out the
+    // datagram rules when another run holds them already.
     bool Install(const RuleScope& scope);
-    // Removes every jump to our chains and the chains themselves. True when none is left.
+    // Removes every jump to our chains and the chains themselves (the shared datagram chain only when
+    // it queues to us). True when none is left.
     bool Remove();
-    // True when a chain of ours exists in either table.
+    // True when a chain of ours exists in any table.
     bool AnyPresent();
+    // After a successful Install: whether our rules hold the Messenger datagrams.
+    bool HoldsDatagrams() const { return holdsDatagrams_; }
 
     const std::string& Problem() const { return problem_; }
 
   private:
+    enum class DatagramHolder { Nobody, Us, Another };
+    DatagramHolder WhoHoldsDatagrams();
     int Run(std::vector<std::string> arguments, const std::string& input = {}, std::string* output = nullptr);
     bool RemoveChain(const std::string& table, const std::string& builtin, const std::string& chain);
     bool ChainExists(const std::string& table, const std::string& chain);
@@ -53,6 +62,7 @@ class NetfilterRules {
     NfqueueOptions options_;
     Runner runner_;
     std::string problem_;
+    bool holdsDatagrams_ = false;
 };
 
 }  // namespace bramvell

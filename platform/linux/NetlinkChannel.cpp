@@ -1,6 +1,7 @@
 #include "platform/linux/NetlinkChannel.h"
 
 #include <libmnl/libmnl.h>
+#include <linux/capability.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/Capabilities.h"
 #include "platform/linux/NetfilterMessages.h"
 
 namespace bramvell {
@@ -18,6 +20,8 @@ NetlinkChannel::~NetlinkChannel() {
 bool NetlinkChannel::Open(int receiveBufferBytes, std::size_t slotBytes) {
     Close();
     problem_.clear();
+    // The kernel checks CAP_NET_ADMIN of the socket's opener as well as of each sender.
+    const RaisedCapabilities raised({CAP_NET_ADMIN});
     socket_ = mnl_socket_open2(NETLINK_NETFILTER, SOCK_CLOEXEC);
     if (!socket_) {
         problem_ = std::string("cannot open a netfilter netlink socket: ") + std::strerror(errno);
@@ -53,7 +57,12 @@ int NetlinkChannel::Descriptor() const {
 }
 
 bool NetlinkChannel::Send(const nlmsghdr* message) {
-    return socket_ && mnl_socket_sendto(socket_, message, message->nlmsg_len) >= 0;
+    if (!socket_) {
+        return false;
+    }
+    // nfnetlink takes no message, verdicts included, from a sender without CAP_NET_ADMIN.
+    const RaisedCapabilities raised({CAP_NET_ADMIN});
+    return mnl_socket_sendto(socket_, message, message->nlmsg_len) >= 0;
 }
 
 int NetlinkChannel::Request(nlmsghdr* message, std::chrono::milliseconds timeout,

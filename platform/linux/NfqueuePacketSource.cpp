@@ -1,5 +1,6 @@
 #include "platform/linux/NfqueuePacketSource.h"
 
+#include <linux/capability.h>
 #include <linux/netfilter/nfnetlink_log.h>
 #include <linux/netfilter/nfnetlink_queue.h>
 #include <net/if.h>
@@ -13,10 +14,12 @@
 #include <cstring>
 
 #include "engine/Frame.h"
+#include "platform/linux/Capabilities.h"
 #include "platform/linux/EthernetFraming.h"
 #include "platform/linux/NetfilterRules.h"
 #include "platform/linux/NetworkInterfaces.h"
 #include "platform/linux/PacketSourceCheck.h"
+#include "platform/linux/ProcessRunner.h"
 
 namespace bramvell {
 namespace {
@@ -30,6 +33,10 @@ constexpr uint32_t kHoldBothDirections = 3;
 // The kernel copies no more of a packet than a frame can carry; a longer one is let through unread.
 constexpr uint32_t kCopyRange = kMaxFrameLength - kEthernetHeaderLength;
 
+bool ProgramUsesRawSockets(const std::string& path) {
+    return path.find("legacy") != std::string::npos;
+}
+
 }  // namespace
 
 NfqueuePacketSource::NfqueuePacketSource(NfqueueOptions options) : options_(std::move(options)) {}
@@ -39,14 +46,51 @@ NfqueuePacketSource::~NfqueuePacketSource() {
     if (rulesInstalled_) {
         NetfilterRules(options_).Remove();
     }
+    if (rawSocket_ >= 0) {
+        close(rawSocket_);
+    }
 }
 
 bool NfqueuePacketSource::IsDriverLoaded() {
-    // While attached, the queue is ours: probing it from another socket would fail.
-    if (queue_.IsOpen()) {
-        return HasNetworkCapabilities(&problem_);
+    if (!HasNetworkCapabilities(rawSocket_ >= 0, &problem_) || !OpenRawSocket()) {
+        return false;
     }
-    return IsPacketSourceUsable(options_, &problem_);
+    // While attached, the queue is ours: probing it from another socket would fail.
+    return queue_.IsOpen() || IsPacketSourceUsable(options_, &problem_);
+}
+
+bool NfqueuePacketSource::OpenRawSocket() {
+    if (rawSocket_ >= 0) {
+        return true;
+    }
+    {
+        const RaisedCapabilities raised({CAP_NET_RAW, CAP_NET_ADMIN});
+        rawSocket_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+        const int mark = static_cast<int>(options_.mark);
+        if (rawSocket_ < 0 || setsockopt(rawSocket_, SOL_SOCKET, SO_MARK, &mark, sizeof mark) != 0) {
+            problem_ = std::string("cannot open a marked raw socket: ") + std::strerror(errno);
+            if (rawSocket_ >= 0) {
+                close(rawSocket_);
+                rawSocket_ = -1;
+            }
+            return false;
+        }
+        if (setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes,
+                       sizeof kRawSendBufferBytes) != 0) {
+            setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUF, &kRawSendBufferBytes, sizeof kRawSendBufferBytes);
+        }
+    }
+    const timeval sendTimeout{0, kRawSendTimeoutMicroseconds};
+    setsockopt(rawSocket_, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    // The socket is kept for the source's life, so CAP_NET_RAW has done its work - unless iptables
+    // itself needs it (the legacy variant talks to the kernel through a raw socket).
+    if (!ProgramUsesRawSockets(FindTrustedProgram(options_.iptables))) {
+        std::string problem;
+        if (!DropCapabilityForGood(CAP_NET_RAW, &problem)) {
+            problem_ = "CAP_NET_RAW is still held: " + problem;
+        }
+    }
+    return true;
 }
 
 std::vector<AdapterInfo> NfqueuePacketSource::GetTcpipBoundAdaptersInfo() {
@@ -83,19 +127,10 @@ bool NfqueuePacketSource::Attach() {
         return false;
     }
 
-    rawSocket_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
-    const int mark = static_cast<int>(options_.markBit);
-    if (rawSocket_ < 0 || setsockopt(rawSocket_, SOL_SOCKET, SO_MARK, &mark, sizeof mark) != 0) {
-        problem_ = std::string("cannot open a marked raw socket: ") + std::strerror(errno);
+    if (!OpenRawSocket()) {
         Detach();
         return false;
     }
-    if (setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes,
-                   sizeof kRawSendBufferBytes) != 0) {
-        setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUF, &kRawSendBufferBytes, sizeof kRawSendBufferBytes);
-    }
-    const timeval sendTimeout{0, kRawSendTimeoutMicroseconds};
-    setsockopt(rawSocket_, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
 
     // Watching web and chat traffic is a nicety: without the log group the rest works as before.
     watching_ = false;
@@ -136,10 +171,6 @@ void NfqueuePacketSource::Detach() {
         log_.Close();
     }
     watching_ = false;
-    if (rawSocket_ >= 0) {
-        close(rawSocket_);
-        rawSocket_ = -1;
-    }
 }
 
 bool NfqueuePacketSource::SetAdapterMode(AdapterHandle adapter, uint32_t flags) {

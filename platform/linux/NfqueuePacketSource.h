@@ -30,9 +30,10 @@ namespace bramvell {
 // of our own, so their order on the wire is kept.
 //
 // Operations map onto the kernel like this: SetPacketEvent binds (or releases) the queue and log
-// group and opens the raw socket; SetAdapterMode 3 removes any stale rules and installs ours for the
-// adapter, mode 0 removes them; the packet event is the netlink socket, waited on with poll().
-// Adapter handles are interface indexes; kAllInterfaces covers every interface but loopback.
+// group (the raw socket is opened once, by the first driver check or attach, and kept); SetAdapterMode 3
+// removes any stale rules and installs ours for the adapter, mode 0 removes them; the packet event is the
+// netlink socket, waited on with poll(). Adapter handles are interface indexes; kAllInterfaces covers every
+// interface but loopback.
 //
 // Used by one thread at a time; only the statistics may be read from another.
 class NfqueuePacketSource : public PacketSource {
@@ -87,6 +88,8 @@ class NfqueuePacketSource : public PacketSource {
         std::span<const uint8_t> queued;  // the packet as queued, inside the channel's buffer
     };
 
+    // Opens the marked raw socket for frames of our own, once: it stays open for the source's life.
+    bool OpenRawSocket();
     bool Attach();
     void Detach();
     bool Emit(PacketDirection direction, std::span<const uint8_t> frame);

@@ -2,14 +2,11 @@
 
 #include <linux/capability.h>
 #include <linux/netfilter/nfnetlink_queue.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/Capabilities.h"
 #include "platform/linux/NetfilterMessages.h"
 #include "platform/linux/NetlinkChannel.h"
 #include "platform/linux/ProcessRunner.h"
@@ -25,21 +22,11 @@ void Say(std::string* problem, std::string text) {
     }
 }
 
-bool HasCapability(const __user_cap_data_struct (&data)[_LINUX_CAPABILITY_U32S_3], int capability) {
-    return (data[capability / 32].effective & (1u << (capability % 32))) != 0;
-}
-
 }  // namespace
 
-bool HasNetworkCapabilities(std::string* problem) {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capget, &header, data) != 0) {
-        Say(problem, std::string("cannot read the process capabilities: ") + std::strerror(errno));
-        return false;
-    }
-    const bool admin = HasCapability(data, CAP_NET_ADMIN);
-    const bool raw = HasCapability(data, CAP_NET_RAW);
+bool HasNetworkCapabilities(bool rawSocketOpen, std::string* problem) {
+    const bool admin = HoldsCapability(CAP_NET_ADMIN);
+    const bool raw = rawSocketOpen || HoldsCapability(CAP_NET_RAW);
     if (!admin || !raw) {
         std::string missing = !admin && !raw ? "CAP_NET_ADMIN and CAP_NET_RAW"
                               : !admin       ? "CAP_NET_ADMIN"
@@ -51,26 +38,21 @@ bool HasNetworkCapabilities(std::string* problem) {
 }
 
 bool IsPacketSourceUsable(const NfqueueOptions& options, std::string* problem) {
-    if (!HasNetworkCapabilities(problem)) {
+    if (!HasNetworkCapabilities(true, problem)) {
         return false;
     }
-    const int raw = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
-    if (raw < 0) {
-        Say(problem, std::string("cannot open a raw socket: ") + std::strerror(errno));
-        return false;
-    }
-    close(raw);
-
     std::string output;
     if (RunProgram({options.iptables, "-w", "5", "-t", "raw", "-n", "-L", "OUTPUT"}, {}, &output) != 0) {
         Say(problem, options.iptables + " cannot list the raw table: " + output);
         return false;
     }
-    if (FindProgram(options.iptablesRestore).empty()) {
-        Say(problem, options.iptablesRestore + " not found");
+    std::string refused;
+    if (FindTrustedProgram(options.iptablesRestore, &refused).empty()) {
+        Say(problem, "refused to run " + options.iptablesRestore + ": " + refused);
         return false;
     }
 
+    const RaisedCapabilities raised({CAP_NET_ADMIN});
     NetlinkChannel channel;
     if (!channel.Open(64 * 1024)) {
         Say(problem, channel.Problem());

@@ -12,15 +12,14 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <string_view>
-
-extern char** environ;
 
 namespace bramvell {
 namespace {
 
 constexpr std::size_t kMaxOutput = 64 * 1024;
+constexpr int kFirstInheritedDescriptor = 3;
+// Closed one by one when close_range is missing.
+constexpr int kDescriptorFallbackLimit = 4096;
 
 class Channel {
   public:
@@ -54,12 +53,8 @@ class Channel {
     int fds_[2];
 };
 
-bool IsExecutable(const std::string& path) {
-    return access(path.c_str(), X_OK) == 0;
-}
-
 // Passes CAP_NET_ADMIN and CAP_NET_RAW on to the program about to be started, when this process holds
-// them but is not root: capabilities given to our executable as file capabilities are not inherited
+// them permitted but is not root: capabilities given to our executable as file capabilities are not inherited
 // across exec, and iptables needs them. Raising them as ambient capabilities makes the kernel keep them
 // for a program that has none of its own. Only these two are passed on; failures leave the child as
 // it was (it then fails as it would have).
@@ -86,12 +81,24 @@ void PassOnNetworkCapabilities() {
     }
 }
 
-// The child's side of RunProgram: standard streams on the channels, default signal handling whatever
-// the parent has blocked or ignored, the network capabilities passed on, then the program.
-[[noreturn]] void StartChild(const char* program, char* const* argv, int input, int output) {
+void CloseInheritedDescriptors() {
+    if (syscall(SYS_close_range, kFirstInheritedDescriptor, ~0u, 0) == 0) {
+        return;
+    }
+    for (int fd = kFirstInheritedDescriptor; fd < kDescriptorFallbackLimit; ++fd) {
+        close(fd);
+    }
+}
+
+// The child's side of RunProgram: standard streams on the channels and no other descriptor, default
+// signal handling whatever the parent has blocked or ignored, no privilege to gain at exec, the
+// network capabilities passed on, then the program with the fixed environment.
+[[noreturn]] void StartChild(const char* program, char* const* argv, char* const* environment, int input,
+                             int output) {
     if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(output, STDERR_FILENO) < 0) {
         _exit(127);
     }
+    CloseInheritedDescriptors();
     struct sigaction defaults = {};
     defaults.sa_handler = SIG_DFL;
     for (int number = 1; number < NSIG; ++number) {
@@ -100,42 +107,17 @@ void PassOnNetworkCapabilities() {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1UL, 0UL, 0UL, 0UL) != 0) {
+        _exit(127);
+    }
     if (geteuid() != 0) {
         PassOnNetworkCapabilities();
     }
-    execve(program, argv, environ);
+    execve(program, argv, environment);
     _exit(127);
 }
 
 }  // namespace
-
-std::string FindProgram(const std::string& name) {
-    if (name.empty()) {
-        return {};
-    }
-    if (name.find('/') != std::string::npos) {
-        return IsExecutable(name) ? name : std::string();
-    }
-    std::string folders;
-    if (const char* path = std::getenv("PATH")) {
-        folders = path;
-    }
-    folders += ":/usr/sbin:/sbin";
-    std::string_view rest = folders;
-    while (!rest.empty()) {
-        const std::size_t colon = rest.find(':');
-        const std::string_view folder = rest.substr(0, colon);
-        rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
-        if (folder.empty()) {
-            continue;
-        }
-        std::string candidate = std::string(folder) + "/" + name;
-        if (IsExecutable(candidate)) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 int RunProgram(const std::vector<std::string>& arguments, const std::string& input, std::string* output) {
     if (output) {
@@ -144,10 +126,11 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& inp
     if (arguments.empty()) {
         return -1;
     }
-    const std::string program = FindProgram(arguments[0]);
+    std::string problem;
+    const std::string program = FindTrustedProgram(arguments[0], &problem);
     if (program.empty()) {
         if (output) {
-            *output = arguments[0] + ": not found";
+            *output = "refused to run " + arguments[0] + ": " + problem;
         }
         return -1;
     }
@@ -163,12 +146,17 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& inp
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    std::vector<char*> environment;
+    for (const char* variable : kChildEnvironment) {
+        environment.push_back(const_cast<char*>(variable));
+    }
+    environment.push_back(nullptr);
 
     // fork rather than posix_spawn: the child has to raise its ambient capabilities before exec. It
     // calls only async-signal-safe functions, as a child of a threaded process must.
     const pid_t pid = fork();
     if (pid == 0) {
-        StartChild(program.c_str(), argv.data(), in.read(), out.write());
+        StartChild(program.c_str(), argv.data(), environment.data(), in.read(), out.write());
     }
     const bool spawned = pid > 0;
     in.CloseRead();

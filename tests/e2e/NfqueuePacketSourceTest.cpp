@@ -134,7 +134,7 @@ class NfqueuePacketSourceTest : public ::testing::Test {
         if (geteuid() != 0) {
             GTEST_SKIP() << "needs root: creates a network namespace and iptables rules inside it";
         }
-        if (FindProgram("iptables").empty() || FindProgram("ip").empty()) {
+        if (FindTrustedProgram("iptables").empty() || FindTrustedProgram("ip").empty()) {
             GTEST_SKIP() << "needs ip and iptables (scripts/bootstrap installs them)";
         }
         if (unshare(CLONE_NEWNET) != 0) {

@@ -3,17 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace bramvell {
 namespace {
 
-// A small model of iptables: chains per table, and how many jumps the built-in chain holds to each.
+// A small model of iptables: chains per table with their rules, and how many jumps the built-in
+// chains hold to each. iptables-restore input is applied line by line.
 class FakeIptables {
   public:
-    std::map<std::string, int> jumps;  // "table/chain" -> jumps from the built-in chain
+    std::map<std::string, int> jumps;  // "table/chain" -> jumps from a built-in chain
     std::map<std::string, bool> chains;
+    std::map<std::string, std::string> rules;  // "table/chain" -> its "-A" lines
     std::vector<std::string> commands;
     std::string restoreInput;
     int restoreStatus = 0;
@@ -22,6 +25,30 @@ class FakeIptables {
     NetfilterRules::Runner Runner() {
         return [this](const std::vector<std::string>& arguments, const std::string& input,
                       std::string* output) { return Run(arguments, input, output); };
+    }
+
+    void Restore(const std::string& text, bool firstTableOnly) {
+        std::string table;
+        std::size_t start = 0;
+        while (start < text.size()) {
+            const std::size_t end = text.find('\n', start);
+            const std::string line = text.substr(start, end - start);
+            start = end + 1;
+            if (line[0] == '*') {
+                table = line.substr(1);
+            } else if (line[0] == ':') {
+                const std::string key = table + "/" + line.substr(1, line.find(' ') - 1);
+                chains[key] = true;
+                rules[key].clear();
+            } else if (line.rfind("-I ", 0) == 0) {
+                ++jumps[table + "/" + line.substr(line.rfind(' ') + 1)];
+            } else if (line.rfind("-A ", 0) == 0) {
+                const std::string chain = line.substr(3, line.find(' ', 3) - 3);
+                rules[table + "/" + chain] += line + "\n";
+            } else if (line == "COMMIT" && firstTableOnly) {
+                return;
+            }
+        }
     }
 
   private:
@@ -33,33 +60,30 @@ class FakeIptables {
         commands.push_back(joined);
         if (a[0] == "iptables-restore") {
             restoreInput = input;
-            if (restoreStatus != 0) {
-                if (output) {
-                    *output = "line 5 failed";
-                }
-                chains["raw/BRAMVELL-OUT"] = true;  // the first table was committed
-                jumps["raw/BRAMVELL-OUT"] = 1;
-                return restoreStatus;
+            Restore(input, restoreStatus != 0);
+            if (restoreStatus != 0 && output) {
+                *output = "line 5 failed";
             }
-            chains["raw/BRAMVELL-OUT"] = chains["filter/BRAMVELL-IN"] = true;
-            jumps["raw/BRAMVELL-OUT"] = jumps["filter/BRAMVELL-IN"] = 1;
-            return 0;
+            return restoreStatus;
         }
         // iptables -w 5 -t TABLE OPERATION ...
         const std::string key = a[4] + "/" + a.back();
         std::string operation;
         for (const std::string& word : a) {
-            if (word == "-D" || word == "-L" || word == "-F" || word == "-X") {
+            if (word == "-D" || word == "-L" || word == "-F" || word == "-X" || word == "-S") {
                 operation = word;
             }
         }
         if (operation == "-D") {
             return jumps[key] > 0 ? (--jumps[key], 0) : 1;
         }
-        if (operation == "-L") {
+        if (operation == "-L" || operation == "-F") {
             return chains[key] ? 0 : 1;
         }
-        if (operation == "-F") {
+        if (operation == "-S") {
+            if (output) {
+                *output = rules[key];
+            }
             return chains[key] ? 0 : 1;
         }
         if (operation == "-X") {
@@ -67,11 +91,20 @@ class FakeIptables {
                 return 1;
             }
             chains[key] = false;
+            rules[key].clear();
             return 0;
         }
         return 2;
     }
 };
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
 
 TEST(NetfilterRulesTest, RulesetForOneInterface) {
     const std::string expected =
@@ -98,7 +131,8 @@ TEST(NetfilterRulesTest, RulesetForOneInterface) {
 
 TEST(NetfilterRulesTest, RulesetOptionsAndScopes) {
     NfqueueOptions options;
-    options.markBit = 0x40;
+    options.mark = 0x40;
+    options.markMask = 0x40;
     options.queueNumber = 7;
     options.observeActivityPorts = false;
     const std::string text = BuildRuleset(options, RuleScope::AllButLoopback());
@@ -131,6 +165,7 @@ TEST(NetfilterRulesTest, InstallRemovesStaleRulesFirstThenLoadsTheRulesetInOneRu
     ASSERT_TRUE(rules.Install(RuleScope::Interface("eth0"))) << rules.Problem();
     EXPECT_EQ(iptables.jumps["raw/BRAMVELL-OUT"], 1);
     EXPECT_EQ(iptables.jumps["filter/BRAMVELL-IN"], 1);
+    EXPECT_FALSE(iptables.chains["mangle/BRAMVELL-MARK"]);
     EXPECT_EQ(iptables.restoreInput, BuildRuleset(NfqueueOptions{}, RuleScope::Interface("eth0")));
     EXPECT_EQ(iptables.commands.back(), "iptables-restore -w 5 --noflush");
     int deletes = 0;
@@ -151,10 +186,12 @@ TEST(NetfilterRulesTest, InstallRemovesStaleRulesFirstThenLoadsTheRulesetInOneRu
 TEST(NetfilterRulesTest, FailedRestoreLeavesNothingInstalledAndSaysWhy) {
     FakeIptables iptables;
     iptables.restoreStatus = 1;
-    NetfilterRules rules(NfqueueOptions{}, iptables.Runner());
-    EXPECT_FALSE(rules.Install(RuleScope::AllButLoopback()));
-    EXPECT_NE(rules.Problem().find("line 5 failed"), std::string::npos) << rules.Problem();
-    EXPECT_FALSE(rules.AnyPresent());
+    for (const std::optional<uint32_t> owner : {std::optional<uint32_t>{}, std::optional<uint32_t>{1000}}) {
+        NetfilterRules rules(NfqueueOptionsFor(owner), iptables.Runner());
+        EXPECT_FALSE(rules.Install(RuleScope::AllButLoopback()));
+        EXPECT_NE(rules.Problem().find("line 5 failed"), std::string::npos) << rules.Problem();
+        EXPECT_FALSE(rules.AnyPresent());
+    }
 }
 
 TEST(NetfilterRulesTest, AChainThatCannotBeDeletedIsReported) {
@@ -166,6 +203,105 @@ TEST(NetfilterRulesTest, AChainThatCannotBeDeletedIsReported) {
     EXPECT_NE(rules.Problem().find("BRAMVELL-IN"), std::string::npos) << rules.Problem();
     EXPECT_FALSE(rules.Install(RuleScope::Interface("eth0")));
     EXPECT_EQ(iptables.restoreInput, "");
+}
+
+TEST(NetfilterRulesTest, RulesetForOneUserTakesOnlyThatUsersConnections) {
+    const std::string expected =
+        "*raw\n"
+        ":BRAMVELL-OUT-1000 - [0:0]\n"
+        "-A BRAMVELL-OUT-1000 -m mark --mark 0x83e80000/0xffff0000 -j RETURN\n"
+        "-A BRAMVELL-OUT-1000 -o eth0 -p tcp -m multiport --dports 25,110 -m owner --uid-owner 1000 -j "
+        "NFQUEUE "
+        "--queue-num 2024 --queue-bypass\n"
+        "-A BRAMVELL-OUT-1000 -o eth0 -p tcp -m multiport --dports 80,1080,3128,8080,6661:6669 -m owner "
+        "--uid-owner 1000 -m length --length 53:65535 -m limit --limit 20/second --limit-burst 20 -j NFLOG "
+        "--nflog-group 2024\n"
+        "-I OUTPUT 1 -j BRAMVELL-OUT-1000\n"
+        "COMMIT\n"
+        "*mangle\n"
+        ":BRAMVELL-MARK-1000 - [0:0]\n"
+        "-A BRAMVELL-MARK-1000 -o eth0 -p tcp --dport 110 -m owner --uid-owner 1000 -j CONNMARK --set-mark "
+        "0x83e80000/0xffff0000\n"
+        "-I OUTPUT 1 -j BRAMVELL-MARK-1000\n"
+        "COMMIT\n"
+        "*filter\n"
+        ":BRAMVELL-IN-1000 - [0:0]\n"
+        "-A BRAMVELL-IN-1000 -m mark --mark 0x83e80000/0xffff0000 -j RETURN\n"
+        "-A BRAMVELL-IN-1000 -i eth0 -p tcp --sport 110 -m connmark --mark 0x83e80000/0xffff0000 -j NFQUEUE "
+        "--queue-num 2024 --queue-bypass\n"
+        ":BRAMVELL-DGRAM - [0:0]\n"
+        "-A BRAMVELL-DGRAM -m mark --mark 0x83e80000/0xffff0000 -j RETURN\n"
+        "-A BRAMVELL-DGRAM -i eth0 -p udp --dport 135 -j NFQUEUE --queue-num 2024 --queue-bypass\n"
+        "-A BRAMVELL-DGRAM -i eth0 -p udp --dport 1025:1029 ! --sport 53 -j NFQUEUE --queue-num 2024 "
+        "--queue-bypass\n"
+        "-I INPUT 1 -j BRAMVELL-DGRAM\n"
+        "-I INPUT 1 -j BRAMVELL-IN-1000\n"
+        "COMMIT\n";
+    EXPECT_EQ(BuildRuleset(NfqueueOptionsFor(1000), RuleScope::Interface("eth0")), expected);
+}
+
+TEST(NetfilterRulesTest, EachUserHasOwnNamesAndNumbersAndEveryoneKeepsTheOldOnes) {
+    struct Case {
+        std::optional<uint32_t> owner;
+        const char* outboundChain;
+        const char* connectionChain;
+        uint16_t queue;
+        uint32_t mark;
+        uint32_t mask;
+    };
+    const Case cases[] = {
+        {std::nullopt, "BRAMVELL-OUT", "BRAMVELL-MARK", 110, 0x1, 0x1},
+        {0, "BRAMVELL-OUT-0", "BRAMVELL-MARK-0", 1024, 0x80000000, 0xffff0000},
+        {1000, "BRAMVELL-OUT-1000", "BRAMVELL-MARK-1000", 2024, 0x83e80000, 0xffff0000},
+        {1001, "BRAMVELL-OUT-1001", "BRAMVELL-MARK-1001", 2025, 0x83e90000, 0xffff0000},
+        {65534, "BRAMVELL-OUT-65534", "BRAMVELL-MARK-65534", 2046, 0xfffe0000, 0xffff0000},
+    };
+    for (const Case& c : cases) {
+        const NfqueueOptions options = NfqueueOptionsFor(c.owner);
+        EXPECT_EQ(options.ownerUid, c.owner);
+        EXPECT_EQ(options.outboundChain, c.outboundChain);
+        EXPECT_EQ(options.connectionChain, c.connectionChain);
+        EXPECT_EQ(options.queueNumber, c.queue);
+        EXPECT_EQ(options.logGroup, c.queue);
+        EXPECT_EQ(options.mark, c.mark);
+        EXPECT_EQ(options.markMask, c.mask);
+        // Everyone's run has no owner test anywhere; a user's run has one on each outgoing TCP rule.
+        const std::string text = BuildRuleset(options, RuleScope::AllButLoopback());
+        EXPECT_EQ(Count(text, "--uid-owner"), c.owner ? 3u : 0u) << text;
+        EXPECT_EQ(Count(text, "-m connmark"), c.owner ? 1u : 0u) << text;
+        EXPECT_EQ(Count(text, "*mangle"), c.owner ? 1u : 0u) << text;
+    }
+}
+
+TEST(NetfilterRulesTest, TwoUsersRunSideBySideAndTheFirstHoldsTheDatagrams) {
+    FakeIptables iptables;
+    NetfilterRules first(NfqueueOptionsFor(1000), iptables.Runner());
+    NetfilterRules second(NfqueueOptionsFor(1001), iptables.Runner());
+    ASSERT_TRUE(first.Install(RuleScope::AllButLoopback())) << first.Problem();
+    EXPECT_TRUE(first.HoldsDatagrams());
+    ASSERT_TRUE(second.Install(RuleScope::AllButLoopback())) << second.Problem();
+    EXPECT_FALSE(second.HoldsDatagrams());
+    EXPECT_EQ(Count(iptables.restoreInput, "BRAMVELL-DGRAM"), 0u) << iptables.restoreInput;
+    EXPECT_EQ(iptables.jumps["filter/BRAMVELL-DGRAM"], 1);
+    EXPECT_NE(iptables.rules["filter/BRAMVELL-DGRAM"].find("--queue-num 2024 "), std::string::npos);
+
+    // The first one restarting replaces its own chains, datagram chain included, and nothing else.
+    ASSERT_TRUE(first.Install(RuleScope::AllButLoopback())) << first.Problem();
+    EXPECT_TRUE(first.HoldsDatagrams());
+    for (const char* chain : {"raw/BRAMVELL-OUT-1000", "mangle/BRAMVELL-MARK-1000", "filter/BRAMVELL-IN-1000",
+                              "filter/BRAMVELL-DGRAM", "raw/BRAMVELL-OUT-1001", "filter/BRAMVELL-IN-1001"}) {
+        EXPECT_EQ(iptables.jumps[chain], 1) << chain;
+    }
+
+    ASSERT_TRUE(second.Remove()) << second.Problem();
+    EXPECT_FALSE(second.AnyPresent());
+    EXPECT_TRUE(iptables.chains["filter/BRAMVELL-DGRAM"]);  // not the second one's to remove
+    EXPECT_TRUE(first.AnyPresent());
+    ASSERT_TRUE(first.Remove()) << first.Problem();
+    for (const auto& [chain, present] : iptables.chains) {
+        EXPECT_FALSE(present) << chain;
+        EXPECT_EQ(iptables.jumps[chain], 0) << chain;
+    }
 }
 
 }  // namespace
