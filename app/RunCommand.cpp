@@ -21,9 +21,10 @@
 #include "engine/MessageTarget.h"
 #include "engine/PacketSource.h"
 #include "platform/linux/NetworkInterfaces.h"
-#include "platform/linux/NfqueuePacketSource.h"
 #include "platform/linux/PacketSourceCheck.h"
 #include "runtime/CoreWiring.h"
+#include "runtime/FilteringSession.h"
+#include "runtime/PostedMessages.h"
 
 namespace bramvell {
 namespace {
@@ -55,29 +56,6 @@ class HeadlessMessageQueue final : public MessageTarget {
     std::mutex mutex_;
     std::deque<PostedMessage> queue_;
 };
-
-const char* MessageName(uint32_t message) {
-    switch (message) {
-        case WM_MAIL_CLASSIFIED:
-            return "WM_MAIL_CLASSIFIED";
-        case WM_POPUP_BLOCKED:
-            return "WM_POPUP_BLOCKED";
-        case WM_FILTER_STARTED:
-            return "WM_FILTER_STARTED";
-        case WM_FILTER_FAILED:
-            return "WM_FILTER_FAILED";
-        case WM_SMTP_ACTIVITY:
-            return "WM_SMTP_ACTIVITY";
-        case WM_IRC_ACTIVITY:
-            return "WM_IRC_ACTIVITY";
-        case WM_WEB_ACTIVITY:
-            return "WM_WEB_ACTIVITY";
-        case WM_DAY_CHANGED:
-            return "WM_DAY_CHANGED";
-        default:
-            return "unknown message";
-    }
-}
 
 struct RunOptions {
     bool headless = false;
@@ -135,36 +113,19 @@ bool FindRunUser(const std::string& name, std::optional<uint32_t>& uid) {
     return true;
 }
 
-// Handles one posted message the way the control panel does. Returns false when filtering failed.
+// Handles one posted message as the control panel does, then what only a headless run does with it.
+// Returns false when filtering failed.
 bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
     if (options.verbose) {
-        std::fprintf(stderr, "bramvell: %s wParam=%lu\n", MessageName(posted.message),
+        std::fprintf(stderr, "bramvell: %s wParam=%lu\n", PostedMessageName(posted.message),
                      static_cast<unsigned long>(posted.wParam));
     }
-    switch (posted.message) {
-        case WM_MAIL_CLASSIFIED:
-            ++settings.emailsFiltered;
-            if (posted.wParam == 1) {
-                ++settings.spamCount;
-            }
-            break;
-        case WM_POPUP_BLOCKED:
-            ++settings.popupsBlocked;
-            break;
-        case WM_DAY_CHANGED:
-            EmptyQuarantineOnDayChange(settings);
-            break;
-        case WM_FILTER_STARTED:
-            if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile)) {
-                std::fprintf(stderr, "bramvell: cannot write the ready file %s\n", options.readyFile.c_str());
-            }
-            break;
-        case WM_FILTER_FAILED:
-            return false;
-        default:
-            break;
+    const PostedMessageOutcome outcome = HandlePostedMessage(settings, posted.message, posted.wParam,
+                                                             [&] { EmptyQuarantineOnDayChange(settings); });
+    if (outcome.filterStarted && !options.readyFile.empty() && !WriteReadyFile(options.readyFile)) {
+        std::fprintf(stderr, "bramvell: cannot write the ready file %s\n", options.readyFile.c_str());
     }
-    return true;
+    return !outcome.filterFailed;
 }
 
 int RunHeadless(CommandContext& context) {
@@ -186,19 +147,16 @@ int RunHeadless(CommandContext& context) {
         return 2;
     }
 
-    StoredSettings stored(context.programFolder);
-    FilterSettings& settings = stored.settings();
+    FilteringSession session(context.programFolder, FilteringSession::Kind::Headless);
+    FilterSettings& settings = session.settings();
 
     std::unique_ptr<PacketSource> source = CreatePacketSource(false, onlyUser);
     if (!source->IsDriverLoaded()) {
-        std::string problem;
-        if (auto* nfqueue = dynamic_cast<NfqueuePacketSource*>(source.get())) {
-            problem = nfqueue->Problem();
-        }
+        const std::string problem = source->FailureReason();
         std::fprintf(stderr, "%.*s%s%s\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
                      kNetworkDriverFailedMessage.data(), problem.empty() ? "" : " ", problem.c_str());
         LogActivity(settings, "Bramvell network driver not installed on this system or failed to load\n");
-        stored.Exit(false);  // still an orderly exit: settings and statistics are kept
+        session.SaveOnly();  // still an orderly exit: settings and statistics are kept
         return 1;
     }
 
@@ -221,15 +179,10 @@ int RunHeadless(CommandContext& context) {
         ApplyAutomaticAdapterSelection(settings, *source);
     }
 
-    CoreTables tables;
-    tables.LoadSenderLists(settings, {}, {});
-    tables.LoadTokenTables(settings, {});
-
+    session.Load();
     HeadlessMessageQueue queue;
-    settings.mainWindow = &queue;
     NoKeyState keys;
-    FilterThreadRunner filter;
-    filter.Start(settings, *source, keys);
+    session.Start(*source, queue, keys);
 
     bool failed = false;
     bool stopping = false;
@@ -259,16 +212,15 @@ int RunHeadless(CommandContext& context) {
     }
 
     // Orderly exit: stop the thread, count what it posted on the way out, save, release the adapter.
-    settings.stopRequested = 1;
-    filter.Join();
-    PostedMessage posted{};
-    while (queue.Take(posted)) {
-        HandleMessage(posted, settings, options);
-    }
-    settings.mainWindow = nullptr;
-    settings.adapterIndex = storedAdapterIndex;
-    tables.Free(settings);
-    stored.Exit(false);  // a desktop entry would start the tray application at the next login
+    session.Stop({.waitForThread = {},
+                  .takeLateMessages =
+                      [&] {
+                          PostedMessage posted{};
+                          while (queue.Take(posted)) {
+                              HandleMessage(posted, settings, options);
+                          }
+                      },
+                  .beforeSaving = [&] { settings.adapterIndex = storedAdapterIndex; }});
     return failed ? 1 : 0;
 }
 

@@ -34,6 +34,8 @@ public:
     virtual ~PacketSource() = default;
 
     virtual bool IsDriverLoaded() = 0;
+    // Why IsDriverLoaded said no, in words for the user; empty when there is nothing to add.
+    virtual std::string FailureReason() const { return {}; }
     virtual std::vector<AdapterInfo> GetTcpipBoundAdaptersInfo() = 0;
     // Attaches (true) or detaches (false) the arrival signal of an adapter.
     virtual bool SetPacketEvent(AdapterHandle adapter, bool attach) = 0;

@@ -9,6 +9,7 @@
 
 #include "config/FilterSettings.h"
 #include "controls/CaptionBar.h"
+#include "runtime/PostedMessages.h"
 #include "ui/CSAPrefsSubDlg.h"
 #include "ui/ContextHelp.h"
 #include "ui/Prompter.h"
@@ -238,36 +239,12 @@ QString ControlPanel::statusText(int pane) const {
 }
 
 void ControlPanel::OnFilterMessage(uint32_t message, uintptr_t wParam) {
-    switch (message) {
-        case WM_MAIL_CLASSIFIED:
-            settings_->emailsFiltered.fetch_add(1);
-            if (wParam != 0) {
-                settings_->spamCount.fetch_add(1);
-            }
-            pane0_->setText(
-                QString::fromStdString(EmailsFilteredText(settings_->emailsFiltered, settings_->spamCount)));
-            break;
-        case WM_POPUP_BLOCKED:
-            settings_->popupsBlocked.fetch_add(1);
-            pane1_->setText(QString::fromStdString(PopupsBlockedText(settings_->popupsBlocked)));
-            break;
-        case WM_ICON_STARTING:
-        case WM_FILTER_STARTED:
-        case WM_FILTER_FAILED:
-        case WM_SMTP_ACTIVITY:
-        case WM_IRC_ACTIVITY:
-        case WM_WEB_ACTIVITY:
-            if (tray_->isActive()) {
-                tray_->SetMode(kActivityPeriodMs, static_cast<int>(message));
-            }
-            break;
-        case WM_DAY_CHANGED:
-            if (hooks_.onDayChanged) {
-                hooks_.onDayChanged();
-            }
-            break;
-        default:
-            break;
+    const PostedMessageOutcome outcome = HandlePostedMessage(*settings_, message, wParam, hooks_.onDayChanged);
+    if (outcome.countersChanged) {
+        UpdateStatusPanes();
+    }
+    if ((outcome.trayActivity || message == WM_ICON_STARTING) && tray_->isActive()) {
+        tray_->SetMode(kActivityPeriodMs, static_cast<int>(message));
     }
 }
 

@@ -11,6 +11,7 @@
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
+#include "runtime/FilteringSession.h"
 #include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
@@ -136,81 +137,86 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     bool quitRequested = false;
     TerminationSignals terminationSignals;
 
-    StoredSettings stored(options.programFolder);
-    FilterSettings& settings = stored.settings();
-    CoreTables tables;
+    FilteringSession session(options.programFolder, FilteringSession::Kind::Desktop);
+    FilterSettings& settings = session.settings();
     int exitCode = kExitNormal;
 
     std::unique_ptr<PacketSource> source =
         options.createSource ? options.createSource() : CreatePacketSource(options.simulatedSource);
     if (!source || !source->IsDriverLoaded()) {
         prompter.Warn(nullptr, QString::fromLatin1(kDriverFailedMessage));
-        exitCode = kExitNoSource;
-    } else {
-        auto pages = std::make_unique<OptionPages>(&settings);
-        const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
-        for (std::size_t i = 0; i < adapters.size() && i < static_cast<std::size_t>(kMaxAdapterNames); ++i) {
-            pages->general.SetAdapterName(static_cast<int>(i), QString::fromStdString(adapters[i].name));
-        }
-
-        const TrayPresence presence = options.trayPresence.value_or(
-            QSystemTrayIcon::isSystemTrayAvailable() ? TrayPresence::System : TrayPresence::None);
-        auto panel = std::make_unique<ControlPanel>(&settings, &prompter, presence);
-        pages->AddTo(*panel);
-
-        QEventLoop loop;
-        bool running = false;
-        QObject::connect(&terminationSignals, &TerminationSignals::Received, panel.get(), [&](int) {
-            quitRequested = true;
-            if (running) {
-                panel->ShutdownWithoutQuestion();
-                CloseModalDialogs();
-            }
-        });
-
-        const PumpEvents pump = [&quitRequested] {
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            return !quitRequested;
-        };
-        for (ListPage* page : pages->ListPages()) {
-            page->SetPump(pump);
-        }
-        pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
-        const bool loaded = tables.LoadSenderLists(settings, pump, pages->DisplayLists()) &&
-                            tables.LoadTokenTables(settings, pump) && !quitRequested;
-        if (loaded) {
-            ModifierKeyState keys;
-            FilterThreadRunner filter;
-            PanelUnlockPrompt unlock(prompter, panel.get());
-            panel->SetHooks(ControlPanelHooks{
-                [&] { filter.Start(settings, *source, keys); },
-                [&] { EmptyQuarantineOnDayChange(settings); },
-                [&] { return RunPasswordGate(settings, unlock); },
-                [&] { loop.quit(); },
-            });
-            panel->Initialise();
-            if (options.onRunning) {
-                options.onRunning(*panel);
-            }
-            running = true;
-            if (!quitRequested) {
-                loop.exec();
-            }
-            running = false;
-            // The loop also ends when the application is told to quit from elsewhere.
-            panel->ShutdownWithoutQuestion();
-            panel->EndRun();
-            WaitForFilterStop(settings);
-            filter.Join();
-            // Verdicts posted while the thread was stopping still count.
-            QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId());
-        }
-        pages.reset();
-        panel.reset();
+        session.SaveOnly();
+        return kExitNoSource;
     }
 
-    stored.Exit();
-    tables.Free(settings);
+    auto pages = std::make_unique<OptionPages>(&settings);
+    const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
+    for (std::size_t i = 0; i < adapters.size() && i < static_cast<std::size_t>(kMaxAdapterNames); ++i) {
+        pages->general.SetAdapterName(static_cast<int>(i), QString::fromStdString(adapters[i].name));
+    }
+
+    const TrayPresence presence = options.trayPresence.value_or(
+        QSystemTrayIcon::isSystemTrayAvailable() ? TrayPresence::System : TrayPresence::None);
+    auto panel = std::make_unique<ControlPanel>(&settings, &prompter, presence);
+    pages->AddTo(*panel);
+
+    QEventLoop loop;
+    bool running = false;
+    QObject::connect(&terminationSignals, &TerminationSignals::Received, panel.get(), [&](int) {
+        quitRequested = true;
+        if (running) {
+            panel->ShutdownWithoutQuestion();
+            CloseModalDialogs();
+        }
+    });
+
+    const PumpEvents pump = [&quitRequested] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return !quitRequested;
+    };
+    for (ListPage* page : pages->ListPages()) {
+        page->SetPump(pump);
+    }
+    pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
+    const bool loaded = session.Load(pump, pages->DisplayLists()) && !quitRequested;
+    if (!loaded) {
+        session.Stop({.waitForThread = {}, .takeLateMessages = {}, .beforeSaving = [&] {
+            pages.reset();
+            panel.reset();
+        }});
+        return exitCode;
+    }
+
+    ModifierKeyState keys;
+    PanelUnlockPrompt unlock(prompter, panel.get());
+    panel->SetHooks(ControlPanelHooks{
+        [&] { session.Start(*source, *panel->messageTarget(), keys); },
+        [&] { EmptyQuarantineOnDayChange(settings); },
+        [&] { return RunPasswordGate(settings, unlock); },
+        [&] { loop.quit(); },
+    });
+    panel->Initialise();
+    if (options.onRunning) {
+        options.onRunning(*panel);
+    }
+    running = true;
+    if (!quitRequested) {
+        loop.exec();
+    }
+    running = false;
+    // The loop also ends when the application is told to quit from elsewhere.
+    panel->ShutdownWithoutQuestion();
+    panel->EndRun();
+    session.Stop({
+        .waitForThread = [&] { WaitForFilterStop(settings); },
+        // Verdicts posted while the thread was stopping still count.
+        .takeLateMessages = [&] { QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId()); },
+        .beforeSaving =
+            [&] {
+                pages.reset();
+                panel.reset();
+            },
+    });
     return exitCode;
 }
 

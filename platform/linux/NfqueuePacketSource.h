@@ -74,6 +74,7 @@ class NfqueuePacketSource : public PacketSource {
     Statistics GetStatistics() const;
     // Why the last failing operation failed, for a log line.
     const std::string& Problem() const { return problem_; }
+    std::string FailureReason() const override { return problem_; }
     // True while outbound web and chat segments are watched (the log group could be bound).
     bool IsWatching() const { return watching_; }
     const NfqueueOptions& Options() const { return options_; }
