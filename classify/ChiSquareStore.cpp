@@ -1,0 +1,325 @@
+#include "classify/ChiSquareStore.h"
+
+#include <glib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <unordered_map>
+
+#include "config/FileHandle.h"
+
+namespace bramvell {
+namespace {
+
+constexpr unsigned kMaxDatabases = 3;
+constexpr std::string_view kTotalsKey = "messages";
+constexpr int kMaxAttempts = 16;  // map growths (each doubles) and resizes by other processes
+
+MDB_val ValueOf(const void* data, std::size_t size) {
+    return MDB_val{size, const_cast<void*>(data)};
+}
+
+MDB_val ValueOf(std::string_view text) {
+    return ValueOf(text.data(), text.size());
+}
+
+// A link planted where the store lives must not redirect its writes.
+bool IsLink(const std::string& path) {
+    struct stat status {};
+    return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+TokenCounts CountsOf(const MDB_val& value) {
+    TokenCounts counts;
+    if (value.mv_size == sizeof counts) {
+        std::memcpy(&counts, value.mv_data, sizeof counts);
+    }
+    return counts;
+}
+
+MessageTotals TotalsOf(MDB_txn* txn, MDB_dbi totals) {
+    MessageTotals result;
+    MDB_val key = ValueOf(kTotalsKey);
+    MDB_val value;
+    if (mdb_get(txn, totals, &key, &value) == MDB_SUCCESS && value.mv_size == sizeof result) {
+        std::memcpy(&result, value.mv_data, sizeof result);
+    }
+    return result;
+}
+
+uint32_t Adjusted(uint32_t count, int64_t delta) {
+    const int64_t value = std::clamp<int64_t>(static_cast<int64_t>(count) + delta, 0,
+                                              std::numeric_limits<uint32_t>::max());
+    return static_cast<uint32_t>(value);
+}
+
+uint64_t AdjustedTotal(uint64_t total, int64_t delta) {
+    return delta < 0 && total < static_cast<uint64_t>(-delta) ? 0 : total + static_cast<uint64_t>(delta);
+}
+
+struct Delta {
+    int64_t spam = 0;
+    int64_t ham = 0;
+    int64_t& Of(MailClass mailClass) { return mailClass == MailClass::Spam ? spam : ham; }
+};
+
+MailClass Other(MailClass mailClass) {
+    return mailClass == MailClass::Spam ? MailClass::Ham : MailClass::Spam;
+}
+
+}  // namespace
+
+MessageDigest DigestOfMessage(std::span<const char> message) {
+    MessageDigest digest{};
+    GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
+    g_checksum_update(checksum, reinterpret_cast<const guchar*>(message.data()),
+                      static_cast<gssize>(message.size()));
+    gsize length = digest.size();
+    g_checksum_get_digest(checksum, digest.data(), &length);
+    g_checksum_free(checksum);
+    return digest;
+}
+
+ChiSquareStore::~ChiSquareStore() {
+    Close();
+}
+
+void ChiSquareStore::Close() {
+    if (env_ != nullptr) {
+        mdb_env_close(env_);
+        env_ = nullptr;
+    }
+}
+
+bool ChiSquareStore::Open(const std::string& folder, bool create, std::string& problem,
+                          std::size_t initialMapBytes) {
+    Close();
+    if (IsLink(folder) || IsLink(folder + "/data.mdb") || IsLink(folder + "/lock.mdb")) {
+        problem = folder + ": a symbolic link, not opened";
+        return false;
+    }
+    if (create && !CreateDirectories(folder, kPrivateFolderMode)) {
+        problem = folder + ": cannot create the folder";
+        return false;
+    }
+    int rc = mdb_env_create(&env_);
+    if (rc == MDB_SUCCESS) {
+        mdb_env_set_maxdbs(env_, kMaxDatabases);
+        rc = mdb_env_set_mapsize(env_, initialMapBytes);
+    }
+    if (rc == MDB_SUCCESS) {
+        // NOTLS: a snapshot may be read on another thread than the one that took it.
+        rc = mdb_env_open(env_, folder.c_str(), MDB_NOTLS, kPrivateFileMode);
+    }
+    MDB_txn* txn = nullptr;
+    if (rc == MDB_SUCCESS) {
+        int dead = 0;
+        mdb_reader_check(env_, &dead);  // readers of processes that died
+        rc = mdb_txn_begin(env_, nullptr, 0, &txn);
+        if (rc == MDB_MAP_RESIZED) {
+            mdb_env_set_mapsize(env_, 0);
+            rc = mdb_txn_begin(env_, nullptr, 0, &txn);
+        }
+    }
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_dbi_open(txn, "tokens", MDB_CREATE, &tokens_);
+    }
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_dbi_open(txn, "totals", MDB_CREATE, &totals_);
+    }
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_dbi_open(txn, "messages", MDB_CREATE, &messages_);
+    }
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_txn_commit(txn);
+        txn = nullptr;
+    }
+    if (txn != nullptr) {
+        mdb_txn_abort(txn);
+    }
+    if (rc != MDB_SUCCESS) {
+        problem = folder + ": " + mdb_strerror(rc);
+        Close();
+        return false;
+    }
+    MDB_envinfo info{};
+    mdb_env_info(env_, &info);
+    mapBytes_ = info.me_mapsize;
+    return true;
+}
+
+ChiSquareStore::Snapshot::Snapshot(const ChiSquareStore& store) : store_(store) {
+    if (store.env_ == nullptr) {
+        return;
+    }
+    int rc = mdb_txn_begin(store.env_, nullptr, MDB_RDONLY, &txn_);
+    if (rc == MDB_MAP_RESIZED) {
+        // Another process grew the map: take its size and try once more.
+        mdb_env_set_mapsize(store.env_, 0);
+        rc = mdb_txn_begin(store.env_, nullptr, MDB_RDONLY, &txn_);
+    }
+    if (rc != MDB_SUCCESS) {
+        txn_ = nullptr;
+    }
+}
+
+ChiSquareStore::Snapshot::~Snapshot() {
+    if (txn_ != nullptr) {
+        mdb_txn_abort(txn_);
+    }
+}
+
+MessageTotals ChiSquareStore::Snapshot::Totals() const {
+    return txn_ == nullptr ? MessageTotals{} : TotalsOf(txn_, store_.totals_);
+}
+
+TokenCounts ChiSquareStore::Snapshot::Counts(std::string_view token) const {
+    if (txn_ == nullptr || token.empty()) {
+        return {};
+    }
+    MDB_val key = ValueOf(token);
+    MDB_val value;
+    return mdb_get(txn_, store_.tokens_, &key, &value) == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
+}
+
+bool ChiSquareStore::Snapshot::LearnedClass(const MessageDigest& digest, MailClass& learned) const {
+    MDB_val key = ValueOf(digest.data(), digest.size());
+    MDB_val value;
+    if (txn_ == nullptr || mdb_get(txn_, store_.messages_, &key, &value) != MDB_SUCCESS || value.mv_size != 1) {
+        return false;
+    }
+    learned = static_cast<MailClass>(*static_cast<const uint8_t*>(value.mv_data));
+    return true;
+}
+
+bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
+                           std::string& problem) {
+    if (env_ == nullptr) {
+        problem = "the store is not open";
+        return false;
+    }
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        const int rc = TryApply(changes, outcomes);
+        if (rc == MDB_SUCCESS) {
+            return true;
+        }
+        if (rc == MDB_MAP_FULL) {
+            const int grown = mdb_env_set_mapsize(env_, mapBytes_ * 2);
+            if (grown != MDB_SUCCESS) {
+                problem = mdb_strerror(grown);
+                return false;
+            }
+            MDB_envinfo info{};
+            mdb_env_info(env_, &info);
+            mapBytes_ = info.me_mapsize;
+            continue;
+        }
+        if (rc == MDB_MAP_RESIZED) {
+            mdb_env_set_mapsize(env_, 0);
+            MDB_envinfo info{};
+            mdb_env_info(env_, &info);
+            mapBytes_ = info.me_mapsize;
+            continue;
+        }
+        problem = mdb_strerror(rc);
+        return false;
+    }
+    problem = "the store's map could not be grown enough";
+    return false;
+}
+
+int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes) {
+    outcomes.clear();
+    MDB_txn* txn = nullptr;
+    int rc = mdb_txn_begin(env_, nullptr, 0, &txn);
+    if (rc != MDB_SUCCESS) {
+        return rc;
+    }
+    MessageTotals totals = TotalsOf(txn, totals_);
+    std::unordered_map<std::string_view, Delta> deltas;
+    for (const Change& change : changes) {
+        MDB_val key = ValueOf(change.digest.data(), change.digest.size());
+        MDB_val value;
+        rc = mdb_get(txn, messages_, &key, &value);
+        if (rc != MDB_SUCCESS && rc != MDB_NOTFOUND) {
+            break;
+        }
+        const bool known = rc == MDB_SUCCESS && value.mv_size == 1;
+        const auto learned = known ? static_cast<MailClass>(*static_cast<const uint8_t*>(value.mv_data))
+                                   : MailClass::Spam;
+        rc = MDB_SUCCESS;
+        const MailClass mailClass = change.mailClass;
+        int64_t classDelta = 0;
+        int64_t otherDelta = 0;
+        StoreOutcome outcome = StoreOutcome::NotLearned;
+        if (change.kind == Change::Kind::Learn) {
+            if (known && learned == mailClass) {
+                outcome = StoreOutcome::Duplicate;
+            } else {
+                outcome = known ? StoreOutcome::Moved : StoreOutcome::Learned;
+                classDelta = 1;
+                otherDelta = known ? -1 : 0;
+                const auto stored = static_cast<uint8_t>(mailClass);
+                MDB_val classValue = ValueOf(&stored, 1);
+                rc = mdb_put(txn, messages_, &key, &classValue, 0);
+            }
+        } else if (known && learned == mailClass) {
+            outcome = StoreOutcome::Unlearned;
+            classDelta = -1;
+            rc = mdb_del(txn, messages_, &key, nullptr);
+        }
+        if (rc != MDB_SUCCESS) {
+            break;
+        }
+        outcomes.push_back(outcome);
+        if (classDelta == 0 && otherDelta == 0) {
+            continue;
+        }
+        (mailClass == MailClass::Spam ? totals.spam : totals.ham) =
+            AdjustedTotal(mailClass == MailClass::Spam ? totals.spam : totals.ham, classDelta);
+        (mailClass == MailClass::Spam ? totals.ham : totals.spam) =
+            AdjustedTotal(mailClass == MailClass::Spam ? totals.ham : totals.spam, otherDelta);
+        for (const std::string& token : change.tokens) {
+            Delta& delta = deltas[token];
+            delta.Of(mailClass) += classDelta;
+            delta.Of(Other(mailClass)) += otherDelta;
+        }
+    }
+    // Written in key order: neighbouring keys share pages, so the B-tree is walked once.
+    std::vector<std::pair<std::string_view, Delta>> ordered(deltas.begin(), deltas.end());
+    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 0; i < ordered.size() && rc == MDB_SUCCESS; ++i) {
+        const auto& [token, delta] = ordered[i];
+        if (token.empty() || token.size() > static_cast<std::size_t>(mdb_env_get_maxkeysize(env_))) {
+            continue;
+        }
+        MDB_val key = ValueOf(token);
+        MDB_val value;
+        const int found = mdb_get(txn, tokens_, &key, &value);
+        TokenCounts counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
+        counts.spam = Adjusted(counts.spam, delta.spam);
+        counts.ham = Adjusted(counts.ham, delta.ham);
+        if (counts.spam == 0 && counts.ham == 0) {
+            if (found == MDB_SUCCESS) {
+                rc = mdb_del(txn, tokens_, &key, nullptr);
+            }
+            continue;
+        }
+        MDB_val stored = ValueOf(&counts, sizeof counts);
+        rc = mdb_put(txn, tokens_, &key, &stored, 0);
+    }
+    if (rc == MDB_SUCCESS) {
+        MDB_val key = ValueOf(kTotalsKey);
+        MDB_val value = ValueOf(&totals, sizeof totals);
+        rc = mdb_put(txn, totals_, &key, &value, 0);
+    }
+    if (rc != MDB_SUCCESS) {
+        mdb_txn_abort(txn);
+        return rc;
+    }
+    return mdb_txn_commit(txn);
+}
+
+}  // namespace bramvell

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <lmdb.h>
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bramvell {
+
+// SHA-256 of a message's raw bytes: how the store knows a message it has learned.
+using MessageDigest = std::array<uint8_t, 32>;
+MessageDigest DigestOfMessage(std::span<const char> message);
+
+enum class MailClass : uint8_t { Spam = 's', Ham = 'h' };
+
+struct TokenCounts {
+    uint32_t spam = 0;  // spam messages the token was seen in
+    uint32_t ham = 0;   // good messages the token was seen in
+};
+
+struct MessageTotals {
+    uint64_t spam = 0;
+    uint64_t ham = 0;
+};
+
+// What a learn or unlearn did to one message.
+enum class StoreOutcome {
+    Learned,     // new to the store, counted in its class
+    Duplicate,   // already learned as this class: nothing changed
+    Moved,       // learned as the other class before: taken out of it and counted in this one
+    Unlearned,   // taken back out of its class
+    NotLearned,  // unlearn of a message the store does not hold as that class: nothing changed
+};
+
+// The chi-square scorer's counts in one LMDB environment, a folder of its own in Data/ (folder 0700,
+// files 0600). LMDB lets several processes read and write at once (the tray application filtering
+// while `bramvell learn` runs): readers see the last committed state, one writer at a time, and a
+// commit is all or nothing, so a crash never leaves a message half counted. Three databases: token →
+// counts (two 32-bit numbers in host order), the message totals, and digest → class of every
+// learned message.
+class ChiSquareStore {
+  public:
+    static constexpr std::string_view kFolderName = "chisquare.lmdb";
+    static constexpr std::size_t kDefaultMapBytes = std::size_t{64} << 20;
+
+    ChiSquareStore() = default;
+    ~ChiSquareStore();
+    ChiSquareStore(const ChiSquareStore&) = delete;
+    ChiSquareStore& operator=(const ChiSquareStore&) = delete;
+
+    // Opens, creating when asked, the store in folder (the path of the environment's folder itself).
+    // A symbolic link in place of the folder or its files is refused. False with problem set on failure.
+    bool Open(const std::string& folder, bool create, std::string& problem,
+              std::size_t initialMapBytes = kDefaultMapBytes);
+    bool IsOpen() const { return env_ != nullptr; }
+
+    // A consistent view of the store for scoring; holds an LMDB read transaction while it lives.
+    class Snapshot {
+      public:
+        explicit Snapshot(const ChiSquareStore& store);
+        ~Snapshot();
+        Snapshot(const Snapshot&) = delete;
+        Snapshot& operator=(const Snapshot&) = delete;
+
+        bool Valid() const { return txn_ != nullptr; }
+        MessageTotals Totals() const;
+        TokenCounts Counts(std::string_view token) const;
+        // The class a message was learned as, or false when the store does not hold it.
+        bool LearnedClass(const MessageDigest& digest, MailClass& learned) const;
+
+      private:
+        const ChiSquareStore& store_;
+        MDB_txn* txn_ = nullptr;
+    };
+
+    // A message to learn (toClass) or unlearn (from fromClass) with its distinct tokens.
+    struct Change {
+        enum class Kind { Learn, Unlearn };
+        Kind kind = Kind::Learn;
+        MailClass mailClass = MailClass::Spam;
+        MessageDigest digest{};
+        std::vector<std::string> tokens;
+    };
+
+    // Applies the changes in order in one write transaction: all of them or, on failure, none. A map that
+    // fills up is grown and the transaction run again. outcomes gets one entry per change.
+    bool Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, std::string& problem);
+
+    std::size_t MapBytes() const { return mapBytes_; }
+
+  private:
+    int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes);
+    void Close();
+
+    MDB_env* env_ = nullptr;
+    MDB_dbi tokens_ = 0;
+    MDB_dbi totals_ = 0;
+    MDB_dbi messages_ = 0;
+    std::size_t mapBytes_ = 0;
+};
+
+}  // namespace bramvell

@@ -1,0 +1,98 @@
+#include "classify/ChiSquareTrainer.h"
+
+#include "classify/SampleFolder.h"
+#include "config/FileHandle.h"
+
+namespace bramvell {
+
+bool ReadMessageFile(const std::string& path, std::string& bytes) {
+    bytes.clear();
+    FileHandle file(OpenRegularForReading(path));
+    return file.IsOpen() && ReadAll(file.Get(), kMaxMessageFileBytes, bytes);
+}
+
+ChiSquareTrainer::ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options)
+    : store_(store), tokenizer_(options) {}
+
+bool ChiSquareTrainer::LearnFolder(MailClass mailClass, const std::string& folder,
+                                   ChiSquareTrainingSummary& summary, std::string& problem,
+                                   const Progress& progress) {
+    std::vector<std::string> files;
+    for (const SampleEntry& entry : ListSampleFolder(folder)) {
+        if (!entry.isDirectory) {
+            files.push_back(entry.path);
+        }
+    }
+    return Learn(mailClass, files, summary, problem, progress);
+}
+
+bool ChiSquareTrainer::Learn(MailClass mailClass, const std::vector<std::string>& files,
+                             ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress) {
+    return Run(ChiSquareStore::Change::Kind::Learn, mailClass, files, summary, problem, progress);
+}
+
+bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::string>& files,
+                               ChiSquareTrainingSummary& summary, std::string& problem) {
+    return Run(ChiSquareStore::Change::Kind::Unlearn, mailClass, files, summary, problem, {});
+}
+
+bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClass,
+                           const std::vector<std::string>& files, ChiSquareTrainingSummary& summary,
+                           std::string& problem, const Progress& progress) {
+    std::vector<ChiSquareStore::Change> batch;
+    batch.reserve(kBatchMessages);
+    std::string bytes;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (!ReadMessageFile(files[i], bytes)) {
+            ++summary.unreadable;
+        } else {
+            ChiSquareStore::Change change;
+            change.kind = kind;
+            change.mailClass = mailClass;
+            change.digest = DigestOfMessage(bytes);
+            change.tokens = tokenizer_.Tokenize(bytes);
+            batch.push_back(std::move(change));
+        }
+        if (batch.size() == kBatchMessages && !Flush(batch, summary, problem)) {
+            return false;
+        }
+        if (progress) {
+            progress(i + 1, files.size());
+        }
+    }
+    return Flush(batch, summary, problem);
+}
+
+bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,
+                             std::string& problem) {
+    if (batch.empty()) {
+        return true;
+    }
+    std::vector<StoreOutcome> outcomes;
+    if (!store_.Apply(batch, outcomes, problem)) {
+        return false;
+    }
+    for (StoreOutcome outcome : outcomes) {
+        switch (outcome) {
+            case StoreOutcome::Learned:
+                ++summary.learned;
+                break;
+            case StoreOutcome::Duplicate:
+                ++summary.duplicates;
+                break;
+            case StoreOutcome::Moved:
+                ++summary.moved;
+                break;
+            case StoreOutcome::Unlearned:
+                ++summary.unlearned;
+                break;
+            case StoreOutcome::NotLearned:
+                ++summary.notLearned;
+                break;
+        }
+    }
+    batch.clear();
+    return true;
+}
+
+}  // namespace bramvell

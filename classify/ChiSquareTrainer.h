@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "classify/ChiSquareStore.h"
+#include "classify/MimeTokenizer.h"
+
+namespace bramvell {
+
+// Reads a message file (a regular file, no link followed) of at most kMaxMessageFileBytes.
+inline constexpr std::size_t kMaxMessageFileBytes = std::size_t{64} << 20;
+bool ReadMessageFile(const std::string& path, std::string& bytes);
+
+struct ChiSquareTrainingSummary {
+    std::size_t learned = 0;
+    std::size_t duplicates = 0;  // already learned as that class
+    std::size_t moved = 0;       // learned as the other class before
+    std::size_t unlearned = 0;
+    std::size_t notLearned = 0;  // unlearn of a message not held as that class
+    std::size_t unreadable = 0;
+};
+
+// Learns messages into, and unlearns them from, the chi-square store: tokenized here, written in
+// batches of kBatchMessages, one write transaction each, so that a crash or a failed write loses at most
+// the batch under way and never half a message.
+class ChiSquareTrainer {
+  public:
+    static constexpr std::size_t kBatchMessages = 256;
+    using Progress = std::function<void(std::size_t done, std::size_t total)>;
+
+    explicit ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options = {});
+
+    // Every regular file of the folder, in byte-wise name order.
+    bool LearnFolder(MailClass mailClass, const std::string& folder, ChiSquareTrainingSummary& summary,
+                     std::string& problem, const Progress& progress = {});
+    bool Learn(MailClass mailClass, const std::vector<std::string>& files, ChiSquareTrainingSummary& summary,
+               std::string& problem, const Progress& progress = {});
+    bool Unlearn(MailClass mailClass, const std::vector<std::string>& files, ChiSquareTrainingSummary& summary,
+                 std::string& problem);
+
+  private:
+    bool Run(ChiSquareStore::Change::Kind kind, MailClass mailClass, const std::vector<std::string>& files,
+             ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress);
+    bool Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,
+               std::string& problem);
+
+    ChiSquareStore& store_;
+    MimeTokenizer tokenizer_;
+};
+
+}  // namespace bramvell

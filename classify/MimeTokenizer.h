@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bramvell {
+
+// The tokens of a decoded message for the chi-square scorer. GMime parses the message; every MIME
+// part is walked, its transfer encoding undone and its text converted to UTF-8; encoded words in
+// headers are decoded. Header tokens carry their field name ("subject:free"), HTML loses its tags but
+// keeps its text (tag names and link targets become tokens of their own), URLs give their host and
+// its parent domains ("url:example.com"), addresses their domain ("addr:example.com"). Words are
+// lower-cased (ASCII). Each token appears once per message.
+//
+// Everything is bounded: only the first kMaxMessageBytes of a message are parsed (cut at a line
+// end), at most kMaxNestedParts multipart levels, kMaxTokenBytes per token, kMaxTokens per message.
+class MimeTokenizer {
+  public:
+    static constexpr std::size_t kMaxMessageBytes = std::size_t{256} << 10;
+    static constexpr std::size_t kMaxNestedParts = 32;
+    static constexpr std::size_t kMaxHeaderValueBytes = 2048;
+    static constexpr std::size_t kMinTokenBytes = 2;
+    static constexpr std::size_t kMaxTokenBytes = 40;
+    static constexpr std::size_t kMaxTokens = 8000;
+
+    struct Options {
+        bool wordPairs = true;  // "first second" beside the single words of body text and the subject
+    };
+
+    MimeTokenizer();
+    explicit MimeTokenizer(Options options);
+
+    // The distinct tokens of the message, sorted byte-wise. Never fails: what cannot be parsed is
+    // tokenized as plain text.
+    std::vector<std::string> Tokenize(std::span<const char> message) const;
+
+  private:
+    Options options_;
+};
+
+// The building blocks, for the tests: the words of text with a prefix before each, and the text of
+// HTML with its tags dropped (tag names and link targets go to tokens).
+void TokenizeText(std::string_view text, std::string_view prefix, bool wordPairs,
+                  std::vector<std::string>& tokens);
+std::string TextOfHtml(std::string_view html, std::vector<std::string>& tokens);
+
+}  // namespace bramvell
