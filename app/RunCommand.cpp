@@ -224,7 +224,8 @@ int RunHeadless(CommandContext& context) {
     return failed ? 1 : 0;
 }
 
-const CommandRegistration registration({"run", "run --headless [--verbose] [--user NAME]",
+const CommandRegistration registration({"run",
+                                        "run --headless [--verbose] [--interface NAME] [--ready-file PATH] [--user NAME]",
                                         "filter without a display until SIGINT or SIGTERM", RunHeadless});
 
 }  // namespace
