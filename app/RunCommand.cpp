@@ -117,8 +117,7 @@ bool FindRunUser(const std::string& name, std::optional<uint32_t>& uid) {
 // Returns false when filtering failed.
 bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
     if (options.verbose) {
-        std::fprintf(stderr, "bramvell: %s wParam=%lu\n", PostedMessageName(posted.message),
-                     static_cast<unsigned long>(posted.wParam));
+        std::fprintf(stderr, "bramvell: %s\n", PostedMessageText(posted.message, posted.wParam).c_str());
     }
     const PostedMessageOutcome outcome = HandlePostedMessage(settings, posted.message, posted.wParam,
                                                              [&] { EmptyQuarantineOnDayChange(settings); });
@@ -224,7 +223,8 @@ int RunHeadless(CommandContext& context) {
     return failed ? 1 : 0;
 }
 
-const CommandRegistration registration({"run", "run --headless [--verbose] [--user NAME]",
+const CommandRegistration registration({"run",
+                                        "run --headless [--verbose] [--interface NAME] [--ready-file PATH] [--user NAME]",
                                         "filter without a display until SIGINT or SIGTERM", RunHeadless});
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "config/Clock.h"
 
 namespace bramvell {
@@ -11,5 +13,10 @@ int ExtendExpiryDay(const LocalTime& today);
 
 // Keep marks an entry as kept indefinitely.
 inline constexpr int kKeepExpiryDay = 0;
+
+// The date a blocked entry with this expiry day falls due: the first date from today on whose day of
+// the month is the day (months too short for it are passed over), as "YYYY-MM-DD"; "kept" for day 0
+// and "?" for a day outside 0..31.
+std::string ExpiryDate(int expiryDay, const LocalTime& today);
 
 }  // namespace bramvell

@@ -95,6 +95,11 @@ ListPageOperations::AddOutcome ListPageOperations::AddText(std::string_view text
         }
         return outcome;
     }
+    // A second copy would show as one entry while a removal took both from the file.
+    if (store_.FindEntry(kind_, entry)) {
+        outcome.duplicate = true;
+        return outcome;
+    }
     outcome.written = store_.AddEntry(kind_, entry);
     std::string display = entry;
     if (TraitsOf(kind_).blocked) {

@@ -42,6 +42,7 @@ class ListPageOperations {
         std::optional<std::string> added;  // add this string to the list box
         bool clearEditBox = false;         // empty the edit box and give it the focus
         bool written = false;              // the bucket file holds the new line
+        bool duplicate = false;            // the list holds the text already: nothing was stored
     };
     // A change of the list box: its selected string goes, `added` (Extend and Keep) comes in its
     // sorted place. done is false when nothing was selected (or Extend on a list without days).

@@ -44,26 +44,30 @@ PostedMessageOutcome HandlePostedMessage(FilterSettings& settings, uint32_t mess
     return outcome;
 }
 
-const char* PostedMessageName(uint32_t message) {
+}  // namespace bramvell
+
+namespace bramvell {
+
+std::string PostedMessageText(uint32_t message, uintptr_t wParam) {
     switch (message) {
         case WM_MAIL_CLASSIFIED:
-            return "WM_MAIL_CLASSIFIED";
+            return wParam == 1 ? "classified spam" : "classified good mail";
         case WM_POPUP_BLOCKED:
-            return "WM_POPUP_BLOCKED";
+            return "popup blocked";
         case WM_FILTER_STARTED:
-            return "WM_FILTER_STARTED";
+            return "filtering started";
         case WM_FILTER_FAILED:
-            return "WM_FILTER_FAILED";
+            return "filtering could not start";
         case WM_SMTP_ACTIVITY:
-            return "WM_SMTP_ACTIVITY";
+            return "mail activity";
         case WM_IRC_ACTIVITY:
-            return "WM_IRC_ACTIVITY";
+            return "chat activity";
         case WM_WEB_ACTIVITY:
-            return "WM_WEB_ACTIVITY";
+            return "web activity";
         case WM_DAY_CHANGED:
-            return "WM_DAY_CHANGED";
+            return "a new day: quarantine housekeeping";
         default:
-            return "unknown message";
+            return "message " + std::to_string(message);
     }
 }
 

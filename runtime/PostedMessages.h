@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace bramvell {
 
@@ -21,7 +22,7 @@ struct PostedMessageOutcome {
 PostedMessageOutcome HandlePostedMessage(FilterSettings& settings, uint32_t message, uintptr_t wParam,
                                          const std::function<void()>& onDayChanged);
 
-// The message's name for diagnostics ("WM_MAIL_CLASSIFIED").
-const char* PostedMessageName(uint32_t message);
+// The event in words, for a person reading a verbose run ("classified spam", "popup blocked").
+std::string PostedMessageText(uint32_t message, uintptr_t wParam);
 
 }  // namespace bramvell

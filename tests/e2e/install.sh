@@ -28,6 +28,7 @@ program=$prefix/bin/bramvell
 [[ -x $program ]] || fail "no executable at $program"
 caps=$(getcap "$program")
 [[ $caps == *cap_net_admin,cap_net_raw=ep* ]] || fail "capabilities of the installed program: '$caps'"
+[[ -f $prefix/share/man/man1/bramvell.1 ]] || fail "no manual page"
 
 if [[ $with_ui == ON ]]; then
   desktop=$prefix/share/applications/bramvell.desktop

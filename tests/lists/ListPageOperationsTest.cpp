@@ -66,17 +66,36 @@ TEST_F(ListPageOperationsTest, ThreeCharactersAreEnoughWhereTheMinimumIsThree) {
     }
 }
 
-TEST_F(ListPageOperationsTest, RemoveDropsOneShownStringAndEveryStoredEqualEntry) {
+// What the list shows is what is stored: a second copy is refused, so a removal never takes more
+// from the file than the list box loses.
+TEST_F(ListPageOperationsTest, AddRefusesWhatTheListHoldsAlreadyWhateverItsCase) {
     auto page = Page(ListKind::E);
-    page.Add("someone@example.com");
-    page.Add("someone@example.com");
-    page.Add("other@example.com");
+    EXPECT_TRUE(page.Add("someone@example.com").written);
+    const auto again = page.Add("SomeOne@Example.com");
+    EXPECT_TRUE(again.duplicate);
+    EXPECT_FALSE(again.added);
+    EXPECT_FALSE(again.written);
+    EXPECT_EQ(page.DisplayList(), (std::vector<std::string>{"someone@example.com"}));
+    EXPECT_EQ(ReadData("E1814"), "someone@example.com\r\n");
+
+    EXPECT_TRUE(page.Remove("someone@example.com").written);
+    EXPECT_TRUE(page.DisplayList().empty());
+    EXPECT_TRUE(page.Add("someone@example.com").added);  // gone, so it may come back
+}
+
+TEST_F(ListPageOperationsTest, RemoveDropsOneShownStringAndEveryStoredEqualEntry) {
+    // Two equal entries, as a file written by an older version may hold.
+    store_.AddEntry(ListKind::E, "someone@example.com");
+    store_.AddEntry(ListKind::E, "other@example.com");
+    store_.AddEntry(ListKind::E, "someone@example.com");
+    auto page = Page(ListKind::E, {"someone@example.com", "other@example.com", "someone@example.com"});
+    page.Show();
     EXPECT_FALSE(page.Remove(std::nullopt).done);
 
     auto outcome = page.Remove("someone@example.com");
     EXPECT_TRUE(outcome.done);
     EXPECT_TRUE(outcome.written);
-    EXPECT_EQ(page.DisplayList(), (std::vector<std::string>{"someone@example.com", "other@example.com"}));
+    EXPECT_EQ(page.DisplayList(), (std::vector<std::string>{"other@example.com", "someone@example.com"}));
     EXPECT_FALSE(store_.FindEntry(ListKind::E, "someone@example.com"));
     EXPECT_EQ(ReadData("E1814"), "");
 
@@ -85,6 +104,22 @@ TEST_F(ListPageOperationsTest, RemoveDropsOneShownStringAndEveryStoredEqualEntry
     EXPECT_EQ(page.Widest(), 7 * 19 + 6);
     page.Remove("other@example.com");
     EXPECT_EQ(page.Widest(), 0);
+}
+
+TEST(ExpiryDayTest, TheDayAnEntryFallsDueAsADate) {
+    const struct {
+        int day;
+        LocalTime today;
+        const char* date;
+    } cases[] = {
+        {0, {2026, 5, 20}, "kept"},        {20, {2026, 5, 20}, "2026-05-20"}, {21, {2026, 5, 20}, "2026-05-21"},
+        {19, {2026, 5, 20}, "2026-06-19"}, {31, {2026, 4, 10}, "2026-05-31"}, {3, {2026, 12, 31}, "2027-01-03"},
+        {30, {2026, 1, 31}, "2026-03-30"}, {29, {2028, 1, 31}, "2028-02-29"}, {32, {2026, 1, 1}, "?"},
+        {-1, {2026, 1, 1}, "?"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ExpiryDate(c.day, c.today), c.date) << c.day;
+    }
 }
 
 TEST_F(ListPageOperationsTest, ExtendAndKeepRewriteTheDayOfTheSelectedEntry) {

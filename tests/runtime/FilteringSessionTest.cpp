@@ -44,7 +44,9 @@ TEST(PostedMessagesTest, CountersHousekeepingAndWhatIsLeftToShow) {
     EXPECT_TRUE(failed.filterFailed && failed.trayActivity);
     EXPECT_TRUE(handle(WM_WEB_ACTIVITY, WM_WEB_ACTIVITY).trayActivity);
     EXPECT_FALSE(handle(WM_WEB_ACTIVITY, 0).countersChanged);
-    EXPECT_STREQ(PostedMessageName(WM_DAY_CHANGED), "WM_DAY_CHANGED");
+    EXPECT_EQ(PostedMessageText(WM_MAIL_CLASSIFIED, 1), "classified spam");
+    EXPECT_EQ(PostedMessageText(WM_MAIL_CLASSIFIED, 0), "classified good mail");
+    EXPECT_EQ(PostedMessageText(WM_SMTP_ACTIVITY, WM_SMTP_ACTIVITY), "mail activity");
 }
 
 class FilteringSessionTest : public ::testing::Test {

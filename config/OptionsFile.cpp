@@ -1,0 +1,138 @@
+#include "config/OptionsFile.h"
+
+#include <algorithm>
+#include <array>
+
+namespace bramvell {
+namespace {
+
+constexpr std::array<std::string_view, 2> kScorers = {"classic", "chi-square"};
+
+constexpr std::array<OptionSpec, 1> kOptions = {{
+    {"scorer", "classic", kScorers, "the word-probability scorer: classic, or chi-square (learned apart)"},
+}};
+
+std::string_view Trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const std::size_t last = text.find_last_not_of(" \t\r");
+    return text.substr(first, last - first + 1);
+}
+
+bool IsAllowed(const OptionSpec& option, std::string_view value) {
+    return option.allowedValues.empty() || std::find(option.allowedValues.begin(), option.allowedValues.end(),
+                                                     value) != option.allowedValues.end();
+}
+
+}  // namespace
+
+std::span<const OptionSpec> KnownOptions() {
+    return kOptions;
+}
+
+const OptionSpec* FindOption(std::string_view key) {
+    for (const OptionSpec& option : kOptions) {
+        if (option.key == key) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+OptionsFile::OptionsFile(SettingsLocation location) : location_(std::move(location)) {}
+
+std::string OptionsFile::Path() const {
+    return location_.configHome + "/Bramvell/" + location_.applicationName + "/Options/" +
+           std::string(kFileName);
+}
+
+bool OptionsFile::Load() {
+    lines_.clear();
+    if (!store_.Open(location_, "Options")) {
+        return false;
+    }
+    const std::optional<std::string> bytes = store_.Read(std::string(kFileName));
+    if (!bytes || bytes->size() > kMaxFileSize) {
+        return true;  // missing (or damaged beyond use): every option has its default
+    }
+    std::string_view rest = *bytes;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view text = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        Line line;
+        const std::size_t equals = text.find('=');
+        const std::string_view key =
+            equals == std::string_view::npos ? std::string_view() : Trimmed(text.substr(0, equals));
+        if (Trimmed(text).starts_with('#') || key.empty()) {
+            line.text.assign(text);
+        } else {
+            line.key.assign(key);
+            line.value.assign(Trimmed(text.substr(equals + 1)));
+        }
+        lines_.push_back(std::move(line));
+    }
+    return true;
+}
+
+const std::string* OptionsFile::Stored(std::string_view key) const {
+    const std::string* found = nullptr;
+    for (const Line& line : lines_) {
+        if (!line.key.empty() && line.key == key) {
+            found = &line.value;  // the last one wins, as in most configuration files
+        }
+    }
+    return found;
+}
+
+std::string OptionsFile::Get(std::string_view key) const {
+    const OptionSpec* option = FindOption(key);
+    if (option == nullptr) {
+        return {};
+    }
+    const std::string* stored = Stored(key);
+    return stored != nullptr && IsAllowed(*option, *stored) ? *stored : std::string(option->defaultValue);
+}
+
+bool OptionsFile::Set(std::string_view key, std::string_view value, std::string* problem) {
+    const OptionSpec* option = FindOption(key);
+    if (option == nullptr) {
+        *problem = "unknown option '" + std::string(key) + "'";
+        return false;
+    }
+    if (!IsAllowed(*option, value)) {
+        *problem = "'" + std::string(value) + "' is not a value of " + std::string(key) + " (";
+        for (std::size_t i = 0; i < option->allowedValues.size(); ++i) {
+            *problem += (i == 0 ? "" : ", ") + std::string(option->allowedValues[i]);
+        }
+        *problem += ")";
+        return false;
+    }
+    bool replaced = false;
+    for (Line& line : lines_) {
+        if (!line.key.empty() && line.key == key) {
+            line.value.assign(value);
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        lines_.push_back(Line{{}, std::string(key), std::string(value)});
+    }
+    return true;
+}
+
+bool OptionsFile::Save() {
+    if (!store_.IsOpen() && !store_.Open(location_, "Options")) {
+        return false;
+    }
+    std::string bytes;
+    for (const Line& line : lines_) {
+        bytes += line.key.empty() ? line.text : line.key + " = " + line.value;
+        bytes += '\n';
+    }
+    return store_.Write(std::string(kFileName), bytes);
+}
+
+}  // namespace bramvell
