@@ -1,14 +1,39 @@
-// bramvell learn spam|ham [DIR]: learns the sample messages of a folder into the token tables.
+// bramvell learn spam|ham [DIR]: learns the sample messages of a folder into the token tables and into
+// the chi-square store.
 #include <cstdio>
 #include <string>
 
+#include "app/ChiSquareSetup.h"
 #include "app/ClassifySetup.h"
 #include "app/Command.h"
 #include "app/ProgressBar.h"
+#include "classify/ChiSquareTrainer.h"
 #include "classify/CorpusTrainer.h"
 
 namespace bramvell {
 namespace {
+
+// The chi-square store learns the same messages: a message it holds as this class already is skipped,
+// one it holds as the other class is moved.
+bool LearnChiSquare(const std::string& programFolder, bool spam, const std::string& folder) {
+    ChiSquareStore store;
+    std::string problem;
+    if (!store.Open(ChiSquareStoreFolder(programFolder), true, problem)) {
+        std::fprintf(stderr, "bramvell: %s\n", problem.c_str());
+        return false;
+    }
+    ProgressBar bar;
+    ChiSquareTrainer trainer(store);
+    ChiSquareTrainingSummary summary;
+    const bool written = trainer.LearnFolder(spam ? MailClass::Spam : MailClass::Ham, folder, summary, problem,
+                                             [&bar](std::size_t done, std::size_t total) { bar.Show(done, total); });
+    std::printf("Chi-square store: %zu learned, %zu already learned as %s, %zu moved from the other class\n",
+                summary.learned, summary.duplicates, spam ? "spam" : "ham", summary.moved);
+    if (!written) {
+        std::fprintf(stderr, "bramvell: the chi-square store could not be written: %s\n", problem.c_str());
+    }
+    return written;
+}
 
 int RunLearn(CommandContext& context) {
     const std::vector<std::string>& arguments = context.arguments;
@@ -42,12 +67,13 @@ int RunLearn(CommandContext& context) {
                      trainer.FailureMessage().c_str());
         return 1;
     }
+    const bool chiSquareLearned = LearnChiSquare(context.programFolder, spam, folder);
     std::printf("finished!\n");
-    return saved ? 0 : 1;
+    return saved && chiSquareLearned ? 0 : 1;
 }
 
 const CommandRegistration registration({"learn", "learn spam|ham [DIR]",
-                                        "learn the messages of DIR (default: quarantine) as spam or ham",
+                                        "learn the messages of DIR (default: quarantine) as spam or ham, for both scorers",
                                         RunLearn});
 
 }  // namespace

@@ -9,7 +9,7 @@ namespace bramvell {
 // SpamAssassin corpus (bench/README.md, "Chi-square scorer").
 struct ChiSquareParameters {
     double strength = 0.3;         // s: how many messages' worth the prior x counts for
-    double prior = 0.45;           // x: the assumed spam probability of a token seen in too few messages
+    double prior = 0.40;           // x: the assumed spam probability of a token seen in too few messages
     double minDeviation = 0.2;     // tokens with |f(w) - 0.5| below this are left out
 };
 
