@@ -70,14 +70,15 @@ class TokenSink {
     bool Full() const { return tokens_.size() >= kMaxEmittedTokens; }
 
     // Adds prefix + word when the word, without its leading and trailing dashes, fits the bounds.
-    bool Add(std::string_view prefix, std::string_view word) {
+    bool Add(std::string_view prefix, std::string_view word,
+             std::size_t minBytes = MimeTokenizer::kMinTokenBytes) {
         while (!word.empty() && (word.front() == '-' || word.front() == '_' || word.front() == '\'')) {
             word.remove_prefix(1);
         }
         while (!word.empty() && (word.back() == '-' || word.back() == '_' || word.back() == '\'')) {
             word.remove_suffix(1);
         }
-        if (word.size() < MimeTokenizer::kMinTokenBytes || word.size() > MimeTokenizer::kMaxTokenBytes ||
+        if (word.size() < minBytes || word.size() > MimeTokenizer::kMaxTokenBytes ||
             Full()) {
             return false;
         }
@@ -250,7 +251,7 @@ void AddTag(std::string_view tag, TokenSink& sink, std::string& name) {
     }
     name = Lowered(tag.substr(start, end - start));
     if (!name.empty()) {
-        sink.Add("html:", name);
+        sink.Add("html:", name, 1);  // "p", "a", "b" tell as much as longer names
     }
     // Link targets (href, src, action) as URL tokens.
     const std::string lower = Lowered(tag);
@@ -436,9 +437,10 @@ std::string TextOfHtml(std::string_view html, std::vector<std::string>& tokens) 
             }
             const std::size_t end = html.find('>', i + 1);
             const std::size_t tagEnd = end == std::string_view::npos ? html.size() : end;
+            const bool closingTag = i + 1 < html.size() && html[i + 1] == '/';
             AddTag(html.substr(i + 1, tagEnd - i - 1), sink, name);
             i = tagEnd == html.size() ? tagEnd : tagEnd + 1;
-            if (name == "style" || name == "script") {
+            if (!closingTag && (name == "style" || name == "script")) {
                 i = SkipElement(html, i, name);
             }
             // Tags that break lines separate words; inline ones ("w<b>or</b>d") do not.

@@ -1,0 +1,223 @@
+// The chi-square store: learning, duplicates, moves, unlearning, map growth, file modes, two processes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "classify/ChiSquareStore.h"
+#include "classify/ChiSquareTrainer.h"
+#include "support/TempFolder.h"
+
+namespace bramvell {
+namespace {
+
+using testing::TempFolder;
+
+ChiSquareStore::Change MakeChange(ChiSquareStore::Change::Kind kind, MailClass mailClass,
+                                  const std::string& message, std::vector<std::string> tokens) {
+    ChiSquareStore::Change change;
+    change.kind = kind;
+    change.mailClass = mailClass;
+    change.digest = DigestOfMessage(message);
+    change.tokens = std::move(tokens);
+    return change;
+}
+
+constexpr auto kLearn = ChiSquareStore::Change::Kind::Learn;
+constexpr auto kUnlearn = ChiSquareStore::Change::Kind::Unlearn;
+
+class ChiSquareStoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string problem;
+        ASSERT_TRUE(store.Open(Folder(), true, problem)) << problem;
+    }
+    std::string Folder() const { return temp / "chisquare.lmdb"; }
+
+    StoreOutcome ApplyOne(const ChiSquareStore::Change& change) {
+        std::vector<StoreOutcome> outcomes;
+        std::string problem;
+        EXPECT_TRUE(store.Apply({&change, 1}, outcomes, problem)) << problem;
+        return outcomes.empty() ? StoreOutcome::NotLearned : outcomes[0];
+    }
+
+    TempFolder temp;
+    ChiSquareStore store;
+};
+
+struct Expected {
+    StoreOutcome outcome;
+    uint64_t spamMessages, hamMessages;
+    uint32_t wordSpam, wordHam;
+};
+
+TEST_F(ChiSquareStoreTest, LearnSkipMoveAndUnlearnOneMessage) {
+    const std::string message = "Subject: x\n\nbuy now\n";
+    const std::vector<std::string> tokens = {"buy", "now"};
+    const struct {
+        ChiSquareStore::Change::Kind kind;
+        MailClass mailClass;
+        Expected expected;
+    } steps[] = {
+        {kLearn, MailClass::Spam, {StoreOutcome::Learned, 1, 0, 1, 0}},
+        {kLearn, MailClass::Spam, {StoreOutcome::Duplicate, 1, 0, 1, 0}},
+        {kLearn, MailClass::Ham, {StoreOutcome::Moved, 0, 1, 0, 1}},
+        {kUnlearn, MailClass::Spam, {StoreOutcome::NotLearned, 0, 1, 0, 1}},
+        {kUnlearn, MailClass::Ham, {StoreOutcome::Unlearned, 0, 0, 0, 0}},
+        {kUnlearn, MailClass::Ham, {StoreOutcome::NotLearned, 0, 0, 0, 0}},
+    };
+    int index = 0;
+    for (const auto& step : steps) {
+        EXPECT_EQ(ApplyOne(MakeChange(step.kind, step.mailClass, message, tokens)), step.expected.outcome) << index;
+        const ChiSquareStore::Snapshot snapshot(store);
+        EXPECT_EQ(snapshot.Totals().spam, step.expected.spamMessages) << index;
+        EXPECT_EQ(snapshot.Totals().ham, step.expected.hamMessages) << index;
+        EXPECT_EQ(snapshot.Counts("buy").spam, step.expected.wordSpam) << index;
+        EXPECT_EQ(snapshot.Counts("buy").ham, step.expected.wordHam) << index;
+        ++index;
+    }
+}
+
+TEST_F(ChiSquareStoreTest, OneBatchCountsEachMessageOnceAndKeepsAcrossReopening) {
+    const std::vector<ChiSquareStore::Change> batch = {
+        MakeChange(kLearn, MailClass::Spam, "one", {"shared", "first"}),
+        MakeChange(kLearn, MailClass::Spam, "two", {"shared"}),
+        MakeChange(kLearn, MailClass::Spam, "one", {"shared", "first"}),  // the same bytes again
+        MakeChange(kLearn, MailClass::Ham, "three", {"shared"}),
+    };
+    std::vector<StoreOutcome> outcomes;
+    std::string problem;
+    ASSERT_TRUE(store.Apply(batch, outcomes, problem));
+    EXPECT_EQ(outcomes, (std::vector<StoreOutcome>{StoreOutcome::Learned, StoreOutcome::Learned,
+                                                   StoreOutcome::Duplicate, StoreOutcome::Learned}));
+    ChiSquareStore reopened;
+    ASSERT_TRUE(reopened.Open(Folder(), false, problem)) << problem;
+    const ChiSquareStore::Snapshot snapshot(reopened);
+    EXPECT_EQ(snapshot.Totals().spam, 2u);
+    EXPECT_EQ(snapshot.Totals().ham, 1u);
+    EXPECT_EQ(snapshot.Counts("shared").spam, 2u);
+    EXPECT_EQ(snapshot.Counts("shared").ham, 1u);
+    EXPECT_EQ(snapshot.Counts("first").spam, 1u);
+    EXPECT_EQ(snapshot.Counts("absent").spam + snapshot.Counts("absent").ham, 0u);
+    MailClass learned = MailClass::Ham;
+    EXPECT_TRUE(snapshot.LearnedClass(DigestOfMessage(std::string("two")), learned));
+    EXPECT_EQ(learned, MailClass::Spam);
+}
+
+TEST(ChiSquareStoreFilesTest, FullMapGrowsAndNothingIsLost) {
+    TempFolder temp;
+    ChiSquareStore store;
+    std::string problem;
+    constexpr std::size_t kSmallMap = 64 * 1024;
+    ASSERT_TRUE(store.Open(temp / "small", true, problem, kSmallMap)) << problem;
+    std::vector<std::string> tokens;
+    for (int i = 0; i < 5000; ++i) {
+        tokens.push_back("token-number-" + std::to_string(i));
+    }
+    const ChiSquareStore::Change change = MakeChange(kLearn, MailClass::Ham, "big", tokens);
+    std::vector<StoreOutcome> outcomes;
+    ASSERT_TRUE(store.Apply({&change, 1}, outcomes, problem)) << problem;
+    EXPECT_GT(store.MapBytes(), kSmallMap);
+    const ChiSquareStore::Snapshot snapshot(store);
+    EXPECT_EQ(snapshot.Counts("token-number-4999").ham, 1u);
+    EXPECT_EQ(snapshot.Totals().ham, 1u);
+}
+
+TEST(ChiSquareStoreFilesTest, PrivateModesAndNoLinkFollowed) {
+    TempFolder temp;
+    {
+        ChiSquareStore store;
+        std::string problem;
+        ASSERT_TRUE(store.Open(temp / "store", true, problem)) << problem;
+    }
+    struct stat status {};
+    ASSERT_EQ(::stat((temp / "store").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat((temp / "store/data.mdb").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 077, 0u);
+
+    std::filesystem::create_symlink(temp / "store", temp / "link");
+    ChiSquareStore linked;
+    std::string problem;
+    EXPECT_FALSE(linked.Open(temp / "link", true, problem));
+}
+
+// Two processes learn into one store at once, one message per write transaction: no count is lost.
+TEST(ChiSquareStoreFilesTest, TwoProcessesLearningAtOnceLoseNoCount) {
+    TempFolder temp;
+    const std::string folder = temp / "shared";
+    {
+        ChiSquareStore store;
+        std::string problem;
+        ASSERT_TRUE(store.Open(folder, true, problem)) << problem;
+    }
+    constexpr int kMessagesEach = 150;
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = ::fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            ChiSquareStore store;
+            std::string problem;
+            if (!store.Open(folder, true, problem)) {
+                ::_exit(3);
+            }
+            for (int i = 0; i < kMessagesEach; ++i) {
+                const std::string message = std::to_string(child) + "/" + std::to_string(i);
+                const ChiSquareStore::Change change = MakeChange(
+                    kLearn, MailClass::Spam, message, {"shared", "child" + std::to_string(child)});
+                std::vector<StoreOutcome> outcomes;
+                if (!store.Apply({&change, 1}, outcomes, problem)) {
+                    ::_exit(4);
+                }
+            }
+            ::_exit(0);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    ChiSquareStore store;
+    std::string problem;
+    ASSERT_TRUE(store.Open(folder, false, problem)) << problem;
+    const ChiSquareStore::Snapshot snapshot(store);
+    EXPECT_EQ(snapshot.Totals().spam, 2u * kMessagesEach);
+    EXPECT_EQ(snapshot.Counts("shared").spam, 2u * kMessagesEach);
+    EXPECT_EQ(snapshot.Counts("child0").spam, static_cast<uint32_t>(kMessagesEach));
+    EXPECT_EQ(snapshot.Counts("child1").spam, static_cast<uint32_t>(kMessagesEach));
+}
+
+TEST(ChiSquareTrainerTest, LearnsAFolderSkipsItOnTheSecondRunAndUnlearnsFiles) {
+    TempFolder temp;
+    std::filesystem::create_directories(temp / "mail");
+    testing::WriteWholeFile(temp / "mail/a.eml", "Subject: cheap pills\n\ncheap pills here\n");
+    testing::WriteWholeFile(temp / "mail/b.eml", "Subject: meeting\n\nagenda attached\n");
+    ChiSquareStore store;
+    std::string problem;
+    ASSERT_TRUE(store.Open(temp / "store", true, problem));
+    ChiSquareTrainer trainer(store);
+    ChiSquareTrainingSummary first;
+    ASSERT_TRUE(trainer.LearnFolder(MailClass::Spam, temp / "mail", first, problem));
+    EXPECT_EQ(first.learned, 2u);
+    ChiSquareTrainingSummary second;
+    ASSERT_TRUE(trainer.LearnFolder(MailClass::Spam, temp / "mail", second, problem));
+    EXPECT_EQ(second.duplicates, 2u);
+    EXPECT_EQ(second.learned, 0u);
+    ChiSquareTrainingSummary taken;
+    ASSERT_TRUE(trainer.Unlearn(MailClass::Spam, {temp / "mail/b.eml", temp / "missing.eml"}, taken, problem));
+    EXPECT_EQ(taken.unlearned, 1u);
+    EXPECT_EQ(taken.unreadable, 1u);
+    const ChiSquareStore::Snapshot snapshot(store);
+    EXPECT_EQ(snapshot.Totals().spam, 1u);
+    EXPECT_EQ(snapshot.Counts("subject:cheap").spam, 1u);
+    EXPECT_EQ(snapshot.Counts("agenda").spam, 0u);
+}
+
+}  // namespace
+}  // namespace bramvell
