@@ -71,27 +71,28 @@ class Pop3Interceptor final : public Pop3Handler {
     MemoryUse Memory() const;
 
   private:
-    // Client side.
-    void OnClientSyn(FrameContext& frame);
-    void NoteClientSegment(Pop3Connection& connection, const TcpFrame& tcp);
-    void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
-    void TranslateClientSegment(Pop3Connection& connection, FrameContext& frame);
-
-    // Server side.
-    void OnServerSynAck(FrameContext& frame);
-    void NoteServerSegment(Pop3Connection& connection, const TcpFrame& tcp);
-    void TranslateServerSegment(Pop3Connection& connection, FrameContext& frame);
+    // Per phase, the handling of a client segment that is neither a SYN nor a reset.
+    void ClientWhilePassing(Pop3Connection& connection, FrameContext& frame, bool newData);
+    void ClientWhileCollecting(Pop3Connection& connection, FrameContext& frame, bool newData);
+    void ClientAfterErrorReply(Pop3Connection& connection, FrameContext& frame, bool newData);
+    // A client segment once a replay was under way; true when it has been dealt with.
+    bool ClientAfterReplay(Pop3Connection& connection, FrameContext& frame, bool newData);
+    // Per phase, the handling of a server segment.
+    void ServerWhilePassing(Pop3Connection& connection, FrameContext& frame);
     void CollectReplySegment(Pop3Connection& connection, FrameContext& frame);
     void OnInjectedCommandAnswer(Pop3Connection& connection, FrameContext& frame);
     void OnServerSegmentAfterErrorReply(Pop3Connection& connection, FrameContext& frame);
+
+    // Tracking.
+    void OnClientSyn(FrameContext& frame);
+    void OnServerSynAck(FrameContext& frame);
+    Pop3Connection* Track(Pop3Connection* connection);
+    void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
     // Turns the server segment in the buffer into the client's acknowledgement of `ack`, bound for the
     // server.
     void TurnIntoAckToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
 
     // Collecting.
-    void HoldSegment(Pop3Connection& connection, const FrameContext& frame, uint8_t* copy);
-    Pop3Connection* Track(Pop3Connection* connection);
-    bool ReplyComplete(const Pop3Connection& connection) const;
     void FinishCollecting(Pop3Connection& connection, FrameContext& frame);
     // Hands the held reply to the client unchanged, without a verdict.
     void ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
@@ -99,8 +100,13 @@ class Pop3Interceptor final : public Pop3Handler {
     // Verdict actions.
     void SendInjectedCommand(Pop3Connection& connection, FrameContext& frame, std::string_view command);
     void ReplaceAnswerWithErrorReply(Pop3Connection& connection, FrameContext& frame);
+    void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                         AdapterHandle adapter);
 
-    // Replay to the client.
+    // Replay to the client. Both replays (the held reply, the error reply) start in BeginReplay:
+    // `alreadySent` held segments are on their way, and `windowSeen` is the client window last seen.
+    void BeginReplay(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent,
+                     uint16_t windowSeen);
     void StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     void SendReplayWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     void SendHeldToClient(Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
@@ -108,26 +114,15 @@ class Pop3Interceptor final : public Pop3Handler {
     void SendWindowProbe(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     void OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
                      AdapterHandle adapter);
+    void OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
     void StopReplay(Pop3Connection& connection);
+
+    // Housekeeping.
     // Notes which sides were heard from since the last idle pass; true when one has been quiet too long.
     bool IsStale(Pop3Connection& connection, uint64_t now) const;
     // Stops whatever the engine does for the connection and gives back what it holds.
     void Abandon(Pop3Connection& connection);
-    void OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
-    void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
-                         AdapterHandle adapter);
-
-    // Numbering.
-    uint32_t ClientAckToServer(const Pop3Connection& connection, uint32_t ack) const;
-    uint32_t ServerAckToClient(const Pop3Connection& connection, uint32_t ack) const;
-    uint32_t ClientWindowBytes(const Pop3Connection& connection) const;
-
-    void ApplyClientClosing(Pop3Connection& connection, uint8_t flags, uint32_t seq, uint32_t ack,
-                            std::size_t length);
-    void ApplyServerClosing(Pop3Connection& connection, uint8_t flags, uint32_t seq, uint32_t ack,
-                            std::size_t length);
     void StampClosed(Pop3Connection& connection);
-    void FreeHeld(Pop3Connection& connection);
     void Log(std::string_view text) const;
 
     FilterSettings& settings_;

@@ -6,6 +6,7 @@
 
 #include "engine/Pop3Interceptor.h"
 #include "engine/SegmentEditor.h"
+#include "engine/StreamTranslation.h"
 
 namespace bramvell {
 
@@ -14,7 +15,6 @@ using namespace tcp_flags;
 namespace {
 
 constexpr int kDuplicateAcksForResend = 3;
-constexpr uint64_t kMaxWindowBytes = 1u << 30;
 
 uint32_t EndOf(const HeldSegment& held) {
     return held.clientSeq + held.payloadLength;
@@ -22,27 +22,28 @@ uint32_t EndOf(const HeldSegment& held) {
 
 }  // namespace
 
-uint32_t Pop3Interceptor::ClientWindowBytes(const Pop3Connection& connection) const {
-    const uint64_t bytes = uint64_t{connection.clientWindow} << connection.clientWindowScale;
-    return static_cast<uint32_t>(std::min(bytes, kMaxWindowBytes));
+void Pop3Interceptor::BeginReplay(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent,
+                                  uint16_t windowSeen) {
+    ReplayState& replay = connection.replay;
+    replay = ReplayState{};
+    replay.nextToSend = alreadySent;
+    replay.lastAck = connection.client.ack;
+    replay.lastWindow = windowSeen;
+    replay.lastSendTick = ticks_.NowMilliseconds();
+    replay.timeoutMs = limits_.initialTimeoutMs;
+    connection.EnterPhase(phase);
 }
 
 void Pop3Interceptor::StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
-    if (connection.heldSegments.empty()) {
+    auto& held = connection.held.Segments();
+    if (held.empty()) {
         return;
     }
-    for (HeldSegment& held : connection.heldSegments) {
-        held.clientSeq = held.serverSeq + connection.serverToClientOffset;
+    for (HeldSegment& segment : held) {
+        segment.clientSeq = segment.serverSeq + connection.server.toPeerOffset;
     }
-    ReplayState& replay = connection.replay;
-    replay = ReplayState{};
-    replay.active = true;
-    replay.endSeq = EndOf(connection.heldSegments.back());
-    replay.lastAck = connection.clientAck;
-    replay.lastWindow = static_cast<uint16_t>(connection.clientWindow);
-    replay.lastSendTick = ticks_.NowMilliseconds();
-    replay.timeoutMs = limits_.initialTimeoutMs;
-    connection.replayedPending = static_cast<int32_t>(connection.heldSegments.size());
+    BeginReplay(connection, Pop3Phase::Replaying, 0, static_cast<uint16_t>(connection.client.window));
+    connection.replayedPending = static_cast<int32_t>(held.size());
     SendReplayWindow(connection, source, adapter);
 }
 
@@ -53,10 +54,10 @@ void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSeg
     {
         SegmentEditor edit(held.Bytes(), held.layout);
         edit.SetSequence(held.clientSeq);
-        edit.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
-        edit.SetWindow(static_cast<uint16_t>(connection.serverWindow));
+        edit.SetAcknowledgement(ServerAckToClient(connection, connection.server.ack));
+        edit.SetWindow(static_cast<uint16_t>(connection.server.window));
         if (connection.timestamps) {
-            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
+            edit.SetTimestamps(connection.server.tsVal, connection.client.tsVal);
         }
     }
     source.SendFrameToMstcp(adapter, held.Bytes());
@@ -65,7 +66,7 @@ void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSeg
 void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource& source,
                                        AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
-    const auto& held = connection.heldSegments;
+    const auto& held = connection.held.Segments();
     const uint32_t window = ClientWindowBytes(connection);
     const uint32_t windowEnd = replay.lastAck + window;
     bool sent = false;
@@ -90,7 +91,7 @@ void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource&
 void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
                                   AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
-    const auto& held = connection.heldSegments;
+    const auto& held = connection.held.Segments();
     const uint32_t ack = tcp.Acknowledgement();
     const uint16_t window = tcp.Window();
     if (SeqAfter(ack, replay.lastAck)) {
@@ -127,8 +128,8 @@ void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tc
 void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
                                     AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
-    if (!replay.active || now - replay.lastSendTick < replay.timeoutMs ||
-        replay.firstUnacked >= connection.heldSegments.size()) {
+    if (!connection.Replaying() || now - replay.lastSendTick < replay.timeoutMs ||
+        replay.firstUnacked >= connection.held.Segments().size()) {
         return;
     }
     if (++replay.timeouts > limits_.maxTimeouts) {
@@ -142,7 +143,7 @@ void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, Pa
     if (replay.nextToSend > replay.firstUnacked) {
         // Start again from the first unacknowledged segment, one at a time until the client answers.
         replay.nextToSend = replay.firstUnacked + 1;
-        SendHeldToClient(connection, connection.heldSegments[replay.firstUnacked], source, adapter);
+        SendHeldToClient(connection, connection.held.Segments()[replay.firstUnacked], source, adapter);
     } else {
         SendWindowProbe(connection, source, adapter);
     }
@@ -153,7 +154,7 @@ void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, Pa
 // the client repeat its acknowledgement with the window it has now (its window update may have been lost).
 void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& source,
                                       AdapterHandle adapter) {
-    const HeldSegment& held = connection.heldSegments[connection.replay.firstUnacked];
+    const HeldSegment& held = connection.held.Segments()[connection.replay.firstUnacked];
     PacketBuffer& out = sendBuffer_;
     FrameLayout layout = held.layout;
     std::memcpy(out.frame.data(), held.frame, layout.payloadOffset);
@@ -161,13 +162,13 @@ void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& 
     out.deviceFlags = PacketDirection::Inbound;
     TcpFrame tcp(out.Bytes(), layout);
     tcp.SetSequence(connection.replay.lastAck - 1);
-    tcp.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
-    tcp.SetWindow(static_cast<uint16_t>(connection.serverWindow));
+    tcp.SetAcknowledgement(ServerAckToClient(connection, connection.server.ack));
+    tcp.SetWindow(static_cast<uint16_t>(connection.server.window));
     tcp.SetFlags(kAck);
     {
         SegmentEditor edit(out.Bytes(), layout);
         if (connection.timestamps) {
-            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
+            edit.SetTimestamps(connection.server.tsVal, connection.client.tsVal);
         }
     }
     UpdateChecksums(out, layout);
@@ -175,12 +176,14 @@ void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& 
 }
 
 void Pop3Interceptor::StopReplay(Pop3Connection& connection) {
-    if (!connection.replay.active) {
+    if (!connection.Replaying()) {
         return;
     }
+    connection.EnterPhase(connection.phase() == Pop3Phase::Replaying ? Pop3Phase::Passing
+                                                                     : Pop3Phase::ErrorReplyDelivered);
     connection.replay = ReplayState{};
     connection.replayedPending = 0;
-    FreeHeld(connection);
+    connection.held.Clear();
 }
 
 }  // namespace bramvell

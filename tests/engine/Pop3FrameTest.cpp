@@ -59,7 +59,7 @@ TEST_F(Pop3FrameTest, CollectingAcknowledgesEachSegmentInTheClientsName) {
     EXPECT_EQ(resent.frame.ack, kS + 29);
     auto gap = driver.Server(kS + 40, kC + 9, "later\r\n");
     EXPECT_EQ(gap.frame.ack, kS + 29);
-    EXPECT_EQ(Record().heldSegments.size(), 1u);
+    EXPECT_EQ(Record().held.Count(), 1u);
 }
 
 TEST_F(Pop3FrameTest, GoodMessageIsReplayedWithTheClientsNumbers) {
@@ -246,7 +246,7 @@ TEST_F(Pop3FrameTest, SynAckOnAPortStillInTheTableStartsTheRecordAfresh) {
     StartRetrieval();
     driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: SPAM\r\n\r\n.\r\n");
     driver.Server(kS + 30, kC + 17, "+OK\r\n");
-    ASSERT_NE(Record().clientToServerOffset, 0u);
+    ASSERT_NE(Record().client.toPeerOffset, 0u);
     driver.Handshake(20000, 90000);
     auto user = driver.Client(20001, 90001, "USER bob\r\n");
     EXPECT_EQ(user.frame.seq, 20001u);
@@ -283,7 +283,7 @@ TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
     StartRetrieval();
     driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: hi\r\n");
     driver.Idle();
-    ASSERT_EQ(Record().collecting, 1);
+    ASSERT_EQ(Record().phase(), Pop3Phase::Collecting);
     for (uint64_t waited = 0; waited < kHalfHour; waited += 60000) {
         driver.ticks.now += 60000;
         driver.Client(kC + 9, kS + 6, "", 0x11);
@@ -294,7 +294,7 @@ TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
     driver.ticks.now += 60000;
     driver.Idle();
     EXPECT_EQ(Record().closedAtMinute, 31);
-    EXPECT_EQ(Record().collecting, 0);
+    EXPECT_EQ(Record().phase(), Pop3Phase::Passing);
     EXPECT_EQ(driver.engine.Memory().heldBytes, 0u);
 
     // An idle connection that goes on exchanging frames is kept, however long it lives.
@@ -359,10 +359,10 @@ TEST_F(Pop3FrameAnswerTest, ADamagedSegmentIsNeitherHeldNorAcknowledged) {
                                                  {}});
     damaged[damaged.size() - 3] ^= 0x20;
     EXPECT_TRUE(driver.Frame(kIn, damaged).dropped);
-    EXPECT_TRUE(Record().heldSegments.empty());
+    EXPECT_TRUE(Record().held.Empty());
     auto good = driver.Server(kS + 6, kC + 9, "+OK\r\nabc\r\n");
     EXPECT_EQ(good.frame.ack, kS + 16);
-    EXPECT_EQ(Record().heldSegments.size(), 1u);
+    EXPECT_EQ(Record().held.Count(), 1u);
 }
 
 // What follows the answer's line in its segment keeps its place behind the error line.
