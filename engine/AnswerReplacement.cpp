@@ -4,8 +4,8 @@
 #include <string>
 
 #include "engine/ErrorReply.h"
+#include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
-#include "engine/SegmentEditor.h"
 #include "engine/StreamTranslation.h"
 
 namespace bramvell {
@@ -22,7 +22,7 @@ void Pop3Interceptor::OnInjectedCommandAnswer(Pop3Connection& connection, FrameC
         return;
     }
     if (!SeqAfter(seq + length, connection.answer.answerSeq)) {
-        TurnIntoAckToServer(connection, frame, connection.answer.answerSeq);  // message data sent again
+        AcknowledgeToServer(connection, frame, connection.answer.answerSeq);  // message data sent again
         return;
     }
     if (SeqAfter(seq, connection.answer.answerSeq) || !ChecksumsValid(bytes, frame.layout)) {
@@ -30,7 +30,7 @@ void Pop3Interceptor::OnInjectedCommandAnswer(Pop3Connection& connection, FrameC
         return;
     }
     if (SeqBefore(seq, connection.answer.answerSeq)) {
-        TrimPayloadFront(frame.buffer, frame.layout, connection.answer.answerSeq - seq);
+        FrameEditor(frame.buffer, frame.layout).TrimPayloadFront(connection.answer.answerSeq - seq);
     }
     ReplaceAnswerWithErrorReply(connection, frame);
 }
@@ -39,40 +39,37 @@ void Pop3Interceptor::OnInjectedCommandAnswer(Pop3Connection& connection, FrameC
 // stays behind it. When both do not fit one frame the rest is left unacknowledged and the server sends
 // it again.
 void Pop3Interceptor::ReplaceAnswerWithErrorReply(Pop3Connection& connection, FrameContext& frame) {
-    PacketBuffer& buffer = frame.buffer;
-    FrameLayout& layout = frame.layout;
-    uint8_t* payload = buffer.frame.data() + layout.payloadOffset;
-    const std::size_t length = layout.payloadLength;
-    const void* lf = std::memchr(payload, '\n', length);
+    const TcpFrame answer(frame.buffer.Bytes(), frame.layout);
+    const std::span<const uint8_t> payload = answer.Payload();
+    const void* lf = std::memchr(payload.data(), '\n', payload.size());
     const std::size_t answerLength =
-        lf ? static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - payload) + 1 : length;
+        lf ? static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - payload.data()) + 1 : payload.size();
     connection.answer.lineOpen = lf == nullptr;
     connection.answer.cursor = connection.answer.answerSeq + static_cast<uint32_t>(answerLength);
 
     const std::string reply = BuildErrorReply(connection);
-    std::size_t rest = length - answerLength;
-    TcpFrame original(buffer.Bytes(), layout);
-    uint8_t flags = kPsh | kAck | (original.Flags() & kFin);
-    if (reply.size() + rest > PayloadCapacity(layout)) {
+    std::size_t rest = payload.size() - answerLength;
+    uint8_t flags = kPsh | kAck | (answer.Flags() & kFin);
+    if (reply.size() + rest > OwnFrames::PayloadCapacity(frame.layout)) {
         rest = 0;
         flags &= static_cast<uint8_t>(~kFin);  // the server sends its FIN again after the rest
     }
-    std::memmove(payload + reply.size(), payload + answerLength, rest);
-    std::memcpy(payload, reply.data(), reply.size());
-    ResizePayload(buffer, layout, reply.size() + rest);
     connection.server.toPeerOffset =
         connection.answer.errorClientSeq + static_cast<uint32_t>(reply.size()) - connection.answer.cursor;
-
-    TcpFrame tcp(buffer.Bytes(), layout);
-    tcp.SetSequence(connection.answer.errorClientSeq);
-    tcp.SetAcknowledgement(ServerAckToClient(connection, tcp.Acknowledgement()));
-    tcp.SetFlags(flags);
-    UpdateChecksums(buffer, layout);
+    ToClientFields fields;
+    fields.seq = connection.answer.errorClientSeq;
+    fields.ack = ServerAckToClient(connection, answer.Acknowledgement());
+    fields.flags = flags;
+    const PacketBuffer& out = ownFrames_.ToClient(
+        frame.buffer.Bytes(), frame.layout, fields,
+        {reinterpret_cast<const uint8_t*>(reply.data()), reply.size()}, payload.subspan(answerLength, rest));
 
     // Keep a copy: if it is lost on the way, the client gets it again.
     connection.held.Clear();
-    connection.held.HoldCopy(buffer.Bytes(), layout, connection.answer.errorClientSeq);
+    connection.held.HoldCopy(out.Bytes(), ownFrames_.layout(), connection.answer.errorClientSeq);
     BeginReplay(connection, Pop3Phase::DeliveringErrorReply, 1, 0);
+    frame.source.SendPacketToMstcp(frame.adapter, out);
+    frame.dropMark = true;
 }
 
 void Pop3Interceptor::OnServerSegmentAfterErrorReply(Pop3Connection& connection, FrameContext& frame) {
@@ -98,7 +95,7 @@ void Pop3Interceptor::OnServerSegmentAfterErrorReply(Pop3Connection& connection,
             connection.replay.lastSendTick = ticks_.NowMilliseconds();
         }
         if (!SeqAfter(end, connection.answer.answerSeq)) {
-            TurnIntoAckToServer(connection, frame, connection.answer.answerSeq);
+            AcknowledgeToServer(connection, frame, connection.answer.answerSeq);
         } else {
             frame.dropMark = true;
         }
@@ -118,7 +115,7 @@ void Pop3Interceptor::OnServerSegmentAfterErrorReply(Pop3Connection& connection,
         return;
     }
     if (SeqBefore(seq, connection.answer.cursor)) {
-        TrimPayloadFront(frame.buffer, frame.layout, connection.answer.cursor - seq);
+        FrameEditor(frame.buffer, frame.layout).TrimPayloadFront(connection.answer.cursor - seq);
     }
     if (connection.answer.lineOpen) {
         // The rest of the answer's line, which the error reply replaced as a whole.
@@ -131,10 +128,10 @@ void Pop3Interceptor::OnServerSegmentAfterErrorReply(Pop3Connection& connection,
         connection.server.toPeerOffset -= static_cast<uint32_t>(consumed);
         connection.answer.lineOpen = lf == nullptr;
         if (consumed == available) {
-            TurnIntoAckToServer(connection, frame, connection.answer.cursor);
+            AcknowledgeToServer(connection, frame, connection.answer.cursor);
             return;
         }
-        TrimPayloadFront(frame.buffer, frame.layout, consumed);
+        FrameEditor(frame.buffer, frame.layout).TrimPayloadFront(consumed);
     }
     TranslateServerSegment(connection, frame);
 }

@@ -4,8 +4,8 @@
 
 #include "config/ActivityLog.h"
 #include "config/FilterSettings.h"
+#include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
-#include "engine/SegmentEditor.h"
 
 namespace bramvell {
 
@@ -39,22 +39,17 @@ void Pop3Interceptor::Log(std::string_view text) const {
 }
 
 void Pop3Interceptor::OnClientSyn(FrameContext& frame) {
-    std::span<uint8_t> bytes = frame.buffer.Bytes();
-    TcpFrame tcp(bytes, frame.layout);
-    std::span<uint8_t> header{tcp.tcp(), frame.layout.transportHeaderLength};
-    const int scale = FindWindowScale(header);
+    TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
+    const int scale = FindWindowScale(tcp.TcpHeaderBytes());
     synWindowScale_[tcp.SourcePort()] = static_cast<uint8_t>(scale < 0 ? 0 : scale + 1);
     // Sequence numbers change under the engine's hands, so selective acknowledgements would lie.
-    if (StripSackPermitted(header)) {
-        UpdateTcpChecksum(bytes, frame.layout);
-    }
+    FrameEditor(frame.buffer, frame.layout).StripSackPermitted();
 }
 
 void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
-    std::span<uint8_t> bytes = frame.buffer.Bytes();
-    TcpFrame tcp(bytes, frame.layout);
-    const uint32_t clientAddress = DestinationAddress(bytes, frame.layout);
-    const uint32_t serverAddress = SourceAddress(bytes, frame.layout);
+    TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
+    const uint32_t clientAddress = tcp.DestinationAddress();
+    const uint32_t serverAddress = tcp.SourceAddress();
     const uint16_t clientPort = tcp.DestinationPort();
     const uint32_t isn = tcp.Sequence();
     Pop3Connection* connection = table_.Find(clientAddress, clientPort, serverAddress);
@@ -82,7 +77,6 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
             return;  // table full: this connection passes untracked
         }
     }
-    std::span<const uint8_t> header{tcp.tcp(), frame.layout.transportHeaderLength};
     connection->serverIsn = isn;
     connection->server.highestSeq = isn + 1;
     connection->serverAckEdge = isn + 1;
@@ -91,13 +85,13 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
     connection->clientForwardedSeq = tcp.Acknowledgement();
     connection->server.ack = tcp.Acknowledgement();
     connection->client.ack = isn + 1;
-    uint32_t tsVal = 0;
-    uint32_t tsEcr = 0;
-    connection->timestamps = ReadTimestamps(bytes, frame.layout, tsVal, tsEcr);
-    connection->server.tsVal = tsVal;
-    connection->client.tsVal = tsEcr;
+    TcpTimestamps timestamps;
+    connection->timestamps = ReadTimestamps(tcp.TcpHeaderBytes(), timestamps);
+    connection->server.tsVal = timestamps.tsVal;
+    connection->client.tsVal = timestamps.tsEcr;
     const uint8_t synScale = synWindowScale_[clientPort];
-    connection->clientWindowScale = FindWindowScale(header) >= 0 && synScale > 0 ? synScale - 1 : 0;
+    connection->clientWindowScale =
+        FindWindowScale(tcp.TcpHeaderBytes()) >= 0 && synScale > 0 ? synScale - 1 : 0;
 }
 
 void Pop3Interceptor::StampClosed(Pop3Connection& connection) {

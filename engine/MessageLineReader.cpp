@@ -1,5 +1,7 @@
 #include "engine/MessageLineReader.h"
 
+#include "engine/FrameEditor.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -120,7 +122,6 @@ void MessageLineReader::Patch(LinePosition position, std::size_t at, std::string
     std::size_t segment = position.segment;
     std::size_t offset = position.offset + at;
     std::size_t done = 0;
-    std::size_t lastTouched = segments_.size();
     while (done < bytes.size() && segment < segments_.size()) {
         HeldSegment& held = segments_[segment];
         if (offset >= held.payloadLength) {
@@ -128,18 +129,12 @@ void MessageLineReader::Patch(LinePosition position, std::size_t at, std::string
             ++segment;
             continue;
         }
-        held.Payload()[offset] = static_cast<uint8_t>(bytes[done]);
-        ++done;
-        ++offset;
-        if (lastTouched != segment) {
-            if (lastTouched < segments_.size()) {
-                UpdateTcpChecksum(segments_[lastTouched].Bytes(), segments_[lastTouched].layout);
-            }
-            lastTouched = segment;
-        }
-    }
-    if (lastTouched < segments_.size()) {
-        UpdateTcpChecksum(segments_[lastTouched].Bytes(), segments_[lastTouched].layout);
+        const std::size_t count = std::min<std::size_t>(held.payloadLength - offset, bytes.size() - done);
+        FrameEditor edit(held.Bytes(), held.layout);
+        std::memcpy(edit.Payload().data() + offset, bytes.data() + done, count);
+        done += count;
+        offset = 0;
+        ++segment;
     }
 }
 

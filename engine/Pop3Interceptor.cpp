@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "config/FilterSettings.h"
-#include "engine/SegmentEditor.h"
 #include "engine/StreamTranslation.h"
 
 namespace bramvell {
@@ -64,11 +63,9 @@ SegmentNumbers ReadNumbers(const Pop3Connection& connection, const TcpFrame& tcp
     numbers.ack = tcp.Acknowledgement();
     numbers.window = tcp.Window();
     numbers.length = static_cast<uint32_t>(tcp.PayloadLength());
-    const std::size_t at = FindTimestamp({tcp.tcp(), tcp.layout().transportHeaderLength});
-    numbers.hasTsVal = connection.timestamps && at != kNoOption;
-    if (numbers.hasTsVal) {
-        numbers.tsVal = Load32(tcp.tcp() + at);
-    }
+    TcpTimestamps timestamps;
+    numbers.hasTsVal = connection.timestamps && ReadTimestamps(tcp.TcpHeaderBytes(), timestamps);
+    numbers.tsVal = timestamps.tsVal;
     return numbers;
 }
 
@@ -85,8 +82,7 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
         }
         return;
     }
-    Pop3Connection* found = table_.Find(SourceAddress(bytes, frame.layout), tcp.SourcePort(),
-                                        DestinationAddress(bytes, frame.layout));
+    Pop3Connection* found = table_.Find(tcp.SourceAddress(), tcp.SourcePort(), tcp.DestinationAddress());
     if (found == nullptr) {
         return;
     }
@@ -227,8 +223,7 @@ void Pop3Interceptor::OnServerSegment(FrameContext& frame) {
         }
         return;
     }
-    Pop3Connection* found = table_.Find(DestinationAddress(bytes, frame.layout), tcp.DestinationPort(),
-                                        SourceAddress(bytes, frame.layout));
+    Pop3Connection* found = table_.Find(tcp.DestinationAddress(), tcp.DestinationPort(), tcp.SourceAddress());
     if (found == nullptr) {
         return;
     }
@@ -272,7 +267,7 @@ void Pop3Interceptor::ServerWhilePassing(Pop3Connection& connection, FrameContex
     // Data the engine acknowledged, sent again because that acknowledgement was lost.
     if (connection.engineAcknowledged && tcp.PayloadLength() > 0 &&
         !SeqAfter(end, connection.serverAckEdge) && !SeqAfter(end, connection.engineAckEdge)) {
-        TurnIntoAckToServer(connection, frame, connection.serverAckEdge);
+        AcknowledgeToServer(connection, frame, connection.serverAckEdge);
         return;
     }
     TranslateServerSegment(connection, frame);

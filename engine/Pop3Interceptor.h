@@ -9,6 +9,7 @@
 #include "engine/ConnectionTable.h"
 #include "engine/KeyState.h"
 #include "engine/MessageAnalyzer.h"
+#include "engine/OwnFrames.h"
 #include "engine/Pop3Handler.h"
 #include "engine/TickClock.h"
 
@@ -88,9 +89,9 @@ class Pop3Interceptor final : public Pop3Handler {
     void OnServerSynAck(FrameContext& frame);
     Pop3Connection* Track(Pop3Connection* connection);
     void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
-    // Turns the server segment in the buffer into the client's acknowledgement of `ack`, bound for the
-    // server.
-    void TurnIntoAckToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
+    // Answers the server segment in the buffer with the client's acknowledgement of `ack` (a frame of
+    // the engine's own); the segment itself goes no further.
+    void AcknowledgeToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
 
     // Collecting.
     void FinishCollecting(Pop3Connection& connection, FrameContext& frame);
@@ -134,7 +135,7 @@ class Pop3Interceptor final : public Pop3Handler {
     SegmentBlockPool pool_;  // before the table: its records give their blocks back to it
     ConnectionTable table_;
     std::vector<uint8_t> synWindowScale_;  // per client port: window shift + 1 from its SYN, 0 = none
-    PacketBuffer sendBuffer_;              // frames of the engine's own
+    OwnFrames ownFrames_;
     uint64_t lastHoldTick_ = 0;
 };
 

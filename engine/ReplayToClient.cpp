@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
-#include "engine/SegmentEditor.h"
 #include "engine/StreamTranslation.h"
 
 namespace bramvell {
@@ -52,7 +52,7 @@ void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSeg
     // The held copy is edited in place and sent from where it lies: a resend edits the same fields
     // again, and the incremental checksum follows whatever the frame holds.
     {
-        SegmentEditor edit(held.Bytes(), held.layout);
+        FrameEditor edit(held.Bytes(), held.layout);
         edit.SetSequence(held.clientSeq);
         edit.SetAcknowledgement(ServerAckToClient(connection, connection.server.ack));
         edit.SetWindow(static_cast<uint16_t>(connection.server.window));
@@ -155,24 +155,15 @@ void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, Pa
 void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& source,
                                       AdapterHandle adapter) {
     const HeldSegment& held = connection.held.Segments()[connection.replay.firstUnacked];
-    PacketBuffer& out = sendBuffer_;
-    FrameLayout layout = held.layout;
-    std::memcpy(out.frame.data(), held.frame, layout.payloadOffset);
-    ResizePayload(out, layout, 0);
-    out.deviceFlags = PacketDirection::Inbound;
-    TcpFrame tcp(out.Bytes(), layout);
-    tcp.SetSequence(connection.replay.lastAck - 1);
-    tcp.SetAcknowledgement(ServerAckToClient(connection, connection.server.ack));
-    tcp.SetWindow(static_cast<uint16_t>(connection.server.window));
-    tcp.SetFlags(kAck);
-    {
-        SegmentEditor edit(out.Bytes(), layout);
-        if (connection.timestamps) {
-            edit.SetTimestamps(connection.server.tsVal, connection.client.tsVal);
-        }
+    ToClientFields fields;
+    fields.seq = connection.replay.lastAck - 1;
+    fields.ack = ServerAckToClient(connection, connection.server.ack);
+    fields.flags = kAck;
+    fields.window = static_cast<uint16_t>(connection.server.window);
+    if (connection.timestamps) {
+        fields.timestamps = TcpTimestamps{connection.server.tsVal, connection.client.tsVal};
     }
-    UpdateChecksums(out, layout);
-    source.SendPacketToMstcp(adapter, out);
+    source.SendPacketToMstcp(adapter, ownFrames_.ToClient(held.Bytes(), held.layout, fields));
 }
 
 void Pop3Interceptor::StopReplay(Pop3Connection& connection) {

@@ -2,8 +2,8 @@
 // server in the client's name until the reply is complete.
 #include <cstring>
 
+#include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
-#include "engine/SegmentEditor.h"
 #include "engine/StreamTranslation.h"
 
 namespace bramvell {
@@ -24,7 +24,7 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
     }
     if (length == 0) {
         if (connection.lastWindowToServer == 0 && connection.client.window != 0) {
-            TurnIntoAckToServer(connection, frame, connection.expectedSeq);
+            AcknowledgeToServer(connection, frame, connection.expectedSeq);
             return;
         }
         frame.dropMark = true;
@@ -32,7 +32,7 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
     }
     // Already held (our acknowledgement was lost) or beyond a gap: tell the server what we have.
     if (!SeqAfter(seq + length, connection.expectedSeq) || SeqAfter(seq, connection.expectedSeq)) {
-        TurnIntoAckToServer(connection, frame, connection.expectedSeq);
+        AcknowledgeToServer(connection, frame, connection.expectedSeq);
         return;
     }
     // Once acknowledged in the client's name a damaged segment could never be repaired, so it is checked
@@ -43,7 +43,7 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
             frame.dropMark = true;
             return;
         }
-        TrimPayloadFront(frame.buffer, frame.layout, connection.expectedSeq - seq);
+        FrameEditor(frame.buffer, frame.layout).TrimPayloadFront(connection.expectedSeq - seq);
         verified = true;
     }
     const std::size_t newBytes = frame.layout.payloadLength;
@@ -67,45 +67,25 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
                          TcpFrame(frame.buffer.Bytes(), frame.layout).Sequence());
     connection.expectedSeq += static_cast<uint32_t>(newBytes);
     connection.engineAcknowledged = true;
-    TurnIntoAckToServer(connection, frame, connection.expectedSeq);
+    AcknowledgeToServer(connection, frame, connection.expectedSeq);
     if (connection.held.Complete()) {
         FinishCollecting(connection, frame);
     }
 }
 
-void Pop3Interceptor::TurnIntoAckToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack) {
-    PacketBuffer& buffer = frame.buffer;
-    FrameLayout& layout = frame.layout;
-    SwapEnds(buffer, layout);
-    ResizePayload(buffer, layout, 0);
-    TcpFrame tcp(buffer.Bytes(), layout);
-    tcp.SetSourcePort(connection.clientPort);
-    tcp.SetDestinationPort(kPop3Port);
-    tcp.SetFlags(kAck);
-    tcp.SetSequence(connection.server.ack);
-    tcp.SetAcknowledgement(ack);
-    tcp.SetWindow(static_cast<uint16_t>(connection.client.window));
-    std::span<uint8_t> header{tcp.tcp(), layout.transportHeaderLength};
-    KeepOnlyTimestamp(header);
-    const std::size_t timestamp = FindTimestamp(header);
-    if (timestamp != kNoOption) {
-        // The server drops segments whose TSval is older than the client's (PAWS).
-        Store32(tcp.tcp() + timestamp, connection.client.tsVal);
-        Store32(tcp.tcp() + timestamp + 4, connection.server.tsVal);
-    }
-    UpdateChecksums(buffer, layout);
-    buffer.deviceFlags = PacketDirection::Outbound;
+void Pop3Interceptor::AcknowledgeToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack) {
+    frame.source.SendPacketToAdapter(
+        frame.adapter, ownFrames_.ToServer(frame.buffer.Bytes(), frame.layout, connection, ack, kAck));
+    frame.dropMark = true;
     connection.engineAckEdge = SeqMax(connection.engineAckEdge, ack);
     connection.serverAckEdge = SeqMax(connection.serverAckEdge, ack);
     connection.lastWindowToServer = static_cast<uint16_t>(connection.client.window);
 }
 
 void Pop3Interceptor::FinishCollecting(Pop3Connection& connection, FrameContext& frame) {
-    // The server hears at once that everything arrived; the analysis may take a while.
-    frame.source.SendPacketToAdapter(frame.adapter, frame.buffer);
+    // The server has heard already that everything arrived; the analysis may take a while.
     if (!connection.held.IsMultiLine()) {
         ReleaseHeld(connection, frame.source, frame.adapter);
-        frame.dropMark = true;
         return;
     }
     MessageLineReader reader(connection.held.Segments());

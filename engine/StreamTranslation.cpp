@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/SegmentEditor.h"
+#include "engine/FrameEditor.h"
 
 namespace bramvell {
 
@@ -36,9 +36,8 @@ uint32_t ClientWindowBytes(const Pop3Connection& connection) {
 }
 
 void TranslateClientSegment(Pop3Connection& connection, FrameContext& frame) {
-    std::span<uint8_t> bytes = frame.buffer.Bytes();
-    TcpFrame tcp(bytes, frame.layout);
-    SegmentEditor edit(bytes, frame.layout);
+    TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
+    FrameEditor edit(frame.buffer, frame.layout);
     if (tcp.PayloadLength() > 0) {
         connection.clientForwardedSeq = SeqMax(connection.clientForwardedSeq,
                                                tcp.Sequence() + static_cast<uint32_t>(tcp.PayloadLength()));
@@ -58,9 +57,8 @@ void TranslateClientSegment(Pop3Connection& connection, FrameContext& frame) {
 }
 
 void TranslateServerSegment(const Pop3Connection& connection, FrameContext& frame) {
-    std::span<uint8_t> bytes = frame.buffer.Bytes();
-    TcpFrame tcp(bytes, frame.layout);
-    SegmentEditor edit(bytes, frame.layout);
+    TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
+    FrameEditor edit(frame.buffer, frame.layout);
     edit.SetSequence(tcp.Sequence() + connection.server.toPeerOffset);
     if ((tcp.Flags() & kAck) != 0) {
         edit.SetAcknowledgement(ServerAckToClient(connection, tcp.Acknowledgement()));

@@ -10,7 +10,6 @@
 #include "engine/MessageTarget.h"
 #include "engine/Pop3Interceptor.h"
 #include "engine/QuarantineFile.h"
-#include "engine/SegmentEditor.h"
 
 namespace bramvell {
 
@@ -29,7 +28,6 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Anal
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
         StartReplay(connection, frame.source, frame.adapter);
-        frame.dropMark = true;  // the acknowledgement has gone already
         return;
     }
 
@@ -58,29 +56,23 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Anal
     SendInjectedCommand(connection, frame, command);
 }
 
-// The buffer holds the acknowledgement just sent to the server; it becomes the command, with the same
-// numbers, and leaves through the packet loop's forward step.
+// The command follows the acknowledgement just sent, with the same numbers.
 void Pop3Interceptor::SendInjectedCommand(Pop3Connection& connection, FrameContext& frame,
                                           std::string_view command) {
-    PacketBuffer& buffer = frame.buffer;
-    FrameLayout& layout = frame.layout;
-    ResizePayload(buffer, layout, command.size());
-    std::memcpy(buffer.frame.data() + layout.payloadOffset, command.data(), command.size());
-    TcpFrame tcp(buffer.Bytes(), layout);
-    tcp.SetFlags(kPsh | kAck);
-    tcp.SetWindow(static_cast<uint16_t>(connection.client.window));
-    UpdateChecksums(buffer, layout);
+    const PacketBuffer& out = ownFrames_.ToServer(frame.buffer.Bytes(), frame.layout, connection,
+                                                  connection.expectedSeq, kPsh | kAck, command);
     connection.EnterPhase(Pop3Phase::AwaitingAnswer);
 
     InjectedCommand& injected = connection.injected;
-    injected.frame.assign(buffer.Bytes().begin(), buffer.Bytes().end());
-    injected.endSeq = tcp.Sequence() + static_cast<uint32_t>(command.size());
+    injected.frame.assign(out.Bytes().begin(), out.Bytes().end());
+    injected.endSeq = connection.server.ack + static_cast<uint32_t>(command.size());
     injected.lastSendTick = ticks_.NowMilliseconds();
     injected.timeoutMs = limits_.initialTimeoutMs;
     injected.timeouts = 0;
     injected.pending = true;
     // From now on the server's view of the client's stream holds these extra bytes.
     connection.client.toPeerOffset += static_cast<uint32_t>(command.size());
+    frame.source.SendPacketToAdapter(frame.adapter, out);
 }
 
 void Pop3Interceptor::OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
@@ -94,10 +86,7 @@ void Pop3Interceptor::OnInjectedTimer(Pop3Connection& connection, uint64_t now, 
         injected.pending = false;
         return;
     }
-    sendBuffer_.length = static_cast<uint32_t>(injected.frame.size());
-    sendBuffer_.deviceFlags = PacketDirection::Outbound;
-    std::memcpy(sendBuffer_.frame.data(), injected.frame.data(), injected.frame.size());
-    source.SendPacketToAdapter(adapter, sendBuffer_);
+    source.SendPacketToAdapter(adapter, ownFrames_.Copy(injected.frame, PacketDirection::Outbound));
     injected.lastSendTick = now;
     injected.timeoutMs = std::min(injected.timeoutMs * 2, limits_.maxTimeoutMs);
 }
