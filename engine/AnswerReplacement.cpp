@@ -47,7 +47,7 @@ void Pop3Interceptor::ReplaceAnswerWithErrorReply(Pop3Connection& connection, Fr
     connection.answer.lineOpen = lf == nullptr;
     connection.answer.cursor = connection.answer.answerSeq + static_cast<uint32_t>(answerLength);
 
-    const std::string reply = BuildErrorReply(connection);
+    const std::string reply = BuildErrorReply(connection.verdict);
     std::size_t rest = payload.size() - answerLength;
     uint8_t flags = kPsh | kAck | (answer.Flags() & kFin);
     if (reply.size() + rest > OwnFrames::PayloadCapacity(frame.layout)) {

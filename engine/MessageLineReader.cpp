@@ -70,7 +70,7 @@ void MessageLineReader::StepOverLineEnd(const uint8_t* cr) {
     }
 }
 
-bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
+bool MessageLineReader::NextLine(MessageLine& line) {
     // Step past exhausted segments and the LF that belongs to the previous line's CR.
     while (true) {
         if (segment_ >= segments_.size()) {
@@ -91,11 +91,12 @@ bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
         break;
     }
 
-    position = {segment_, static_cast<std::size_t>(cursor_ - begin_)};
+    line.position = {segment_, static_cast<std::size_t>(cursor_ - begin_)};
     // The common case: the line ends in the segment it starts in.
     const uint8_t* start = cursor_;
     if (const uint8_t* cr = FindCr(start, end_)) {
-        line = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(cr - start));
+        line.text =
+            std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(cr - start));
         StepOverLineEnd(cr);
         return true;
     }
@@ -108,12 +109,12 @@ bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
                           static_cast<std::size_t>((cr != nullptr ? cr : end_) - start));
         if (cr != nullptr) {
             StepOverLineEnd(cr);
-            line = assembled_;
+            line.text = assembled_;
             return true;
         }
         Enter(segment_ + 1);
     }
-    line = assembled_;
+    line.text = assembled_;
     return true;
 }
 

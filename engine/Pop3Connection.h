@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "engine/HeldReply.h"
+#include "engine/MessageVerdict.h"
 #include "engine/TcpSide.h"
 
 namespace bramvell {
 
 inline constexpr uint16_t kPop3Port = 110;
 inline constexpr std::size_t kRetrArgumentCapacity = 8;  // 7 characters and the terminator
-inline constexpr std::size_t kSenderCapacity = 80;       // 79 characters and the terminator
 
 // Where a connection stands with the one retrieval the engine deals with at a time.
 enum class Pop3Phase : uint8_t {
@@ -85,8 +85,7 @@ struct Pop3Connection {
     int32_t replayedPending = 0;  // held segments the client has not acknowledged yet
     InjectedCommand injected;
     ReplacedAnswer answer;
-    std::array<char, kSenderCapacity> sender{};
-    std::array<char, 2> probabilityText{'?', '?'};
+    MessageVerdict verdict;  // of the last message analysed, for its error reply
 
     Pop3Phase phase() const { return phase_; }
     // The one place the phase changes.

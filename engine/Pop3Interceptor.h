@@ -51,9 +51,9 @@ class Pop3Interceptor final : public Pop3Handler {
     void OnIdle(PacketSource& source, AdapterHandle adapter) override;
     void FreeAll() override;
 
-    // Carries out the verdict on a collected message; the buffer holds the acknowledgement of the
-    // message's last segment, already sent to the server.
-    void OnMessageClassified(Pop3Connection& connection, const AnalysisVerdict& verdict, FrameContext& frame);
+    // Carries out the verdict on a collected message; the buffer holds the message's last segment,
+    // whose acknowledgement has gone to the server already.
+    void OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict, FrameContext& frame);
 
     void SetLimits(const Limits& limits) {
         limits_ = limits;

@@ -2,6 +2,7 @@
 // server in the client's name until the reply is complete.
 #include <cstring>
 
+#include "engine/AttachmentRenamer.h"
 #include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
 #include "engine/StreamTranslation.h"
@@ -89,7 +90,8 @@ void Pop3Interceptor::FinishCollecting(Pop3Connection& connection, FrameContext&
         return;
     }
     MessageLineReader reader(connection.held.Segments());
-    const AnalysisVerdict verdict = analyzer_.Analyze(reader);
+    AttachmentRenamer renamer(reader, settings_, clock_);
+    const MessageVerdict verdict = analyzer_.Analyze(reader, renamer);
     OnMessageClassified(connection, verdict, frame);
 }
 

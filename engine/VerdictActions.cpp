@@ -15,12 +15,9 @@ namespace bramvell {
 
 using namespace tcp_flags;
 
-void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const AnalysisVerdict& verdict,
+void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
-    const std::size_t senderLength = std::min(verdict.sender.size(), kSenderCapacity - 1);
-    connection.sender.fill('\0');
-    std::memcpy(connection.sender.data(), verdict.sender.data(), senderLength);
-    connection.probabilityText = verdict.probabilityText;
+    connection.verdict = verdict;
     if (settings_.mainWindow != nullptr) {
         settings_.mainWindow->Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
     }
