@@ -67,7 +67,7 @@ void Pop3Interceptor::ReplaceAnswerWithErrorReply(Pop3Connection& connection, Fr
     // Keep a copy: if it is lost on the way, the client gets it again.
     connection.held.Clear();
     connection.held.HoldCopy(out.Bytes(), ownFrames_.layout(), connection.answer.errorClientSeq);
-    BeginReplay(connection, Pop3Phase::DeliveringErrorReply, 1, 0);
+    replay_.Begin(connection, Pop3Phase::DeliveringErrorReply, 1, 0);
     frame.source.SendPacketToMstcp(frame.adapter, out);
     frame.dropMark = true;
 }
@@ -91,7 +91,7 @@ void Pop3Interceptor::OnServerSegmentAfterErrorReply(Pop3Connection& connection,
         // reached the server).
         if (!SeqBefore(seq, connection.answer.answerSeq) &&
             connection.phase() == Pop3Phase::DeliveringErrorReply && !connection.held.Empty()) {
-            SendHeldToClient(connection, connection.held.Segments().front(), frame.source, frame.adapter);
+            replay_.SendHeld(connection, connection.held.Segments().front(), frame.source, frame.adapter);
             connection.replay.lastSendTick = ticks_.NowMilliseconds();
         }
         if (!SeqAfter(end, connection.answer.answerSeq)) {

@@ -118,7 +118,9 @@ void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
             StampClosed(*connection);
             continue;
         }
-        OnReplayTimer(*connection, now, source, adapter);
+        if (replay_.OnTimer(*connection, now, source, adapter)) {
+            StampClosed(*connection);
+        }
         OnInjectedTimer(*connection, now, source, adapter);
     }
     if (pool_.FreeBlocks() > 0 && now - lastHoldTick_ > limits_.keepBlocksMs) {
@@ -155,7 +157,7 @@ bool Pop3Interceptor::IsStale(Pop3Connection& connection, uint64_t now) const {
 }
 
 void Pop3Interceptor::Abandon(Pop3Connection& connection) {
-    StopReplay(connection);
+    replay_.Stop(connection);
     connection.held.Clear();
     connection.EnterPhase(Pop3Phase::Passing);
     connection.injected.pending = false;

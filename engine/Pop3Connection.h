@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <stdexcept>
 #include <vector>
 
 #include "engine/HeldReply.h"
@@ -23,6 +24,25 @@ enum class Pop3Phase : uint8_t {
     ErrorReplyDelivered,   // the client has it (or is given up on); the rest of the answer is still cut
     Replaying,             // the held reply is on its way to the client
 };
+
+// The phases a connection may enter from `from`: each step of a retrieval follows the one before it, and
+// any phase may fall back to passing (the retrieval done, released or abandoned).
+constexpr bool PhaseMayFollow(Pop3Phase from, Pop3Phase to) {
+    switch (to) {
+        case Pop3Phase::Passing:
+            return true;
+        case Pop3Phase::Collecting:
+        case Pop3Phase::Replaying:
+            return from == Pop3Phase::Passing;
+        case Pop3Phase::AwaitingAnswer:
+            return from == Pop3Phase::Collecting;
+        case Pop3Phase::DeliveringErrorReply:
+            return from == Pop3Phase::AwaitingAnswer;
+        case Pop3Phase::ErrorReplyDelivered:
+            return from == Pop3Phase::DeliveringErrorReply;
+    }
+    return false;
+}
 
 // Delivery of frames to the client that the engine alone is responsible for (the held reply after a
 // good verdict, the error reply after a spam verdict): paced by the client's window, resent on timeout.
@@ -88,8 +108,13 @@ struct Pop3Connection {
     MessageVerdict verdict;  // of the last message analysed, for its error reply
 
     Pop3Phase phase() const { return phase_; }
-    // The one place the phase changes.
-    void EnterPhase(Pop3Phase next) { phase_ = next; }
+    // The one place the phase changes. A step out of order is a fault in the engine, not in the traffic.
+    void EnterPhase(Pop3Phase next) {
+        if (!PhaseMayFollow(phase_, next)) {
+            throw std::logic_error("POP3 connection phase out of order");
+        }
+        phase_ = next;
+    }
     // The engine is sending held frames to the client (the reply or the error reply).
     bool Replaying() const {
         return phase_ == Pop3Phase::Replaying || phase_ == Pop3Phase::DeliveringErrorReply;

@@ -107,7 +107,7 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
 
     const bool wasReplaying = connection.phase() == Pop3Phase::Replaying;
     if (connection.Replaying() && (flags & kAck) != 0) {
-        OnReplayAck(connection, tcp, frame.source, frame.adapter);
+        replay_.OnAck(connection, tcp, frame.source, frame.adapter);
     }
     if ((flags & kRst) != 0) {
         // The server must learn that the client is gone (it holds the mailbox locked until then).
@@ -165,7 +165,7 @@ void Pop3Interceptor::ClientAfterErrorReply(Pop3Connection& connection, FrameCon
         frame.dropMark = true;
         return;
     }
-    StopReplay(connection);
+    replay_.Stop(connection);
     connection.EnterPhase(Pop3Phase::Passing);
     ClientWhilePassing(connection, frame, newData);
 }

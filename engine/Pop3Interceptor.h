@@ -11,6 +11,8 @@
 #include "engine/MessageAnalyzer.h"
 #include "engine/OwnFrames.h"
 #include "engine/Pop3Handler.h"
+#include "engine/Pop3Limits.h"
+#include "engine/ReplayToClient.h"
 #include "engine/TickClock.h"
 
 namespace bramvell {
@@ -26,21 +28,7 @@ class FilterSettings;
 // connections it already tracks (their numbers have moved and would otherwise no longer fit).
 class Pop3Interceptor final : public Pop3Handler {
   public:
-    struct Limits {
-        std::size_t maxHeldBytes = 64u << 20;  // payload bytes of one message
-        std::size_t maxHeldSegments = 65536;
-        std::size_t maxReplayInFlight = 256u << 10;
-        uint32_t initialTimeoutMs = 300;
-        uint32_t maxTimeoutMs = 8000;
-        int maxTimeouts = 15;  // then the peer is taken for gone
-        // Memory kept for the next message once one has been dealt with, given back after a quiet spell.
-        std::size_t keptBlocks = 64;  // of 256 KiB
-        uint64_t keepBlocksMs = 30000;
-        // A connection one side of which has sent nothing this long is taken for gone (a live peer
-        // acknowledges what it gets, and any POP3 server logs out an idle client long before): what it
-        // holds is given back and the record closed.
-        uint64_t staleAfterMs = 30 * 60 * 1000;
-    };
+    using Limits = Pop3Limits;
 
     Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
                     const Clock& clock = DefaultClock(), const TickClock& ticks = DefaultTickClock());
@@ -104,20 +92,6 @@ class Pop3Interceptor final : public Pop3Handler {
     void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
                          AdapterHandle adapter);
 
-    // Replay to the client. Both replays (the held reply, the error reply) start in BeginReplay:
-    // `alreadySent` held segments are on their way, and `windowSeen` is the client window last seen.
-    void BeginReplay(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent,
-                     uint16_t windowSeen);
-    void StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
-    void SendReplayWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
-    void SendHeldToClient(Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
-                          AdapterHandle adapter);
-    void SendWindowProbe(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
-    void OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
-                     AdapterHandle adapter);
-    void OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
-    void StopReplay(Pop3Connection& connection);
-
     // Housekeeping.
     // Notes which sides were heard from since the last idle pass; true when one has been quiet too long.
     bool IsStale(Pop3Connection& connection, uint64_t now) const;
@@ -136,6 +110,7 @@ class Pop3Interceptor final : public Pop3Handler {
     ConnectionTable table_;
     std::vector<uint8_t> synWindowScale_;  // per client port: window shift + 1 from its SYN, 0 = none
     OwnFrames ownFrames_;
+    ReplayToClient replay_{ticks_, limits_, ownFrames_};
     uint64_t lastHoldTick_ = 0;
 };
 

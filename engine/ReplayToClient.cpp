@@ -1,11 +1,8 @@
-// Delivery to the client of what only the engine can send: the server has long had its
-// acknowledgements, so the engine paces these frames by the client's window and sends again what the
-// client does not acknowledge.
 #include <algorithm>
 #include <cstring>
 
 #include "engine/FrameEditor.h"
-#include "engine/Pop3Interceptor.h"
+#include "engine/ReplayToClient.h"
 #include "engine/StreamTranslation.h"
 
 namespace bramvell {
@@ -22,8 +19,8 @@ uint32_t EndOf(const HeldSegment& held) {
 
 }  // namespace
 
-void Pop3Interceptor::BeginReplay(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent,
-                                  uint16_t windowSeen) {
+void ReplayToClient::Begin(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent,
+                           uint16_t windowSeen) {
     ReplayState& replay = connection.replay;
     replay = ReplayState{};
     replay.nextToSend = alreadySent;
@@ -34,7 +31,7 @@ void Pop3Interceptor::BeginReplay(Pop3Connection& connection, Pop3Phase phase, s
     connection.EnterPhase(phase);
 }
 
-void Pop3Interceptor::StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+void ReplayToClient::Start(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
     auto& held = connection.held.Segments();
     if (held.empty()) {
         return;
@@ -42,13 +39,13 @@ void Pop3Interceptor::StartReplay(Pop3Connection& connection, PacketSource& sour
     for (HeldSegment& segment : held) {
         segment.clientSeq = segment.serverSeq + connection.server.toPeerOffset;
     }
-    BeginReplay(connection, Pop3Phase::Replaying, 0, static_cast<uint16_t>(connection.client.window));
+    Begin(connection, Pop3Phase::Replaying, 0, static_cast<uint16_t>(connection.client.window));
     connection.replayedPending = static_cast<int32_t>(held.size());
-    SendReplayWindow(connection, source, adapter);
+    SendWindow(connection, source, adapter);
 }
 
-void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSegment& held,
-                                       PacketSource& source, AdapterHandle adapter) {
+void ReplayToClient::SendHeld(const Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
+                              AdapterHandle adapter) {
     // The held copy is edited in place and sent from where it lies: a resend edits the same fields
     // again, and the incremental checksum follows whatever the frame holds.
     {
@@ -63,8 +60,7 @@ void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSeg
     source.SendFrameToMstcp(adapter, held.Bytes());
 }
 
-void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource& source,
-                                       AdapterHandle adapter) {
+void ReplayToClient::SendWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
     const auto& held = connection.held.Segments();
     const uint32_t window = ClientWindowBytes(connection);
@@ -79,7 +75,7 @@ void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource&
         if (!nothingInFlight && end - replay.lastAck > limits_.maxReplayInFlight) {
             break;
         }
-        SendHeldToClient(connection, held[replay.nextToSend], source, adapter);
+        SendHeld(connection, held[replay.nextToSend], source, adapter);
         ++replay.nextToSend;
         sent = true;
     }
@@ -88,8 +84,8 @@ void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource&
     }
 }
 
-void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
-                                  AdapterHandle adapter) {
+void ReplayToClient::OnAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
+                           AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
     const auto& held = connection.held.Segments();
     const uint32_t ack = tcp.Acknowledgement();
@@ -112,48 +108,48 @@ void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tc
                replay.nextToSend > replay.firstUnacked) {
         // The client saw later segments but not this one: send it again without waiting for the timer.
         if (++replay.duplicateAcks == kDuplicateAcksForResend) {
-            SendHeldToClient(connection, held[replay.firstUnacked], source, adapter);
+            SendHeld(connection, held[replay.firstUnacked], source, adapter);
             replay.lastSendTick = ticks_.NowMilliseconds();
         }
     }
     replay.lastWindow = window;
     connection.replayedPending = static_cast<int32_t>(held.size() - replay.firstUnacked);
     if (replay.firstUnacked >= held.size()) {
-        StopReplay(connection);
+        Stop(connection);
         return;
     }
-    SendReplayWindow(connection, source, adapter);
+    SendWindow(connection, source, adapter);
 }
 
-void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
-                                    AdapterHandle adapter) {
+bool ReplayToClient::OnTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                             AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
     if (!connection.Replaying() || now - replay.lastSendTick < replay.timeoutMs ||
         replay.firstUnacked >= connection.held.Segments().size()) {
-        return;
+        return false;
     }
     if (++replay.timeouts > limits_.maxTimeouts) {
         // The client is gone; its connection will not recover.
-        StopReplay(connection);
-        StampClosed(connection);
-        return;
+        Stop(connection);
+        return true;
     }
     replay.timeoutMs = std::min(replay.timeoutMs * 2, limits_.maxTimeoutMs);
     replay.duplicateAcks = 0;
     if (replay.nextToSend > replay.firstUnacked) {
         // Start again from the first unacknowledged segment, one at a time until the client answers.
         replay.nextToSend = replay.firstUnacked + 1;
-        SendHeldToClient(connection, connection.held.Segments()[replay.firstUnacked], source, adapter);
+        SendHeld(connection, connection.held.Segments()[replay.firstUnacked], source, adapter);
     } else {
-        SendWindowProbe(connection, source, adapter);
+        SendProbe(connection, source, adapter);
     }
     replay.lastSendTick = now;
+    return false;
 }
 
 // Nothing in flight and the window too small: an empty segment just below the acknowledged edge makes
 // the client repeat its acknowledgement with the window it has now (its window update may have been lost).
-void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& source,
-                                      AdapterHandle adapter) {
+void ReplayToClient::SendProbe(const Pop3Connection& connection, PacketSource& source,
+                               AdapterHandle adapter) {
     const HeldSegment& held = connection.held.Segments()[connection.replay.firstUnacked];
     ToClientFields fields;
     fields.seq = connection.replay.lastAck - 1;
@@ -163,10 +159,10 @@ void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& 
     if (connection.timestamps) {
         fields.timestamps = TcpTimestamps{connection.server.tsVal, connection.client.tsVal};
     }
-    source.SendPacketToMstcp(adapter, ownFrames_.ToClient(held.Bytes(), held.layout, fields));
+    source.SendPacketToMstcp(adapter, frames_.ToClient(held.Bytes(), held.layout, fields));
 }
 
-void Pop3Interceptor::StopReplay(Pop3Connection& connection) {
+void ReplayToClient::Stop(Pop3Connection& connection) {
     if (!connection.Replaying()) {
         return;
     }

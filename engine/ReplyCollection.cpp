@@ -97,7 +97,7 @@ void Pop3Interceptor::FinishCollecting(Pop3Connection& connection, FrameContext&
 
 void Pop3Interceptor::ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
     connection.EnterPhase(Pop3Phase::Passing);
-    StartReplay(connection, source, adapter);
+    replay_.Start(connection, source, adapter);
 }
 
 }  // namespace bramvell

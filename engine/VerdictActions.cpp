@@ -24,7 +24,7 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Mess
 
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
-        StartReplay(connection, frame.source, frame.adapter);
+        replay_.Start(connection, frame.source, frame.adapter);
         return;
     }
 
