@@ -6,32 +6,36 @@
 namespace bramvell {
 
 FrameEditor::FrameEditor(PacketBuffer& buffer, FrameLayout& layout)
-    : frame_(buffer.frame.data()), buffer_(&buffer), bufferLayout_(&layout) {}
+    : frame_(buffer.frame.data()),
+      layout_(&layout),
+      tcp_(frame_ + layout.transportOffset),
+      buffer_(&buffer),
+      bufferLayout_(&layout) {}
 
 FrameEditor::FrameEditor(std::span<uint8_t> frame, const FrameLayout& layout)
-    : frame_(frame.data()), fixedLayout_(layout) {}
+    : frame_(frame.data()), layout_(&layout), tcp_(frame_ + layout.transportOffset) {}
 
 void FrameEditor::SetSequence(uint32_t value) {
-    TcpHeader tcp = Tcp();
-    if (tcp.Sequence() != value) {
-        delta_.Replace32(tcp.Sequence(), value);
-        tcp.SetSequence(value);
+    const uint32_t old = tcp_.Sequence();
+    if (old != value) {
+        delta_.Replace32(old, value);
+        tcp_.SetSequence(value);
     }
 }
 
 void FrameEditor::SetAcknowledgement(uint32_t value) {
-    TcpHeader tcp = Tcp();
-    if (tcp.Acknowledgement() != value) {
-        delta_.Replace32(tcp.Acknowledgement(), value);
-        tcp.SetAcknowledgement(value);
+    const uint32_t old = tcp_.Acknowledgement();
+    if (old != value) {
+        delta_.Replace32(old, value);
+        tcp_.SetAcknowledgement(value);
     }
 }
 
 void FrameEditor::SetWindow(uint16_t value) {
-    TcpHeader tcp = Tcp();
-    if (tcp.Window() != value) {
-        delta_.Replace16(tcp.Window(), value);
-        tcp.SetWindow(value);
+    const uint16_t old = tcp_.Window();
+    if (old != value) {
+        delta_.Replace16(old, value);
+        tcp_.SetWindow(value);
     }
 }
 
@@ -140,8 +144,7 @@ void FrameEditor::Commit() {
     if (tcpReshaped_) {
         UpdateTcpChecksum(Bytes(), layout());
     } else if (!delta_.Empty()) {
-        TcpHeader tcp = Tcp();
-        tcp.SetChecksum(delta_.Apply(tcp.Checksum()));
+        tcp_.SetChecksum(delta_.Apply(tcp_.Checksum()));
     }
     delta_ = ChecksumDelta{};
     ipChanged_ = false;

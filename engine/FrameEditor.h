@@ -48,20 +48,21 @@ class FrameEditor {
     // Largest payload the buffer can hold behind these headers.
     std::size_t PayloadCapacity() const { return kMaxFrameLength - layout().payloadOffset; }
 
-    const FrameLayout& layout() const { return buffer_ != nullptr ? *bufferLayout_ : fixedLayout_; }
+    const FrameLayout& layout() const { return *layout_; }
     void Commit();
 
   private:
-    TcpHeader Tcp() const { return TcpHeader(frame_ + layout().transportOffset); }
-    Ipv4Header Ip() const { return Ipv4Header(frame_ + layout().ipOffset); }
+    TcpHeader Tcp() const { return tcp_; }
+    Ipv4Header Ip() const { return Ipv4Header(frame_ + layout_->ipOffset); }
     // A 32-bit field at an even offset from the TCP header's start.
     void Replace32At(uint8_t* field, uint32_t value);
     std::span<uint8_t> Bytes() const { return {frame_, layout().ipOffset + layout().ipTotalLength}; }
 
     uint8_t* frame_;
+    const FrameLayout* layout_;
+    TcpHeader tcp_;  // headers keep their place when the payload changes
     PacketBuffer* buffer_ = nullptr;
-    FrameLayout* bufferLayout_ = nullptr;
-    FrameLayout fixedLayout_;
+    FrameLayout* bufferLayout_ = nullptr;  // the layout of a frame that may change length
     ChecksumDelta delta_;
     bool tcpReshaped_ = false;
     bool ipChanged_ = false;
