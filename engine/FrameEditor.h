@@ -45,8 +45,6 @@ class FrameEditor {
     void TrimPayloadFront(std::size_t count);
     // The payload, for writing; writing through it counts as a change of shape.
     std::span<uint8_t> Payload();
-    // Largest payload the buffer can hold behind these headers.
-    std::size_t PayloadCapacity() const { return kMaxFrameLength - layout().payloadOffset; }
 
     const FrameLayout& layout() const { return *layout_; }
     void Commit();
