@@ -18,10 +18,11 @@ constexpr std::size_t kPortCount = 65536;
 }  // namespace
 
 Pop3Interceptor::Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
-                                 const Clock& clock, const TickClock& ticks)
+                                 MessageTarget& target, const Clock& clock, const TickClock& ticks)
     : settings_(settings),
       analyzer_(analyzer),
       keys_(keys),
+      target_(target),
       clock_(clock),
       ticks_(ticks),
       pool_(limits_.keptBlocks),

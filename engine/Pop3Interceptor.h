@@ -18,6 +18,7 @@
 namespace bramvell {
 
 class FilterSettings;
+class MessageTarget;
 
 // POP3 interception: tracks connections to port 110, holds back the reply to each "RETR", has the
 // message analysed, then replays it to the client or deletes it on the server and answers the client
@@ -30,7 +31,8 @@ class Pop3Interceptor final : public Pop3Handler {
   public:
     using Limits = Pop3Limits;
 
-    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
+    // target hears of every classified message (WM_MAIL_CLASSIFIED); it must outlive the interceptor.
+    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys, MessageTarget& target,
                     const Clock& clock = DefaultClock(), const TickClock& ticks = DefaultTickClock());
 
     void OnClientSegment(FrameContext& frame) override;
@@ -103,6 +105,7 @@ class Pop3Interceptor final : public Pop3Handler {
     FilterSettings& settings_;
     MessageAnalyzer& analyzer_;
     KeyState& keys_;
+    MessageTarget& target_;
     const Clock& clock_;
     const TickClock& ticks_;
     Limits limits_;

@@ -91,7 +91,7 @@ void Run(std::string_view input) {
     ScriptedKeys keys((options & 64) != 0);
     IgnoringTarget target;
 
-    Pop3Interceptor interceptor(settings, analyzer, keys, clock, clock);
+    Pop3Interceptor interceptor(settings, analyzer, keys, target, clock, clock);
     // Small limits, so that over-long messages and replay pacing are reached with short inputs.
     Pop3Interceptor::Limits limits;
     limits.maxHeldBytes = 16 * 1024;

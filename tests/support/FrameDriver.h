@@ -93,7 +93,7 @@ class FrameDriver {
     ScriptedAnalyzer analyzer{settings, clock};
     SettableKeys keys;
     RecordingMessageTarget target;
-    Pop3Interceptor engine{settings, analyzer, keys, clock, ticks};
+    Pop3Interceptor engine{settings, analyzer, keys, target, clock, ticks};
     MemoryPacketSource source;
 };
 
