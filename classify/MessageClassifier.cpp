@@ -68,7 +68,7 @@ bool MessageClassifier::PassphraseMatches() {
     return passphrases_->MatchSubject(lowerSubject_);
 }
 
-ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, const LineInspector& inspectLine) {
+ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, LineRewriter* rewriter) {
     const TokenTables* tables = settings_.tokenTables;
     std::shared_lock<std::shared_mutex> lock;
     if (tables != nullptr) {
@@ -78,13 +78,13 @@ ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, const
     fromText_.clear();
     toText_.clear();
     subjectText_.clear();
-    const bool inspecting = inspectLine && settings_.renameAttachments != 0;
+    const bool rewriting = rewriter != nullptr && settings_.renameAttachments != 0;
     bool inHeader = true;
 
     MessageLine line;
     while (lines.NextLine(line)) {
-        if (inspecting) {
-            inspectLine(line);
+        if (rewriting) {
+            rewriter->RewriteLine(line);
         }
         const std::string_view text = line.text;
         if (text.empty() && inHeader) {
@@ -109,19 +109,17 @@ ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, const
 ClassificationResult MessageClassifier::Finish(DecidingRule rule, bool ruleSaysSpam) {
     scorer_.Flush();
     ClassificationResult result;
-    const std::string_view sender = std::string_view(fromText_).substr(
-        0, std::min(fromText_.size(), ClassificationResult::kMaxSenderLength));
     if (rule != DecidingRule::None) {
         result.decidedByRule = true;
         result.rule = rule;
         result.isSpam = ruleSaysSpam;
         result.probabilityText = "99";
-        result.sender.assign(sender);
+        result.sender.assign(fromText_);
     } else {
         result.score = scorer_.Score();
         result.isSpam = result.score >= settings_.Threshold();
         if (result.isSpam) {
-            result.sender.assign(sender);
+            result.sender.assign(fromText_);
             result.probabilityText =
                 result.score >= kCertain ? std::string("99") : std::to_string(result.score).substr(0, 2);
         }

@@ -23,8 +23,8 @@ class MessageClassifier {
     MessageClassifier(const FilterSettings& settings, const SubjectMatcher* passphrases,
                       const Clock& clock = DefaultClock());
 
-    // inspectLine, when set, sees every line read while "Rename executable attachments" is on.
-    ClassificationResult Classify(MessageLineSource& lines, const LineInspector& inspectLine = {});
+    // rewriter, when set, sees every line read while "Rename executable attachments" is on.
+    ClassificationResult Classify(MessageLineSource& lines, LineRewriter* rewriter = nullptr);
 
     // Precomputed probabilities for batch runs (may be null); see TokenProbabilities.
     void UseProbabilities(const TokenProbabilities* probabilities) {

@@ -19,8 +19,8 @@ constexpr std::string_view kFilenameMarker = "filename=";
 
 }  // namespace
 
-bool RenameAttachmentInLine(std::string_view line, LinePosition position, MessageLineReader& reader,
-                            const FilterSettings& settings, const Clock& clock) {
+bool AttachmentRenamer::Rename(const MessageLine& messageLine) {
+    const std::string_view line = messageLine.text;
     const std::size_t marker = line.find(kFilenameMarker);
     if (marker == std::string_view::npos) {
         return false;
@@ -46,12 +46,12 @@ bool RenameAttachmentInLine(std::string_view line, LinePosition position, Messag
         text += "' to '";
         text.append(name.substr(0, keep));
         text += ".tb'\n";
-        LogActivity(settings, text, clock);
+        LogActivity(settings_, text, clock_);
         // The bytes just before the closing quote.
         if (twoLetters) {
-            reader.Patch(position, line.size() - 3, "tb");
+            reader_.Patch(messageLine.position, line.size() - 3, "tb");
         } else {
-            reader.Patch(position, line.size() - 4, "tb ");
+            reader_.Patch(messageLine.position, line.size() - 4, "tb ");
         }
         return true;
     }

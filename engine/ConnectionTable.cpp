@@ -38,7 +38,6 @@ Pop3Connection* ConnectionTable::Create(uint32_t clientAddress, uint16_t clientP
             slots_[i] = std::make_unique<Pop3Connection>();
             Pop3Connection& connection = *slots_[i];
             connection.clientPort = clientPort;
-            connection.serverPort = kPop3Port;
             connection.clientAddress = clientAddress;
             connection.serverAddress = serverAddress;
             ports_[i] = clientPort;

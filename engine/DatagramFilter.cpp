@@ -14,8 +14,8 @@ bool IsMessengerDatagram(uint16_t sourcePort, uint16_t destinationPort) {
 }
 
 void OnInboundDatagram(FrameContext& frame, const FilterSettings& settings, MessageTarget& target) {
-    const uint8_t* udp = frame.buffer.frame.data() + frame.layout.transportOffset;
-    if (!IsMessengerDatagram(Load16(udp), Load16(udp + 2)) || settings.blockMessengerPopups == 0) {
+    const ConstUdpHeader udp(frame.buffer.frame.data() + frame.layout.transportOffset);
+    if (!IsMessengerDatagram(udp.SourcePort(), udp.DestinationPort()) || settings.blockMessengerPopups == 0) {
         return;
     }
     frame.dropMark = true;

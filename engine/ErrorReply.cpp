@@ -1,18 +1,16 @@
 #include "engine/ErrorReply.h"
 
-#include <cstring>
-
 #include "config/PrintableText.h"
 
 namespace bramvell {
 
-std::string BuildErrorReply(const Pop3Connection& connection) {
-    const char* sender = connection.sender.data();
-    const std::size_t senderLength = strnlen(sender, connection.sender.size() - 1);
+std::string BuildErrorReply(const MessageVerdict& verdict) {
+    std::string_view sender = verdict.sender.view();
+    sender = sender.substr(0, sender.find('\0'));  // the sender ends at a NUL, as a C string would
     std::string line = "-ERR Filtered by Bramvell - message from ";
-    line += PrintableText(std::string_view(sender, senderLength));  // a CR or LF would end the line early
+    line += PrintableText(sender);  // a CR or LF would end the line early
     line += " has a Spam probability of ";
-    line.append(connection.probabilityText.data(), connection.probabilityText.size());
+    line.append(verdict.probabilityText.data(), verdict.probabilityText.size());
     line += "%\r\n";
     return line;
 }

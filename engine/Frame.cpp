@@ -7,19 +7,19 @@ namespace bramvell {
 
 FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
     layout = FrameLayout{};
-    if (frame.size() < 14 || Load16(frame.data() + 12) != kEtherTypeIpv4) {
+    constexpr std::size_t ip = ConstEthernetHeader::kLength;
+    if (frame.size() < ip || ConstEthernetHeader(frame.data()).EtherType() != kEtherTypeIpv4) {
         return FrameKind::NotIpv4;
     }
-    const std::size_t ip = 14;
     if (frame.size() < ip + kMinIpHeaderLength) {
         return FrameKind::Malformed;
     }
-    const uint8_t* header = frame.data() + ip;
-    if ((header[0] >> 4) != 4) {
+    const ConstIpv4Header header(frame.data() + ip);
+    if (header.Version() != ConstIpv4Header::kVersion) {
         return FrameKind::Malformed;
     }
-    const std::size_t ipHeaderLength = std::size_t{header[0] & 0x0Fu} * 4;
-    const std::size_t totalLength = Load16(header + 2);
+    const std::size_t ipHeaderLength = header.HeaderLength();
+    const std::size_t totalLength = header.TotalLength();
     if (ipHeaderLength < kMinIpHeaderLength || totalLength < ipHeaderLength ||
         ip + totalLength > frame.size()) {
         return FrameKind::Malformed;
@@ -27,11 +27,10 @@ FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
     layout.ipOffset = ip;
     layout.ipHeaderLength = ipHeaderLength;
     layout.ipTotalLength = totalLength;
-    layout.protocol = header[9];
+    layout.protocol = header.Protocol();
     layout.transportOffset = ip + ipHeaderLength;
 
-    const bool laterFragment = (Load16(header + 6) & 0x1FFF) != 0;
-    if (laterFragment) {
+    if (header.IsLaterFragment()) {
         return FrameKind::OtherIp;
     }
     const std::size_t available = totalLength - ipHeaderLength;
@@ -40,7 +39,7 @@ FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
         if (available < kMinTcpHeaderLength) {
             return FrameKind::Malformed;
         }
-        const std::size_t tcpHeaderLength = static_cast<std::size_t>(transport[12] >> 4) * 4;
+        const std::size_t tcpHeaderLength = ConstTcpHeader(transport).HeaderLength();
         if (tcpHeaderLength < kMinTcpHeaderLength || tcpHeaderLength > available) {
             return FrameKind::Malformed;
         }
@@ -102,32 +101,31 @@ uint16_t Fold(uint64_t sum) {
     return static_cast<uint16_t>(~sum & 0xFFFF);
 }
 
+}  // namespace
+
 uint32_t TcpPseudoHeaderSum(std::span<const uint8_t> frame, const FrameLayout& layout) {
-    const uint8_t* ip = frame.data() + layout.ipOffset;
-    uint32_t sum = 0;
-    sum = SumWords({ip + 12, 8}, sum);  // source and destination addresses
+    const ConstIpv4Header ip(frame.data() + layout.ipOffset);
+    uint32_t sum = SumWords(ip.AddressBytes(), 0);
     sum += kProtocolTcp;
     sum += static_cast<uint32_t>(layout.ipTotalLength - layout.ipHeaderLength);
     return sum;
 }
-
-}  // namespace
 
 uint16_t InternetChecksum(std::span<const uint8_t> bytes, uint32_t initialSum) {
     return Fold(uint64_t{initialSum} + SumWords(bytes, 0));
 }
 
 void UpdateIpChecksum(std::span<uint8_t> frame, const FrameLayout& layout) {
-    uint8_t* ip = frame.data() + layout.ipOffset;
-    Store16(ip + 10, 0);
-    Store16(ip + 10, InternetChecksum({ip, layout.ipHeaderLength}));
+    Ipv4Header ip(frame.data() + layout.ipOffset);
+    ip.SetChecksum(0);
+    ip.SetChecksum(InternetChecksum({frame.data() + layout.ipOffset, layout.ipHeaderLength}));
 }
 
 void UpdateTcpChecksum(std::span<uint8_t> frame, const FrameLayout& layout) {
-    uint8_t* tcp = frame.data() + layout.transportOffset;
+    TcpHeader tcp(frame.data() + layout.transportOffset);
     const std::size_t tcpLength = layout.ipTotalLength - layout.ipHeaderLength;
-    Store16(tcp + 16, 0);
-    Store16(tcp + 16, InternetChecksum({tcp, tcpLength}, TcpPseudoHeaderSum(frame, layout)));
+    tcp.SetChecksum(0);
+    tcp.SetChecksum(InternetChecksum({tcp.data(), tcpLength}, TcpPseudoHeaderSum(frame, layout)));
 }
 
 bool ChecksumsValid(std::span<const uint8_t> frame, const FrameLayout& layout) {

@@ -4,38 +4,16 @@
 #include <cstdint>
 #include <span>
 
+#include "engine/ByteOrder.h"
+#include "engine/EthernetHeader.h"
+#include "engine/Ipv4Header.h"
+#include "engine/TcpHeader.h"
+
 namespace bramvell {
 
-inline constexpr uint16_t kEtherTypeIpv4 = 0x0800;
-inline constexpr uint8_t kProtocolTcp = 6;
-inline constexpr uint8_t kProtocolUdp = 17;
-inline constexpr std::size_t kMinIpHeaderLength = 20;
-inline constexpr std::size_t kMinTcpHeaderLength = 20;
-inline constexpr std::size_t kUdpHeaderLength = 8;
-
-namespace tcp_flags {
-inline constexpr uint8_t kFin = 0x01;
-inline constexpr uint8_t kSyn = 0x02;
-inline constexpr uint8_t kRst = 0x04;
-inline constexpr uint8_t kPsh = 0x08;
-inline constexpr uint8_t kAck = 0x10;
-}  // namespace tcp_flags
-
-// Big-endian field access. Callers check bounds first (ParseFrame does it for header fields).
-inline uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-inline uint32_t Load32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-inline void Store16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-inline void Store32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
+inline constexpr std::size_t kMinIpHeaderLength = Ipv4Header::kMinLength;
+inline constexpr std::size_t kMinTcpHeaderLength = TcpHeader::kMinLength;
+inline constexpr std::size_t kUdpHeaderLength = ConstUdpHeader::kLength;
 
 // Offsets of an Ethernet + IPv4 frame whose headers all fit inside the frame. A frame that does not
 // parse is left alone by every handler.
@@ -62,32 +40,31 @@ enum class FrameKind {
 // covering the headers. Fragments after the first carry no transport header and parse as OtherIp.
 FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout);
 
-// Typed views over a parsed TCP frame. They assume ParseFrame returned Tcp for the same bytes.
+// A parsed TCP frame: its header views and payload. Assumes ParseFrame returned Tcp for the same bytes.
 class TcpFrame {
-public:
+  public:
     TcpFrame(std::span<uint8_t> frame, const FrameLayout& layout) : bytes_(frame.data()), layout_(layout) {}
 
-    uint16_t SourcePort() const { return Load16(tcp()); }
-    uint16_t DestinationPort() const { return Load16(tcp() + 2); }
-    uint32_t Sequence() const { return Load32(tcp() + 4); }
-    uint32_t Acknowledgement() const { return Load32(tcp() + 8); }
-    uint8_t Flags() const { return tcp()[13]; }
-    uint16_t Window() const { return Load16(tcp() + 14); }
+    Ipv4Header Ip() const { return Ipv4Header(bytes_ + layout_.ipOffset); }
+    TcpHeader Tcp() const { return TcpHeader(bytes_ + layout_.transportOffset); }
+
+    uint16_t SourcePort() const { return Tcp().SourcePort(); }
+    uint16_t DestinationPort() const { return Tcp().DestinationPort(); }
+    uint32_t Sequence() const { return Tcp().Sequence(); }
+    uint32_t Acknowledgement() const { return Tcp().Acknowledgement(); }
+    uint8_t Flags() const { return Tcp().Flags(); }
+    uint16_t Window() const { return Tcp().Window(); }
+    uint32_t SourceAddress() const { return Ip().Source(); }
+    uint32_t DestinationAddress() const { return Ip().Destination(); }
     std::span<uint8_t> Payload() const { return {bytes_ + layout_.payloadOffset, layout_.payloadLength}; }
     std::size_t PayloadLength() const { return layout_.payloadLength; }
-
-    void SetSourcePort(uint16_t v) { Store16(tcp(), v); }
-    void SetDestinationPort(uint16_t v) { Store16(tcp() + 2, v); }
-    void SetSequence(uint32_t v) { Store32(tcp() + 4, v); }
-    void SetAcknowledgement(uint32_t v) { Store32(tcp() + 8, v); }
-    void SetFlags(uint8_t v) { tcp()[13] = v; }
-    void SetWindow(uint16_t v) { Store16(tcp() + 14, v); }
-
-    uint8_t* tcp() const { return bytes_ + layout_.transportOffset; }
-    uint8_t* ip() const { return bytes_ + layout_.ipOffset; }
+    // The TCP header with its options.
+    std::span<uint8_t> TcpHeaderBytes() const {
+        return {bytes_ + layout_.transportOffset, layout_.transportHeaderLength};
+    }
     const FrameLayout& layout() const { return layout_; }
 
-private:
+  private:
     uint8_t* bytes_;
     FrameLayout layout_;
 };
@@ -101,5 +78,7 @@ void UpdateIpChecksum(std::span<uint8_t> frame, const FrameLayout& layout);
 void UpdateTcpChecksum(std::span<uint8_t> frame, const FrameLayout& layout);
 // True when both the IP and the TCP checksum of a parsed TCP frame verify.
 bool ChecksumsValid(std::span<const uint8_t> frame, const FrameLayout& layout);
+// The one's-complement sum of a TCP frame's pseudo-header (addresses, protocol, TCP length), unfolded.
+uint32_t TcpPseudoHeaderSum(std::span<const uint8_t> frame, const FrameLayout& layout);
 
 }  // namespace bramvell

@@ -145,13 +145,11 @@ bool CopyVerifiedTcpFrame(uint8_t* target, std::span<const uint8_t> frame, const
     if (end < frame.size()) {
         std::memcpy(target + end, frame.data() + end, frame.size() - end);
     }
-    const uint8_t* ip = frame.data() + layout.ipOffset;
-    sum += Load16(ip + 12) + Load16(ip + 14) + Load16(ip + 16) + Load16(ip + 18);
-    sum += kProtocolTcp + (layout.ipTotalLength - layout.ipHeaderLength);
+    sum += TcpPseudoHeaderSum(frame, layout);
     while (sum >> 16) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
-    return sum == 0xFFFF && InternetChecksum({ip, layout.ipHeaderLength}) == 0;
+    return sum == 0xFFFF && InternetChecksum(frame.subspan(layout.ipOffset, layout.ipHeaderLength)) == 0;
 }
 
 }  // namespace bramvell

@@ -1,5 +1,7 @@
 #include "engine/MessageLineReader.h"
 
+#include "engine/FrameEditor.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -68,7 +70,7 @@ void MessageLineReader::StepOverLineEnd(const uint8_t* cr) {
     }
 }
 
-bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
+bool MessageLineReader::NextLine(MessageLine& line) {
     // Step past exhausted segments and the LF that belongs to the previous line's CR.
     while (true) {
         if (segment_ >= segments_.size()) {
@@ -89,11 +91,12 @@ bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
         break;
     }
 
-    position = {segment_, static_cast<std::size_t>(cursor_ - begin_)};
+    line.position = {segment_, static_cast<std::size_t>(cursor_ - begin_)};
     // The common case: the line ends in the segment it starts in.
     const uint8_t* start = cursor_;
     if (const uint8_t* cr = FindCr(start, end_)) {
-        line = std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(cr - start));
+        line.text =
+            std::string_view(reinterpret_cast<const char*>(start), static_cast<std::size_t>(cr - start));
         StepOverLineEnd(cr);
         return true;
     }
@@ -106,12 +109,12 @@ bool MessageLineReader::Next(std::string_view& line, LinePosition& position) {
                           static_cast<std::size_t>((cr != nullptr ? cr : end_) - start));
         if (cr != nullptr) {
             StepOverLineEnd(cr);
-            line = assembled_;
+            line.text = assembled_;
             return true;
         }
         Enter(segment_ + 1);
     }
-    line = assembled_;
+    line.text = assembled_;
     return true;
 }
 
@@ -120,7 +123,6 @@ void MessageLineReader::Patch(LinePosition position, std::size_t at, std::string
     std::size_t segment = position.segment;
     std::size_t offset = position.offset + at;
     std::size_t done = 0;
-    std::size_t lastTouched = segments_.size();
     while (done < bytes.size() && segment < segments_.size()) {
         HeldSegment& held = segments_[segment];
         if (offset >= held.payloadLength) {
@@ -128,18 +130,12 @@ void MessageLineReader::Patch(LinePosition position, std::size_t at, std::string
             ++segment;
             continue;
         }
-        held.Payload()[offset] = static_cast<uint8_t>(bytes[done]);
-        ++done;
-        ++offset;
-        if (lastTouched != segment) {
-            if (lastTouched < segments_.size()) {
-                UpdateTcpChecksum(segments_[lastTouched].Bytes(), segments_[lastTouched].layout);
-            }
-            lastTouched = segment;
-        }
-    }
-    if (lastTouched < segments_.size()) {
-        UpdateTcpChecksum(segments_[lastTouched].Bytes(), segments_[lastTouched].layout);
+        const std::size_t count = std::min<std::size_t>(held.payloadLength - offset, bytes.size() - done);
+        FrameEditor edit(held.Bytes(), held.layout);
+        std::memcpy(edit.Payload().data() + offset, bytes.data() + done, count);
+        done += count;
+        offset = 0;
+        ++segment;
     }
 }
 

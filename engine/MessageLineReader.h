@@ -6,26 +6,22 @@
 #include <string>
 #include <string_view>
 
+#include "classify/MessageLineSource.h"
 #include "engine/HeldSegment.h"
 
 namespace bramvell {
-
-// Where a line starts in the held reply: the segment and the offset into its payload.
-struct LinePosition {
-    std::size_t segment = 0;
-    std::size_t offset = 0;
-};
 
 // Walks a held reply as lines. A line is the run of bytes up to a CR, without the CR and the LF right
 // after it; lines continue across segment boundaries, and a CR LF pair split over two segments ends the
 // line the same way. The first line is the server's status line; the final "." line is read like any
 // other. Bytes after the last CR form a last line of their own.
-class MessageLineReader {
+class MessageLineReader final : public MessageLineSource {
   public:
     explicit MessageLineReader(std::span<HeldSegment> segments) : segments_(segments) { Enter(0); }
 
-    // The next line; its text stays valid until the next call. False when the reply is exhausted.
-    bool Next(std::string_view& line, LinePosition& position);
+    // The next line and where it starts; its text stays valid until the next call. False when the reply
+    // is exhausted.
+    bool NextLine(MessageLine& line) override;
 
     // Overwrites bytes of a line in place: `bytes` lands at index `at` of the line that starts at
     // `position`, each byte in the segment that holds it. The TCP checksum of every touched segment is

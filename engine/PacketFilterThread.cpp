@@ -190,7 +190,7 @@ void PacketFilterThread::Dispatch(bool& dropMark) {
         OnInboundDatagram(frame, settings_, mainWindow_);
         return;
     }
-    const uint16_t sourcePort = Load16(buffer_.frame.data() + layout.transportOffset);
+    const uint16_t sourcePort = ConstTcpHeader(buffer_.frame.data() + layout.transportOffset).SourcePort();
     // POP3 frames reach the handler whatever the filter option says: connections it already translates
     // must keep their numbers; the handler itself starts nothing new while the option is off.
     if (sourcePort == kPop3ServerPort && pop3_ != nullptr) {
@@ -200,7 +200,7 @@ void PacketFilterThread::Dispatch(bool& dropMark) {
 }
 
 void PacketFilterThread::DispatchOutboundTcp(FrameLayout& layout, bool& dropMark) {
-    const uint16_t port = Load16(buffer_.frame.data() + layout.transportOffset + 2);
+    const uint16_t port = ConstTcpHeader(buffer_.frame.data() + layout.transportOffset).DestinationPort();
     const bool withData = layout.payloadLength > 0;
     if (port >= kFirstIrcPort && port <= kLastIrcPort) {
         if (withData) {

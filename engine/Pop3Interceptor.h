@@ -9,12 +9,16 @@
 #include "engine/ConnectionTable.h"
 #include "engine/KeyState.h"
 #include "engine/MessageAnalyzer.h"
+#include "engine/OwnFrames.h"
 #include "engine/Pop3Handler.h"
+#include "engine/Pop3Limits.h"
+#include "engine/ReplayToClient.h"
 #include "engine/TickClock.h"
 
 namespace bramvell {
 
 class FilterSettings;
+class MessageTarget;
 
 // POP3 interception: tracks connections to port 110, holds back the reply to each "RETR", has the
 // message analysed, then replays it to the client or deletes it on the server and answers the client
@@ -25,23 +29,10 @@ class FilterSettings;
 // connections it already tracks (their numbers have moved and would otherwise no longer fit).
 class Pop3Interceptor final : public Pop3Handler {
   public:
-    struct Limits {
-        std::size_t maxHeldBytes = 64u << 20;  // payload bytes of one message
-        std::size_t maxHeldSegments = 65536;
-        std::size_t maxReplayInFlight = 256u << 10;
-        uint32_t initialTimeoutMs = 300;
-        uint32_t maxTimeoutMs = 8000;
-        int maxTimeouts = 15;  // then the peer is taken for gone
-        // Memory kept for the next message once one has been dealt with, given back after a quiet spell.
-        std::size_t keptBlocks = 64;  // of 256 KiB
-        uint64_t keepBlocksMs = 30000;
-        // A connection one side of which has sent nothing this long is taken for gone (a live peer
-        // acknowledges what it gets, and any POP3 server logs out an idle client long before): what it
-        // holds is given back and the record closed.
-        uint64_t staleAfterMs = 30 * 60 * 1000;
-    };
+    using Limits = Pop3Limits;
 
-    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
+    // target hears of every classified message (WM_MAIL_CLASSIFIED); it must outlive the interceptor.
+    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys, MessageTarget& target,
                     const Clock& clock = DefaultClock(), const TickClock& ticks = DefaultTickClock());
 
     void OnClientSegment(FrameContext& frame) override;
@@ -50,9 +41,9 @@ class Pop3Interceptor final : public Pop3Handler {
     void OnIdle(PacketSource& source, AdapterHandle adapter) override;
     void FreeAll() override;
 
-    // Carries out the verdict on a collected message; the buffer holds the acknowledgement of the
-    // message's last segment, already sent to the server.
-    void OnMessageClassified(Pop3Connection& connection, const AnalysisVerdict& verdict, FrameContext& frame);
+    // Carries out the verdict on a collected message; the buffer holds the message's last segment,
+    // whose acknowledgement has gone to the server already.
+    void OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict, FrameContext& frame);
 
     void SetLimits(const Limits& limits) {
         limits_ = limits;
@@ -71,27 +62,28 @@ class Pop3Interceptor final : public Pop3Handler {
     MemoryUse Memory() const;
 
   private:
-    // Client side.
-    void OnClientSyn(FrameContext& frame);
-    void NoteClientSegment(Pop3Connection& connection, const TcpFrame& tcp);
-    void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
-    void TranslateClientSegment(Pop3Connection& connection, FrameContext& frame);
-
-    // Server side.
-    void OnServerSynAck(FrameContext& frame);
-    void NoteServerSegment(Pop3Connection& connection, const TcpFrame& tcp);
-    void TranslateServerSegment(Pop3Connection& connection, FrameContext& frame);
+    // Per phase, the handling of a client segment that is neither a SYN nor a reset.
+    void ClientWhilePassing(Pop3Connection& connection, FrameContext& frame, bool newData);
+    void ClientWhileCollecting(Pop3Connection& connection, FrameContext& frame, bool newData);
+    void ClientAfterErrorReply(Pop3Connection& connection, FrameContext& frame, bool newData);
+    // A client segment once a replay was under way; true when it has been dealt with.
+    bool ClientAfterReplay(Pop3Connection& connection, FrameContext& frame, bool newData);
+    // Per phase, the handling of a server segment.
+    void ServerWhilePassing(Pop3Connection& connection, FrameContext& frame);
     void CollectReplySegment(Pop3Connection& connection, FrameContext& frame);
     void OnInjectedCommandAnswer(Pop3Connection& connection, FrameContext& frame);
     void OnServerSegmentAfterErrorReply(Pop3Connection& connection, FrameContext& frame);
-    // Turns the server segment in the buffer into the client's acknowledgement of `ack`, bound for the
-    // server.
-    void TurnIntoAckToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
+
+    // Tracking.
+    void OnClientSyn(FrameContext& frame);
+    void OnServerSynAck(FrameContext& frame);
+    Pop3Connection* Track(Pop3Connection* connection);
+    void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
+    // Answers the server segment in the buffer with the client's acknowledgement of `ack` (a frame of
+    // the engine's own); the segment itself goes no further.
+    void AcknowledgeToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
 
     // Collecting.
-    void HoldSegment(Pop3Connection& connection, const FrameContext& frame, uint8_t* copy);
-    Pop3Connection* Track(Pop3Connection* connection);
-    bool ReplyComplete(const Pop3Connection& connection) const;
     void FinishCollecting(Pop3Connection& connection, FrameContext& frame);
     // Hands the held reply to the client unchanged, without a verdict.
     void ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
@@ -99,47 +91,29 @@ class Pop3Interceptor final : public Pop3Handler {
     // Verdict actions.
     void SendInjectedCommand(Pop3Connection& connection, FrameContext& frame, std::string_view command);
     void ReplaceAnswerWithErrorReply(Pop3Connection& connection, FrameContext& frame);
+    void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                         AdapterHandle adapter);
 
-    // Replay to the client.
-    void StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
-    void SendReplayWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
-    void SendHeldToClient(Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
-                          AdapterHandle adapter);
-    void SendWindowProbe(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
-    void OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
-                     AdapterHandle adapter);
-    void StopReplay(Pop3Connection& connection);
+    // Housekeeping.
     // Notes which sides were heard from since the last idle pass; true when one has been quiet too long.
     bool IsStale(Pop3Connection& connection, uint64_t now) const;
     // Stops whatever the engine does for the connection and gives back what it holds.
     void Abandon(Pop3Connection& connection);
-    void OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
-    void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
-                         AdapterHandle adapter);
-
-    // Numbering.
-    uint32_t ClientAckToServer(const Pop3Connection& connection, uint32_t ack) const;
-    uint32_t ServerAckToClient(const Pop3Connection& connection, uint32_t ack) const;
-    uint32_t ClientWindowBytes(const Pop3Connection& connection) const;
-
-    void ApplyClientClosing(Pop3Connection& connection, uint8_t flags, uint32_t seq, uint32_t ack,
-                            std::size_t length);
-    void ApplyServerClosing(Pop3Connection& connection, uint8_t flags, uint32_t seq, uint32_t ack,
-                            std::size_t length);
     void StampClosed(Pop3Connection& connection);
-    void FreeHeld(Pop3Connection& connection);
     void Log(std::string_view text) const;
 
     FilterSettings& settings_;
     MessageAnalyzer& analyzer_;
     KeyState& keys_;
+    MessageTarget& target_;
     const Clock& clock_;
     const TickClock& ticks_;
     Limits limits_;
     SegmentBlockPool pool_;  // before the table: its records give their blocks back to it
     ConnectionTable table_;
     std::vector<uint8_t> synWindowScale_;  // per client port: window shift + 1 from its SYN, 0 = none
-    PacketBuffer sendBuffer_;              // frames of the engine's own
+    OwnFrames ownFrames_;
+    ReplayToClient replay_{ticks_, limits_, ownFrames_};
     uint64_t lastHoldTick_ = 0;
 };
 

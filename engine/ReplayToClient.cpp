@@ -1,11 +1,9 @@
-// Delivery to the client of what only the engine can send: the server has long had its
-// acknowledgements, so the engine paces these frames by the client's window and sends again what the
-// client does not acknowledge.
 #include <algorithm>
 #include <cstring>
 
-#include "engine/Pop3Interceptor.h"
-#include "engine/SegmentEditor.h"
+#include "engine/FrameEditor.h"
+#include "engine/ReplayToClient.h"
+#include "engine/StreamTranslation.h"
 
 namespace bramvell {
 
@@ -14,7 +12,6 @@ using namespace tcp_flags;
 namespace {
 
 constexpr int kDuplicateAcksForResend = 3;
-constexpr uint64_t kMaxWindowBytes = 1u << 30;
 
 uint32_t EndOf(const HeldSegment& held) {
     return held.clientSeq + held.payloadLength;
@@ -22,50 +19,50 @@ uint32_t EndOf(const HeldSegment& held) {
 
 }  // namespace
 
-uint32_t Pop3Interceptor::ClientWindowBytes(const Pop3Connection& connection) const {
-    const uint64_t bytes = uint64_t{connection.clientWindow} << connection.clientWindowScale;
-    return static_cast<uint32_t>(std::min(bytes, kMaxWindowBytes));
-}
-
-void Pop3Interceptor::StartReplay(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
-    if (connection.heldSegments.empty()) {
-        return;
-    }
-    for (HeldSegment& held : connection.heldSegments) {
-        held.clientSeq = held.serverSeq + connection.serverToClientOffset;
-    }
+void ReplayToClient::Begin(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent,
+                           uint16_t windowSeen) {
     ReplayState& replay = connection.replay;
     replay = ReplayState{};
-    replay.active = true;
-    replay.endSeq = EndOf(connection.heldSegments.back());
-    replay.lastAck = connection.clientAck;
-    replay.lastWindow = static_cast<uint16_t>(connection.clientWindow);
+    replay.nextToSend = alreadySent;
+    replay.lastAck = connection.client.ack;
+    replay.lastWindow = windowSeen;
     replay.lastSendTick = ticks_.NowMilliseconds();
     replay.timeoutMs = limits_.initialTimeoutMs;
-    connection.replayedPending = static_cast<int32_t>(connection.heldSegments.size());
-    SendReplayWindow(connection, source, adapter);
+    connection.EnterPhase(phase);
 }
 
-void Pop3Interceptor::SendHeldToClient(Pop3Connection& connection, const HeldSegment& held,
-                                       PacketSource& source, AdapterHandle adapter) {
+void ReplayToClient::Start(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+    auto& held = connection.held.Segments();
+    if (held.empty()) {
+        return;
+    }
+    for (HeldSegment& segment : held) {
+        segment.clientSeq = segment.serverSeq + connection.server.toPeerOffset;
+    }
+    Begin(connection, Pop3Phase::Replaying, 0, static_cast<uint16_t>(connection.client.window));
+    connection.replayedPending = static_cast<int32_t>(held.size());
+    SendWindow(connection, source, adapter);
+}
+
+void ReplayToClient::SendHeld(const Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
+                              AdapterHandle adapter) {
     // The held copy is edited in place and sent from where it lies: a resend edits the same fields
     // again, and the incremental checksum follows whatever the frame holds.
     {
-        SegmentEditor edit(held.Bytes(), held.layout);
+        FrameEditor edit(held.Bytes(), held.layout);
         edit.SetSequence(held.clientSeq);
-        edit.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
-        edit.SetWindow(static_cast<uint16_t>(connection.serverWindow));
+        edit.SetAcknowledgement(ServerAckToClient(connection, connection.server.ack));
+        edit.SetWindow(static_cast<uint16_t>(connection.server.window));
         if (connection.timestamps) {
-            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
+            edit.SetTimestamps(connection.server.tsVal, connection.client.tsVal);
         }
     }
     source.SendFrameToMstcp(adapter, held.Bytes());
 }
 
-void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource& source,
-                                       AdapterHandle adapter) {
+void ReplayToClient::SendWindow(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
-    const auto& held = connection.heldSegments;
+    const auto& held = connection.held.Segments();
     const uint32_t window = ClientWindowBytes(connection);
     const uint32_t windowEnd = replay.lastAck + window;
     bool sent = false;
@@ -78,7 +75,7 @@ void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource&
         if (!nothingInFlight && end - replay.lastAck > limits_.maxReplayInFlight) {
             break;
         }
-        SendHeldToClient(connection, held[replay.nextToSend], source, adapter);
+        SendHeld(connection, held[replay.nextToSend], source, adapter);
         ++replay.nextToSend;
         sent = true;
     }
@@ -87,10 +84,10 @@ void Pop3Interceptor::SendReplayWindow(Pop3Connection& connection, PacketSource&
     }
 }
 
-void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
-                                  AdapterHandle adapter) {
+void ReplayToClient::OnAck(Pop3Connection& connection, const TcpFrame& tcp, PacketSource& source,
+                           AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
-    const auto& held = connection.heldSegments;
+    const auto& held = connection.held.Segments();
     const uint32_t ack = tcp.Acknowledgement();
     const uint16_t window = tcp.Window();
     if (SeqAfter(ack, replay.lastAck)) {
@@ -111,76 +108,69 @@ void Pop3Interceptor::OnReplayAck(Pop3Connection& connection, const TcpFrame& tc
                replay.nextToSend > replay.firstUnacked) {
         // The client saw later segments but not this one: send it again without waiting for the timer.
         if (++replay.duplicateAcks == kDuplicateAcksForResend) {
-            SendHeldToClient(connection, held[replay.firstUnacked], source, adapter);
+            SendHeld(connection, held[replay.firstUnacked], source, adapter);
             replay.lastSendTick = ticks_.NowMilliseconds();
         }
     }
     replay.lastWindow = window;
     connection.replayedPending = static_cast<int32_t>(held.size() - replay.firstUnacked);
     if (replay.firstUnacked >= held.size()) {
-        StopReplay(connection);
+        Stop(connection);
         return;
     }
-    SendReplayWindow(connection, source, adapter);
+    SendWindow(connection, source, adapter);
 }
 
-void Pop3Interceptor::OnReplayTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
-                                    AdapterHandle adapter) {
+bool ReplayToClient::OnTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                             AdapterHandle adapter) {
     ReplayState& replay = connection.replay;
-    if (!replay.active || now - replay.lastSendTick < replay.timeoutMs ||
-        replay.firstUnacked >= connection.heldSegments.size()) {
-        return;
+    if (!connection.Replaying() || now - replay.lastSendTick < replay.timeoutMs ||
+        replay.firstUnacked >= connection.held.Segments().size()) {
+        return false;
     }
     if (++replay.timeouts > limits_.maxTimeouts) {
         // The client is gone; its connection will not recover.
-        StopReplay(connection);
-        StampClosed(connection);
-        return;
+        Stop(connection);
+        return true;
     }
     replay.timeoutMs = std::min(replay.timeoutMs * 2, limits_.maxTimeoutMs);
     replay.duplicateAcks = 0;
     if (replay.nextToSend > replay.firstUnacked) {
         // Start again from the first unacknowledged segment, one at a time until the client answers.
         replay.nextToSend = replay.firstUnacked + 1;
-        SendHeldToClient(connection, connection.heldSegments[replay.firstUnacked], source, adapter);
+        SendHeld(connection, connection.held.Segments()[replay.firstUnacked], source, adapter);
     } else {
-        SendWindowProbe(connection, source, adapter);
+        SendProbe(connection, source, adapter);
     }
     replay.lastSendTick = now;
+    return false;
 }
 
 // Nothing in flight and the window too small: an empty segment just below the acknowledged edge makes
 // the client repeat its acknowledgement with the window it has now (its window update may have been lost).
-void Pop3Interceptor::SendWindowProbe(Pop3Connection& connection, PacketSource& source,
-                                      AdapterHandle adapter) {
-    const HeldSegment& held = connection.heldSegments[connection.replay.firstUnacked];
-    PacketBuffer& out = sendBuffer_;
-    FrameLayout layout = held.layout;
-    std::memcpy(out.frame.data(), held.frame, layout.payloadOffset);
-    ResizePayload(out, layout, 0);
-    out.deviceFlags = PacketDirection::Inbound;
-    TcpFrame tcp(out.Bytes(), layout);
-    tcp.SetSequence(connection.replay.lastAck - 1);
-    tcp.SetAcknowledgement(ServerAckToClient(connection, connection.serverAck));
-    tcp.SetWindow(static_cast<uint16_t>(connection.serverWindow));
-    tcp.SetFlags(kAck);
-    {
-        SegmentEditor edit(out.Bytes(), layout);
-        if (connection.timestamps) {
-            edit.SetTimestamps(connection.serverTsVal, connection.clientTsVal);
-        }
+void ReplayToClient::SendProbe(const Pop3Connection& connection, PacketSource& source,
+                               AdapterHandle adapter) {
+    const HeldSegment& held = connection.held.Segments()[connection.replay.firstUnacked];
+    ToClientFields fields;
+    fields.seq = connection.replay.lastAck - 1;
+    fields.ack = ServerAckToClient(connection, connection.server.ack);
+    fields.flags = kAck;
+    fields.window = static_cast<uint16_t>(connection.server.window);
+    if (connection.timestamps) {
+        fields.timestamps = TcpTimestamps{connection.server.tsVal, connection.client.tsVal};
     }
-    UpdateChecksums(out, layout);
-    source.SendPacketToMstcp(adapter, out);
+    source.SendPacketToMstcp(adapter, frames_.ToClient(held.Bytes(), held.layout, fields));
 }
 
-void Pop3Interceptor::StopReplay(Pop3Connection& connection) {
-    if (!connection.replay.active) {
+void ReplayToClient::Stop(Pop3Connection& connection) {
+    if (!connection.Replaying()) {
         return;
     }
+    connection.EnterPhase(connection.phase() == Pop3Phase::Replaying ? Pop3Phase::Passing
+                                                                     : Pop3Phase::ErrorReplyDelivered);
     connection.replay = ReplayState{};
     connection.replayedPending = 0;
-    FreeHeld(connection);
+    connection.held.Clear();
 }
 
 }  // namespace bramvell

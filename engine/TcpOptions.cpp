@@ -1,5 +1,6 @@
 #include "engine/TcpOptions.h"
 
+#include "engine/ByteOrder.h"
 #include "engine/Frame.h"
 
 namespace bramvell {
@@ -12,7 +13,7 @@ void WalkOptions(std::span<const uint8_t> tcpHeader, Visit visit) {
     if (tcpHeader.size() < kMinTcpHeaderLength) {
         return;
     }
-    std::size_t headerLength = static_cast<std::size_t>(tcpHeader[12] >> 4) * 4;
+    std::size_t headerLength = ConstTcpHeader(tcpHeader.data()).HeaderLength();
     if (headerLength > tcpHeader.size()) {
         headerLength = tcpHeader.size();
     }
@@ -46,7 +47,7 @@ std::span<uint8_t> TcpOptionsArea(std::span<uint8_t> tcpHeader) {
     if (tcpHeader.size() < kMinTcpHeaderLength) {
         return {};
     }
-    std::size_t headerLength = static_cast<std::size_t>(tcpHeader[12] >> 4) * 4;
+    std::size_t headerLength = ConstTcpHeader(tcpHeader.data()).HeaderLength();
     if (headerLength < kMinTcpHeaderLength || headerLength > tcpHeader.size()) {
         return {};
     }
@@ -106,6 +107,16 @@ bool KeepOnlyTimestamp(std::span<uint8_t> tcpHeader) {
     return BlankOptions(tcpHeader, [](uint8_t kind, std::size_t length) {
         return !(kind == tcp_option::kTimestamp && length == tcp_option::kTimestampLength);
     });
+}
+
+bool ReadTimestamps(std::span<const uint8_t> tcpHeader, TcpTimestamps& timestamps) {
+    const std::size_t at = FindTimestamp(tcpHeader);
+    if (at == kNoOption) {
+        return false;
+    }
+    timestamps.tsVal = Load32(tcpHeader.data() + at);
+    timestamps.tsEcr = Load32(tcpHeader.data() + at + tcp_option::kTsEcrAfterTsVal);
+    return true;
 }
 
 }  // namespace bramvell

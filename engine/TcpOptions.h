@@ -16,6 +16,7 @@ inline constexpr uint8_t kSack = 5;
 inline constexpr uint8_t kTimestamp = 8;
 inline constexpr uint8_t kTimestampLength = 10;
 inline constexpr uint8_t kMaxWindowScale = 14;
+inline constexpr std::size_t kTsEcrAfterTsVal = 4;  // TSecr follows TSval in the option
 }  // namespace tcp_option
 
 inline constexpr std::size_t kNoOption = static_cast<std::size_t>(-1);
@@ -26,6 +27,13 @@ std::span<uint8_t> TcpOptionsArea(std::span<uint8_t> tcpHeader);
 
 // Offset (within the TCP header) of the timestamp option's TSval, or kNoOption.
 std::size_t FindTimestamp(std::span<const uint8_t> tcpHeader);
+// The timestamp option's values.
+struct TcpTimestamps {
+    uint32_t tsVal = 0;
+    uint32_t tsEcr = 0;
+};
+// The timestamp option's values, when the header carries it: the one reader of timestamps.
+bool ReadTimestamps(std::span<const uint8_t> tcpHeader, TcpTimestamps& timestamps);
 // Shift count of the window-scale option (capped at 14), or -1 when absent.
 int FindWindowScale(std::span<const uint8_t> tcpHeader);
 // Replaces SACK-permitted with NOPs; true when the header changed (its checksum is then stale).

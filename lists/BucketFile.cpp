@@ -30,7 +30,9 @@ bool AppendToFile(const std::string& path, std::string_view bytes) {
     // the new line does not run into it.
     bool written = true;
     char last = '\n';
-    if (info.st_size > 0 && ::pread(file.Get(), &last, 1, info.st_size - 1) == 1 && last != '\n') {
+    std::size_t got = 0;
+    if (info.st_size > 0 && ReadFullyAt(file.Get(), &last, 1, static_cast<uint64_t>(info.st_size - 1), got) &&
+        got == 1 && last != '\n') {
         written = WriteAll(file.Get(), "\r\n");
     }
     written = written && WriteAll(file.Get(), bytes);

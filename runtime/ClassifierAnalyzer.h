@@ -15,11 +15,9 @@ class ClassifierAnalyzer final : public MessageAnalyzer {
     ClassifierAnalyzer(FilterSettings& settings, const SubjectMatcher* passphrases,
                        const Clock& clock = DefaultClock());
 
-    AnalysisVerdict Analyze(MessageLineReader& reader) override;
+    MessageVerdict Analyze(MessageLineReader& reader, LineRewriter& rewriter) override;
 
   private:
-    FilterSettings& settings_;
-    const Clock& clock_;
     MessageClassifier classifier_;
 };
 

@@ -129,7 +129,7 @@ bool FilterThreadRunner::Start(FilterSettings& settings, PacketSource& source, K
     settings.filterRunning = 0;
     settings.stopRequested = 0;
     parts_->analyzer = std::make_unique<ClassifierAnalyzer>(settings, settings.listStore);
-    parts_->pop3 = std::make_unique<Pop3Interceptor>(settings, *parts_->analyzer, keys);
+    parts_->pop3 = std::make_unique<Pop3Interceptor>(settings, *parts_->analyzer, keys, *settings.mainWindow);
     parts_->thread = std::make_unique<PacketFilterThread>(settings, source, *settings.mainWindow, keys,
                                                           DefaultClock(), parts_->pop3.get());
     parts_->thread->Start();

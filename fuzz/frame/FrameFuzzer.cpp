@@ -32,16 +32,17 @@ void RequireInside(const FrameLayout& layout, std::size_t size) {
 // Edits a parsed TCP frame as the engine does (numbers, ports, window, flags), recomputes both
 // checksums, and checks that they verify and the frame still parses the same way.
 void EditTcp(std::span<uint8_t> frame, const FrameLayout& layout) {
-    TcpFrame tcp(frame, layout);
+    TcpFrame parsed(frame, layout);
+    TcpHeader tcp = parsed.Tcp();
     const uint32_t sequence = tcp.Sequence();
     const uint32_t acknowledgement = tcp.Acknowledgement();
-    tcp.SetSequence(acknowledgement + static_cast<uint32_t>(tcp.PayloadLength()));
+    tcp.SetSequence(acknowledgement + static_cast<uint32_t>(parsed.PayloadLength()));
     tcp.SetAcknowledgement(sequence ^ 0x5A5A5A5Au);
     tcp.SetSourcePort(tcp.DestinationPort());
     tcp.SetDestinationPort(110);
     tcp.SetWindow(static_cast<uint16_t>(tcp.Window() + 1));
     tcp.SetFlags(static_cast<uint8_t>(tcp.Flags() | tcp_flags::kAck));
-    for (uint8_t& byte : tcp.Payload()) {
+    for (uint8_t& byte : parsed.Payload()) {
         byte = static_cast<uint8_t>(byte + 1);
     }
     UpdateIpChecksum(frame, layout);

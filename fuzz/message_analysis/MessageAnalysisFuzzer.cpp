@@ -15,6 +15,7 @@
 #include "classify/TokenTableLoader.h"
 #include "classify/TokenTables.h"
 #include "config/FilterSettings.h"
+#include "engine/AttachmentRenamer.h"
 #include "engine/HeldSegment.h"
 #include "engine/MessageLineReader.h"
 #include "fuzz/support/FrameWriter.h"
@@ -108,22 +109,9 @@ struct HeldReply {
 };
 
 // The held reply read by the classifier alone (the engine's analysis adds renaming and the verdict).
-class HeldLineSource final : public MessageLineSource {
-  public:
-    explicit HeldLineSource(MessageLineReader& reader) : reader_(reader) {}
-    bool NextLine(MessageLine& line) override {
-        LinePosition position;
-        return reader_.Next(line.text, position);
-    }
-
-  private:
-    MessageLineReader& reader_;
-};
-
 ClassificationResult Classify(MessageClassifier& classifier, HeldReply& reply) {
     MessageLineReader reader(reply.segments);
-    HeldLineSource lines(reader);
-    return classifier.Classify(lines);
+    return classifier.Classify(reader);
 }
 
 bool SameResult(const ClassificationResult& a, const ClassificationResult& b) {
@@ -164,7 +152,8 @@ void Run(std::string_view input) {
     HeldReply reply(message, segmentSize);
     const std::string before = reply.Payload();
     MessageLineReader reader(reply.segments);
-    const AnalysisVerdict verdict = analyzer.Analyze(reader);
+    AttachmentRenamer renamer(reader, settings);
+    const MessageVerdict verdict = analyzer.Analyze(reader, renamer);
     Require(verdict.probabilityText[0] != '?' || !verdict.isSpam, "a spam verdict gives its probability");
 
     Require(reply.Payload().size() == before.size(), "renaming keeps the message length");

@@ -25,21 +25,20 @@ namespace {
 // sender. Every line is read, and attachments renamed, as the real analysis does.
 class ScriptedAnalyzer final : public MessageAnalyzer {
   public:
-    ScriptedAnalyzer(const FilterSettings& settings, const Clock& clock)
-        : settings_(settings), clock_(clock) {}
+    explicit ScriptedAnalyzer(const FilterSettings& settings) : settings_(settings) {}
 
-    AnalysisVerdict Analyze(MessageLineReader& reader) override {
-        AnalysisVerdict verdict;
-        std::string_view line;
-        LinePosition position;
-        while (reader.Next(line, position)) {
+    MessageVerdict Analyze(MessageLineReader& reader, LineRewriter& rewriter) override {
+        MessageVerdict verdict;
+        MessageLine next;
+        while (reader.NextLine(next)) {
             if (settings_.renameAttachments != 0) {
-                RenameAttachmentInLine(line, position, reader, settings_, clock_);
+                rewriter.RewriteLine(next);
             }
+            const std::string_view line = next.text;
             if (line.starts_with("X-Spam")) {
                 verdict.isSpam = true;
             } else if (line.starts_with("From:")) {
-                verdict.sender = std::string(line.substr(5));
+                verdict.sender.assign(line.substr(5));
             }
         }
         verdict.probabilityText = verdict.isSpam ? std::array{'9', '7'} : std::array{'0', '3'};
@@ -48,7 +47,6 @@ class ScriptedAnalyzer final : public MessageAnalyzer {
 
   private:
     const FilterSettings& settings_;
-    const Clock& clock_;
 };
 
 class ScriptedKeys final : public KeyState {
@@ -89,11 +87,11 @@ void Run(std::string_view input) {
     ScriptClock clock;
     Pop3Script script(input.substr(input.empty() ? 0 : 1), clock);
     ScriptedPacketSource source(script, settings);
-    ScriptedAnalyzer analyzer(settings, clock);
+    ScriptedAnalyzer analyzer(settings);
     ScriptedKeys keys((options & 64) != 0);
     IgnoringTarget target;
 
-    Pop3Interceptor interceptor(settings, analyzer, keys, clock, clock);
+    Pop3Interceptor interceptor(settings, analyzer, keys, target, clock, clock);
     // Small limits, so that over-long messages and replay pacing are reached with short inputs.
     Pop3Interceptor::Limits limits;
     limits.maxHeldBytes = 16 * 1024;

@@ -134,28 +134,38 @@ TEST_F(MessageClassifierTest, PassphraseAcceptsAndFromToComesFirst) {
     EXPECT_EQ(Classify(spamText, &phrases).rule, DecidingRule::None);
 }
 
+// Records every line the classifier hands to its rewriter.
+struct RecordingRewriter final : LineRewriter {
+    void RewriteLine(const MessageLine& line) override {
+        texts.emplace_back(line.text);
+        offsets.push_back(line.position.offset);
+    }
+    std::vector<std::string> texts;
+    std::vector<std::size_t> offsets;
+};
+
 TEST_F(MessageClassifierTest, RuleVerdictReadsNoFurtherLinesNotEvenForTheInspector) {
     settings().renameAttachments = 1;
     MessageClassifier classifier(settings(), nullptr, clock);
     CountingSource source("From: a@x\nTo: a@x\n\nfilename=\"a.exe\"\n");
-    std::vector<std::string> inspected;
-    classifier.Classify(source, [&](const MessageLine& line) { inspected.emplace_back(line.text); });
-    EXPECT_EQ(inspected, (std::vector<std::string>{"From: a@x", "To: a@x", ""}));
+    RecordingRewriter inspected;
+    classifier.Classify(source, &inspected);
+    EXPECT_EQ(inspected.texts, (std::vector<std::string>{"From: a@x", "To: a@x", ""}));
 
     settings().renameAttachments = 0;
-    inspected.clear();
+    RecordingRewriter none;
     CountingSource again("From: a@x\nTo: b@x\n\nfilename=\"a.exe\"\n");
-    classifier.Classify(again, [&](const MessageLine& line) { inspected.emplace_back(line.text); });
-    EXPECT_TRUE(inspected.empty());
+    classifier.Classify(again, &none);
+    EXPECT_TRUE(none.texts.empty());
 }
 
 TEST_F(MessageClassifierTest, InspectorSeesEveryLineWithItsPosition) {
     settings().renameAttachments = 1;
     MessageClassifier classifier(settings(), nullptr, clock);
     CountingSource source("From: a@x\r\nTo: b@x\r\n\r\nbody\r\n");
-    std::vector<uint64_t> positions;
-    classifier.Classify(source, [&](const MessageLine& line) { positions.push_back(line.position); });
-    EXPECT_EQ(positions, (std::vector<uint64_t>{0, 11, 20, 22}));
+    RecordingRewriter inspected;
+    classifier.Classify(source, &inspected);
+    EXPECT_EQ(inspected.offsets, (std::vector<std::size_t>{0, 11, 20, 22}));
 }
 
 TEST_F(MessageClassifierTest, HeaderCaptureQuirks) {

@@ -98,7 +98,7 @@ TEST(FrameChecksumTest, EngineChecksumsAgreeWithTheReferenceAfterRewrites) {
         EXPECT_EQ(layout.payloadLength, length);
         ASSERT_TRUE(ChecksumsValid(frame, layout));
 
-        TcpFrame tcp(frame, layout);
+        TcpHeader tcp = TcpFrame(frame, layout).Tcp();
         tcp.SetSequence(0xFFFFFFF0);
         tcp.SetAcknowledgement(0x0000000F);
         tcp.SetWindow(0);

@@ -32,10 +32,9 @@ class HeldReply {
     std::vector<std::string> Lines() {
         MessageLineReader reader(segments);
         std::vector<std::string> lines;
-        std::string_view line;
-        LinePosition position;
-        while (reader.Next(line, position)) {
-            lines.emplace_back(line);
+        MessageLine line;
+        while (reader.NextLine(line)) {
+            lines.emplace_back(line.text);
         }
         return lines;
     }
@@ -89,12 +88,11 @@ TEST(MessageLineReaderTest, LongAndShortLinesComeOutTheSameWhereverSegmentsEnd) 
 TEST(MessageLineReaderTest, PatchesLandInTheSegmentsThatHoldTheBytesAndKeepChecksumsRight) {
     HeldReply reply({"+OK\r\nfilename=\"a.e", "xe\"\r\n"});
     MessageLineReader reader(reply.segments);
-    std::string_view line;
-    LinePosition position;
-    ASSERT_TRUE(reader.Next(line, position));
-    ASSERT_TRUE(reader.Next(line, position));
-    ASSERT_EQ(line, "filename=\"a.exe\"");
-    reader.Patch(position, 12, "tb ");
+    MessageLine line;
+    ASSERT_TRUE(reader.NextLine(line));
+    ASSERT_TRUE(reader.NextLine(line));
+    ASSERT_EQ(line.text, "filename=\"a.exe\"");
+    reader.Patch(line.position, 12, "tb ");
     EXPECT_EQ(reply.Payload(0), "+OK\r\nfilename=\"a.t");
     EXPECT_EQ(reply.Payload(1), "b \"\r\n");
     EXPECT_TRUE(reply.Valid(0));
@@ -111,10 +109,9 @@ class RenameTest : public ::testing::Test {
     std::string Rename(const std::string& text, bool expectRenamed) {
         HeldReply reply({text + "\r\n"});
         MessageLineReader reader(reply.segments);
-        std::string_view line;
-        LinePosition position;
-        EXPECT_TRUE(reader.Next(line, position));
-        EXPECT_EQ(RenameAttachmentInLine(line, position, reader, settings, clock), expectRenamed) << text;
+        MessageLine line;
+        EXPECT_TRUE(reader.NextLine(line));
+        EXPECT_EQ(AttachmentRenamer(reader, settings, clock).Rename(line), expectRenamed) << text;
         EXPECT_TRUE(reply.Valid(0));
         return reply.Lines().front();
     }

@@ -35,9 +35,9 @@ class Pop3FrameTest : public ::testing::Test {
 TEST_F(Pop3FrameTest, CollectingAcknowledgesEachSegmentInTheClientsName) {
     StartRetrieval();
     auto held = driver.Server(kS + 6, kC + 9, "+OK 9 octets\r\nFrom: x\r\n");  // 23 bytes
-    EXPECT_FALSE(held.dropped);
-    EXPECT_EQ(held.direction, kOut);
-    const SegmentView& ack = held.frame;
+    EXPECT_TRUE(held.Leaves());
+    EXPECT_EQ(held.LeavingDirection(), kOut);
+    const SegmentView ack = held.Leaving();
     EXPECT_TRUE(ack.valid);
     EXPECT_EQ(ack.flags, 0x10);
     EXPECT_EQ(ack.sourceIp, FrameDriver::kClient);
@@ -55,11 +55,11 @@ TEST_F(Pop3FrameTest, CollectingAcknowledgesEachSegmentInTheClientsName) {
     // An empty segment is dropped; a resent one is acknowledged again; one beyond a gap is not held.
     EXPECT_TRUE(driver.Server(kS + 29, kC + 9, "", 0x10).dropped);
     auto resent = driver.Server(kS + 6, kC + 9, "+OK 9 octets\r\nFrom: x\r\n");
-    EXPECT_EQ(resent.direction, kOut);
-    EXPECT_EQ(resent.frame.ack, kS + 29);
+    EXPECT_EQ(resent.LeavingDirection(), kOut);
+    EXPECT_EQ(resent.Leaving().ack, kS + 29);
     auto gap = driver.Server(kS + 40, kC + 9, "later\r\n");
-    EXPECT_EQ(gap.frame.ack, kS + 29);
-    EXPECT_EQ(Record().heldSegments.size(), 1u);
+    EXPECT_EQ(gap.Leaving().ack, kS + 29);
+    EXPECT_EQ(Record().held.Count(), 1u);
 }
 
 TEST_F(Pop3FrameTest, GoodMessageIsReplayedWithTheClientsNumbers) {
@@ -94,14 +94,15 @@ TEST_F(Pop3FrameTest, SpamBecomesDeleAndTheAnswerBecomesTheErrorLine) {
     StartRetrieval();
     driver.Server(kS + 6, kC + 9, "+OK\r\nFrom: Eve\r\nSubject: SPAM\r\n");  // 31 bytes
     auto last = driver.Server(kS + 37, kC + 9, "\r\nbuy\r\n.\r\n");          // 10 bytes
-    ASSERT_FALSE(last.dropped);
-    EXPECT_EQ(last.direction, kOut);
-    EXPECT_EQ(last.frame.flags, 0x18);
-    EXPECT_EQ(last.frame.payload, "DELE 1\r\n");
-    EXPECT_EQ(last.frame.seq, kC + 9);
-    EXPECT_EQ(last.frame.ack, kS + 47);
-    EXPECT_EQ(last.frame.window, 4000);
-    EXPECT_TRUE(last.frame.valid);
+    ASSERT_TRUE(last.Leaves());
+    EXPECT_EQ(last.LeavingDirection(), kOut);
+    const SegmentView dele = last.Leaving();
+    EXPECT_EQ(dele.flags, 0x18);
+    EXPECT_EQ(dele.payload, "DELE 1\r\n");
+    EXPECT_EQ(dele.seq, kC + 9);
+    EXPECT_EQ(dele.ack, kS + 47);
+    EXPECT_EQ(dele.window, 4000);
+    EXPECT_TRUE(dele.valid);
     EXPECT_EQ(driver.target.Messages().back(), (RecordingMessageTarget::Posted{WM_MAIL_CLASSIFIED, 1}));
     EXPECT_EQ(ReadWholeFile(driver.folder / "quarantine/20260315103000.txt"),
               "From: Eve\r\nSubject: SPAM\r\n\r\nbuy\r\n.\r\n");
@@ -109,14 +110,15 @@ TEST_F(Pop3FrameTest, SpamBecomesDeleAndTheAnswerBecomesTheErrorLine) {
     auto answer = driver.Server(kS + 47, kC + 17, "+OK Marked to be deleted.\r\n");  // 27 bytes
     const std::string error =
         "-ERR Filtered by Bramvell - message from Eve has a Spam probability of 87%\r\n";
-    ASSERT_FALSE(answer.dropped);
-    EXPECT_EQ(answer.direction, kIn);
-    EXPECT_EQ(answer.frame.payload, error);
-    EXPECT_EQ(answer.frame.seq, kS + 6);
-    EXPECT_EQ(answer.frame.ack, kC + 9);
-    EXPECT_EQ(answer.frame.flags, 0x18);
-    EXPECT_EQ(answer.frame.window, 6000);
-    EXPECT_TRUE(answer.frame.valid);
+    ASSERT_TRUE(answer.Leaves());
+    EXPECT_EQ(answer.LeavingDirection(), kIn);
+    const SegmentView reply = answer.Leaving();
+    EXPECT_EQ(reply.payload, error);
+    EXPECT_EQ(reply.seq, kS + 6);
+    EXPECT_EQ(reply.ack, kC + 9);
+    EXPECT_EQ(reply.flags, 0x18);
+    EXPECT_EQ(reply.window, 6000);
+    EXPECT_TRUE(reply.valid);
 
     const auto errorEnd = static_cast<uint32_t>(kS + 6 + error.size());
     auto ack = driver.Client(kC + 9, errorEnd, "", 0x10);
@@ -246,7 +248,7 @@ TEST_F(Pop3FrameTest, SynAckOnAPortStillInTheTableStartsTheRecordAfresh) {
     StartRetrieval();
     driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: SPAM\r\n\r\n.\r\n");
     driver.Server(kS + 30, kC + 17, "+OK\r\n");
-    ASSERT_NE(Record().clientToServerOffset, 0u);
+    ASSERT_NE(Record().client.toPeerOffset, 0u);
     driver.Handshake(20000, 90000);
     auto user = driver.Client(20001, 90001, "USER bob\r\n");
     EXPECT_EQ(user.frame.seq, 20001u);
@@ -283,7 +285,7 @@ TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
     StartRetrieval();
     driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: hi\r\n");
     driver.Idle();
-    ASSERT_EQ(Record().collecting, 1);
+    ASSERT_EQ(Record().phase(), Pop3Phase::Collecting);
     for (uint64_t waited = 0; waited < kHalfHour; waited += 60000) {
         driver.ticks.now += 60000;
         driver.Client(kC + 9, kS + 6, "", 0x11);
@@ -294,7 +296,7 @@ TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
     driver.ticks.now += 60000;
     driver.Idle();
     EXPECT_EQ(Record().closedAtMinute, 31);
-    EXPECT_EQ(Record().collecting, 0);
+    EXPECT_EQ(Record().phase(), Pop3Phase::Passing);
     EXPECT_EQ(driver.engine.Memory().heldBytes, 0u);
 
     // An idle connection that goes on exchanging frames is kept, however long it lives.
@@ -339,7 +341,7 @@ class Pop3FrameAnswerTest : public Pop3FrameTest {
     void DeleteSent() {
         StartRetrieval();
         auto last = driver.Server(kS + 6, kC + 9, "+OK\r\nFrom: Eve\r\nSubject: SPAM\r\n\r\n.\r\n");  // 36
-        ASSERT_EQ(last.frame.payload, "DELE 1\r\n");
+        ASSERT_EQ(last.Leaving().payload, "DELE 1\r\n");
     }
     const std::string error =
         "-ERR Filtered by Bramvell - message from Eve has a Spam probability of 87%\r\n";
@@ -359,18 +361,18 @@ TEST_F(Pop3FrameAnswerTest, ADamagedSegmentIsNeitherHeldNorAcknowledged) {
                                                  {}});
     damaged[damaged.size() - 3] ^= 0x20;
     EXPECT_TRUE(driver.Frame(kIn, damaged).dropped);
-    EXPECT_TRUE(Record().heldSegments.empty());
+    EXPECT_TRUE(Record().held.Empty());
     auto good = driver.Server(kS + 6, kC + 9, "+OK\r\nabc\r\n");
-    EXPECT_EQ(good.frame.ack, kS + 16);
-    EXPECT_EQ(Record().heldSegments.size(), 1u);
+    EXPECT_EQ(good.Leaving().ack, kS + 16);
+    EXPECT_EQ(Record().held.Count(), 1u);
 }
 
 // What follows the answer's line in its segment keeps its place behind the error line.
 TEST_F(Pop3FrameAnswerTest, TheAnswerIsCutByLines) {
     DeleteSent();
     auto answer = driver.Server(kS + 42, kC + 17, "+OK deleted\r\n+OK 2 320\r\n");  // 13 + 11
-    EXPECT_EQ(answer.frame.payload, error + "+OK 2 320\r\n");
-    EXPECT_EQ(answer.frame.seq, kS + 6);
+    EXPECT_EQ(answer.Leaving().payload, error + "+OK 2 320\r\n");
+    EXPECT_EQ(answer.Leaving().seq, kS + 6);
     const auto after = static_cast<uint32_t>(kS + 6 + error.size() + 11);
     auto next = driver.Server(kS + 66, kC + 17, "+OK\r\n");
     EXPECT_EQ(next.frame.seq, after);
@@ -379,10 +381,10 @@ TEST_F(Pop3FrameAnswerTest, TheAnswerIsCutByLines) {
 TEST_F(Pop3FrameAnswerTest, AnAnswerSplitAcrossSegmentsIsReplacedWhole) {
     DeleteSent();
     auto first = driver.Server(kS + 42, kC + 17, "+OK del");
-    EXPECT_EQ(first.frame.payload, error);
+    EXPECT_EQ(first.Leaving().payload, error);
     auto rest = driver.Server(kS + 49, kC + 17, "eted\r\n");
-    EXPECT_EQ(rest.direction, kOut);  // the engine takes the rest of the line itself
-    EXPECT_EQ(rest.frame.ack, kS + 55);
+    EXPECT_EQ(rest.LeavingDirection(), kOut);  // the engine takes the rest of the line itself
+    EXPECT_EQ(rest.Leaving().ack, kS + 55);
     auto ack = driver.Client(kC + 9, static_cast<uint32_t>(kS + 6 + error.size()), "", 0x10);
     EXPECT_EQ(ack.frame.ack, kS + 55);
     auto next = driver.Server(kS + 55, kC + 17, "+OK\r\n");

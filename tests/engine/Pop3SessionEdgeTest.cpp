@@ -190,8 +190,8 @@ TEST(Pop3SessionEdgeTest, ReusedAndSharedClientPortsKeepTheirOwnNumbers) {
 class SwitchOffAfterAnalysis final : public MessageAnalyzer {
   public:
     explicit SwitchOffAfterAnalysis(Pop3World& world) : world_(world) {}
-    AnalysisVerdict Analyze(MessageLineReader& reader) override {
-        AnalysisVerdict verdict = inner_.Analyze(reader);
+    MessageVerdict Analyze(MessageLineReader& reader, LineRewriter& rewriter) override {
+        MessageVerdict verdict = inner_.Analyze(reader, rewriter);
         world_.settings.filterEnabled = 0;
         return verdict;
     }

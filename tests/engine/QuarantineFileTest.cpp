@@ -87,18 +87,18 @@ TEST(QuarantineFileTest, ContentLeavesOutExactlyTheStatusLine) {
 }
 
 TEST(ErrorReplyTest, NamesTheSenderAndTheProbability) {
-    Pop3Connection connection;
-    EXPECT_EQ(BuildErrorReply(connection),
+    MessageVerdict verdict;
+    EXPECT_EQ(BuildErrorReply(verdict),
               "-ERR Filtered by Bramvell - message from  has a Spam probability of ??%\r\n");
-    std::snprintf(connection.sender.data(), connection.sender.size(), "%s", "Eve <eve@example.com>");
-    connection.probabilityText = {'9', '9'};
+    verdict.sender.assign("Eve <eve@example.com>");
+    verdict.probabilityText = {'9', '9'};
     EXPECT_EQ(
-        BuildErrorReply(connection),
+        BuildErrorReply(verdict),
         "-ERR Filtered by Bramvell - message from Eve <eve@example.com> has a Spam probability of 99%\r\n");
 
     // A CR LF in the sender would end the client's line early; escapes would reach its terminal.
-    std::snprintf(connection.sender.data(), connection.sender.size(), "%s", "Eve\r\n+OK\x1b[2J\x7f");
-    EXPECT_EQ(BuildErrorReply(connection),
+    verdict.sender.assign("Eve\r\n+OK\x1b[2J\x7f");
+    EXPECT_EQ(BuildErrorReply(verdict),
               "-ERR Filtered by Bramvell - message from Eve??+OK?[2J? has a Spam probability of 99%\r\n");
 }
 

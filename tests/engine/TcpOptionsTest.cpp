@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/SegmentEditor.h"
+#include "engine/FrameEditor.h"
 #include "support/FrameDriver.h"
 
 namespace bramvell::testing {
@@ -51,7 +51,7 @@ TEST(TcpOptionsTest, IncrementalChecksumMatchesAFullOne) {
         FrameLayout layout;
         ASSERT_EQ(ParseFrame(frame, layout), FrameKind::Tcp);
         {
-            SegmentEditor edit(frame, layout);
+            FrameEditor edit(frame, layout);
             edit.SetSequence(next());
             edit.SetAcknowledgement(next());
             edit.SetWindow(static_cast<uint16_t>(next()));

@@ -84,11 +84,11 @@ bool FromClientSide(sim::Hop hop) {
 std::string Describe(const Pop3Connection& left, const std::vector<CutPlan>& cuts) {
     const std::size_t i = left.clientPort - kFirstPort;
     std::ostringstream text;
-    text << "session " << i << " (" << NameOf(cuts[i].cut) << " at " << cuts[i].cutAtMs << " ms), collecting "
-         << int{left.collecting} << ", held " << left.heldSegments.size() << ", replay " << left.replay.active
-         << ", FIN states " << left.clientFinState << "/" << left.serverFinState << ", closed at minute "
-         << left.closedAtMinute << ", heard from client at " << left.clientSeenTick << " ms, server at "
-         << left.serverSeenTick << " ms";
+    text << "session " << i << " (" << NameOf(cuts[i].cut) << " at " << cuts[i].cutAtMs << " ms), phase "
+         << int(left.phase()) << ", held " << left.held.Count() << ", replay " << left.Replaying()
+         << ", FIN states " << int(left.client.fin) << "/" << int(left.server.fin) << ", closed at minute "
+         << left.closedAtMinute << ", heard from client at " << left.client.seenTick << " ms, server at "
+         << left.server.seenTick << " ms";
     return text.str();
 }
 
@@ -190,8 +190,8 @@ TEST(Pop3CutSessionSoakTest, SessionsCutOffAtRandomMomentsLeaveNothingHeldAndNot
                     ++cutsMade[plan.cut];
                     if (const Pop3Connection* record =
                             world.engine.table().Find(kClientIp, static_cast<uint16_t>(kFirstPort + i), kServerIp)) {
-                        cutWhileReplaying += record->replay.active ? 1 : 0;
-                        cutWhileCollecting += !record->replay.active && !record->heldSegments.empty() ? 1 : 0;
+                        cutWhileReplaying += record->Replaying() ? 1 : 0;
+                        cutWhileCollecting += !record->Replaying() && !record->held.Empty() ? 1 : 0;
                     }
                     switch (plan.cut) {
                         case Cut::ClientResets:

@@ -65,6 +65,14 @@ class FrameDriver {
         SegmentView frame;  // the buffer as it left (when not dropped)
         std::vector<uint8_t> bytes;
         std::vector<MemoryPacketSource::SentFrame> sent;  // frames the engine sent on its own meanwhile
+
+        // What went on in this frame's place: the buffer when the loop passes it on, otherwise the last
+        // frame the engine sent of its own meanwhile (an acknowledgement, a command, an error reply).
+        bool Leaves() const { return !dropped || !sent.empty(); }
+        SegmentView Leaving() const { return dropped && !sent.empty() ? ViewSegment(sent.back().bytes) : frame; }
+        PacketDirection LeavingDirection() const {
+            return dropped && !sent.empty() ? sent.back().direction : direction;
+        }
     };
 
     FrameDriver();
@@ -85,7 +93,7 @@ class FrameDriver {
     ScriptedAnalyzer analyzer{settings, clock};
     SettableKeys keys;
     RecordingMessageTarget target;
-    Pop3Interceptor engine{settings, analyzer, keys, clock, ticks};
+    Pop3Interceptor engine{settings, analyzer, keys, target, clock, ticks};
     MemoryPacketSource source;
 };
 

@@ -64,7 +64,7 @@ class Pop3World {
     ScriptedAnalyzer analyzer{settings, clock};
     SettableKeys keys;
     RecordingMessageTarget target;
-    Pop3Interceptor engine{settings, analyzer, keys, clock, clock};
+    Pop3Interceptor engine{settings, analyzer, keys, target, clock, clock};
     sim::SimNetwork network;
     PacketFilterThread loop;
     std::vector<std::unique_ptr<Session>> sessions;

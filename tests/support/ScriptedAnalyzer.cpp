@@ -2,26 +2,25 @@
 
 #include <strings.h>
 
-#include "engine/AttachmentRenamer.h"
 
 namespace bramvell::testing {
 
-AnalysisVerdict ScriptedAnalyzer::Analyze(MessageLineReader& reader) {
+MessageVerdict ScriptedAnalyzer::Analyze(MessageLineReader& reader, LineRewriter& rewriter) {
     ++analysed;
     if (delegate != nullptr) {
-        return delegate->Analyze(reader);
+        return delegate->Analyze(reader, rewriter);
     }
     lastLines.clear();
-    AnalysisVerdict verdict;
-    std::string_view line;
-    LinePosition position;
+    MessageVerdict verdict;
+    MessageLine next;
     bool first = true;
     bool inHeader = true;
     std::string from;
-    while (reader.Next(line, position)) {
+    while (reader.NextLine(next)) {
         if (settings_.renameAttachments != 0) {
-            RenameAttachmentInLine(line, position, reader, settings_, clock_);
+            rewriter.RewriteLine(next);
         }
+        const std::string_view line = next.text;
         if (lastLines.size() < kKeptLines) {
             lastLines.emplace_back(line);
         }
@@ -43,7 +42,7 @@ AnalysisVerdict ScriptedAnalyzer::Analyze(MessageLineReader& reader) {
     }
     if (verdict.isSpam) {
         verdict.probabilityText = probability;
-        verdict.sender = from;
+        verdict.sender.assign(from);
     }
     return verdict;
 }

@@ -17,10 +17,10 @@ namespace bramvell::testing {
 // reads every line, renames attachments while the option is on, and takes the sender from "From:".
 class ScriptedAnalyzer final : public MessageAnalyzer {
   public:
-    ScriptedAnalyzer(const FilterSettings& settings, const Clock& clock)
-        : settings_(settings), clock_(clock) {}
+    ScriptedAnalyzer(const FilterSettings& settings, const Clock& /*clock*/)
+        : settings_(settings) {}
 
-    AnalysisVerdict Analyze(MessageLineReader& reader) override;
+    MessageVerdict Analyze(MessageLineReader& reader, LineRewriter& rewriter) override;
 
     std::array<char, 2> probability{'8', '7'};
     MessageAnalyzer* delegate = nullptr;  // set: the verdict is this analyser's (still counted)
@@ -31,7 +31,6 @@ class ScriptedAnalyzer final : public MessageAnalyzer {
 
   private:
     const FilterSettings& settings_;
-    const Clock& clock_;
 };
 
 class SettableKeys final : public KeyState {

@@ -1,0 +1,167 @@
+// Which connections the engine tracks, from their handshake to their end, and what it gives back when
+// a connection ends or goes quiet.
+#include <algorithm>
+
+#include "config/ActivityLog.h"
+#include "config/FilterSettings.h"
+#include "engine/FrameEditor.h"
+#include "engine/Pop3Interceptor.h"
+
+namespace bramvell {
+
+using namespace tcp_flags;
+
+namespace {
+
+constexpr std::size_t kPortCount = 65536;
+
+}  // namespace
+
+Pop3Interceptor::Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
+                                 MessageTarget& target, const Clock& clock, const TickClock& ticks)
+    : settings_(settings),
+      analyzer_(analyzer),
+      keys_(keys),
+      target_(target),
+      clock_(clock),
+      ticks_(ticks),
+      pool_(limits_.keptBlocks),
+      synWindowScale_(kPortCount, 0) {}
+
+Pop3Connection* Pop3Interceptor::Track(Pop3Connection* connection) {
+    if (connection != nullptr) {
+        connection->held.SetPool(&pool_);
+    }
+    return connection;
+}
+
+void Pop3Interceptor::Log(std::string_view text) const {
+    LogActivity(settings_, text, clock_);
+}
+
+void Pop3Interceptor::OnClientSyn(FrameContext& frame) {
+    TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
+    const int scale = FindWindowScale(tcp.TcpHeaderBytes());
+    synWindowScale_[tcp.SourcePort()] = static_cast<uint8_t>(scale < 0 ? 0 : scale + 1);
+    // Sequence numbers change under the engine's hands, so selective acknowledgements would lie.
+    FrameEditor(frame.buffer, frame.layout).StripSackPermitted();
+}
+
+void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
+    TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
+    const uint32_t clientAddress = tcp.DestinationAddress();
+    const uint32_t serverAddress = tcp.SourceAddress();
+    const uint16_t clientPort = tcp.DestinationPort();
+    const uint32_t isn = tcp.Sequence();
+    Pop3Connection* connection = table_.Find(clientAddress, clientPort, serverAddress);
+    if (connection != nullptr) {
+        if (connection->serverIsn == isn && connection->closedAtMinute == 0) {
+            return;  // the same handshake, sent again
+        }
+        if (settings_.filterEnabled == 0) {
+            table_.Free(connection);  // the old connection's numbers must not touch the new one
+            return;
+        }
+        // A new connection on a reused port: nothing of the old one may carry over.
+        *connection = Pop3Connection{};
+        connection->clientPort = clientPort;
+        connection->clientAddress = clientAddress;
+        connection->serverAddress = serverAddress;
+        table_.Rekey(connection);
+        Track(connection);
+    } else {
+        if (settings_.filterEnabled == 0) {
+            return;
+        }
+        connection = Track(table_.Create(clientAddress, clientPort, serverAddress));
+        if (connection == nullptr) {
+            return;  // table full: this connection passes untracked
+        }
+    }
+    connection->serverIsn = isn;
+    connection->server.highestSeq = isn + 1;
+    connection->serverAckEdge = isn + 1;
+    connection->engineAckEdge = isn + 1;
+    connection->client.highestSeq = tcp.Acknowledgement();
+    connection->clientForwardedSeq = tcp.Acknowledgement();
+    connection->server.ack = tcp.Acknowledgement();
+    connection->client.ack = isn + 1;
+    TcpTimestamps timestamps;
+    connection->timestamps = ReadTimestamps(tcp.TcpHeaderBytes(), timestamps);
+    connection->server.tsVal = timestamps.tsVal;
+    connection->client.tsVal = timestamps.tsEcr;
+    const uint8_t synScale = synWindowScale_[clientPort];
+    connection->clientWindowScale =
+        FindWindowScale(tcp.TcpHeaderBytes()) >= 0 && synScale > 0 ? synScale - 1 : 0;
+}
+
+void Pop3Interceptor::StampClosed(Pop3Connection& connection) {
+    if (connection.closedAtMinute == 0) {
+        connection.closedAtMinute = clock_.Now().minute + 1;
+    }
+}
+
+void Pop3Interceptor::SweepClosedConnections() {
+    table_.SweepClosed(clock_.Now().minute);
+}
+
+void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
+    const uint64_t now = ticks_.NowMilliseconds();
+    for (std::size_t i = 0; i < ConnectionTable::kSlots; ++i) {
+        Pop3Connection* connection = table_.Slot(i);
+        if (connection == nullptr) {
+            continue;
+        }
+        if (IsStale(*connection, now)) {
+            // Its end went unseen: a FIN to a peer that vanished is never acknowledged, and a server
+            // gone mid-reply would keep the reply held for good.
+            Abandon(*connection);
+            StampClosed(*connection);
+            continue;
+        }
+        if (replay_.OnTimer(*connection, now, source, adapter)) {
+            StampClosed(*connection);
+        }
+        OnInjectedTimer(*connection, now, source, adapter);
+    }
+    if (pool_.FreeBlocks() > 0 && now - lastHoldTick_ > limits_.keepBlocksMs) {
+        pool_.Release();
+    }
+}
+
+Pop3Interceptor::MemoryUse Pop3Interceptor::Memory() const {
+    MemoryUse use;
+    use.pooledBlocks = pool_.FreeBlocks();
+    for (std::size_t i = 0; i < ConnectionTable::kSlots; ++i) {
+        if (const Pop3Connection* connection = table_.Slot(i)) {
+            ++use.connections;
+            use.heldBlocks += connection->held.BlockCount();
+            use.heldBytes += connection->held.PayloadBytes();
+        }
+    }
+    return use;
+}
+
+void Pop3Interceptor::FreeAll() {
+    table_.FreeAll();
+}
+
+bool Pop3Interceptor::IsStale(Pop3Connection& connection, uint64_t now) const {
+    for (TcpSide* side : {&connection.client, &connection.server}) {
+        if (side->seenSinceCheck) {
+            side->seenSinceCheck = false;
+            side->seenTick = now;
+        }
+    }
+    const uint64_t quietSince = std::min(connection.client.seenTick, connection.server.seenTick);
+    return connection.closedAtMinute == 0 && now - quietSince > limits_.staleAfterMs;
+}
+
+void Pop3Interceptor::Abandon(Pop3Connection& connection) {
+    replay_.Stop(connection);
+    connection.held.Clear();
+    connection.EnterPhase(Pop3Phase::Passing);
+    connection.injected.pending = false;
+}
+
+}  // namespace bramvell

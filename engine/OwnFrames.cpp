@@ -1,0 +1,72 @@
+#include "engine/OwnFrames.h"
+
+#include <cstring>
+
+#include "engine/FrameEditor.h"
+#include "engine/Pop3Connection.h"
+
+namespace bramvell {
+
+using namespace tcp_flags;
+
+void OwnFrames::TakeHeaders(std::span<const uint8_t> model, const FrameLayout& layout) {
+    layout_ = layout;
+    std::memcpy(buffer_.frame.data(), model.data(), layout.payloadOffset);
+    buffer_.length = static_cast<uint32_t>(layout.payloadOffset);
+}
+
+const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,
+                                        const Pop3Connection& connection, uint32_t ack, uint8_t flags,
+                                        std::string_view payload) {
+    TakeHeaders(serverSegment, layout);
+    {
+        FrameEditor edit(buffer_, layout_);
+        edit.SwapEnds();
+        edit.ResizePayload(payload.size());
+        std::memcpy(edit.Payload().data(), payload.data(), payload.size());
+        edit.SetPorts(connection.clientPort, kPop3Port);
+        edit.SetFlags(flags);
+        edit.SetSequence(connection.server.ack);
+        edit.SetAcknowledgement(ack);
+        edit.SetWindow(static_cast<uint16_t>(connection.client.window));
+        edit.KeepOnlyTimestamp();
+        edit.SetTimestamps(connection.client.tsVal, connection.server.tsVal);
+    }
+    buffer_.deviceFlags = PacketDirection::Outbound;
+    return buffer_;
+}
+
+const PacketBuffer& OwnFrames::ToClient(std::span<const uint8_t> model, const FrameLayout& layout,
+                                        const ToClientFields& fields, std::span<const uint8_t> first,
+                                        std::span<const uint8_t> second) {
+    TakeHeaders(model, layout);
+    {
+        FrameEditor edit(buffer_, layout_);
+        edit.ResizePayload(first.size() + second.size());
+        std::span<uint8_t> payload = edit.Payload();
+        if (!first.empty()) {
+            std::memcpy(payload.data(), first.data(), first.size());
+        }
+        if (!second.empty()) {
+            std::memcpy(payload.data() + first.size(), second.data(), second.size());
+        }
+        edit.SetSequence(fields.seq);
+        edit.SetAcknowledgement(fields.ack);
+        edit.SetFlags(fields.flags);
+        if (fields.window) {
+            edit.SetWindow(*fields.window);
+        }
+        if (fields.timestamps) {
+            edit.SetTimestamps(fields.timestamps->tsVal, fields.timestamps->tsEcr);
+        }
+    }
+    buffer_.deviceFlags = PacketDirection::Inbound;
+    return buffer_;
+}
+
+const PacketBuffer& OwnFrames::Copy(std::span<const uint8_t> frame, PacketDirection direction) {
+    CopyIntoBuffer(buffer_, frame, direction);
+    return buffer_;
+}
+
+}  // namespace bramvell
