@@ -9,7 +9,8 @@ namespace {
 constexpr std::array<std::string_view, 2> kScorers = {"classic", "chi-square"};
 
 constexpr std::array<OptionSpec, 1> kOptions = {{
-    {"scorer", "classic", kScorers, "the word-probability scorer: classic, or chi-square (learned apart)"},
+    {"scorer", "classic", kScorers,
+     "the scorer of classify and test: classic, or chi-square (its own store; the filter scores classic)"},
 }};
 
 std::string_view Trimmed(std::string_view text) {
