@@ -50,6 +50,7 @@ work=$(mktemp -d /tmp/bramvell-deb.XXXXXX)
 installed=
 cleanup_package() {
   local status=$?
+  set +e
   if [[ -n $installed ]]; then
     dpkg --purge bramvell >/dev/null 2>&1 || true
     # In case purge could not: nothing of the package may stay.
