@@ -7,9 +7,9 @@
 #    `man -l` without a warning; the desktop entry validates.
 #  - dpkg -i: the group bramvell, the program root:bramvell 0750 with cap_net_admin,cap_net_raw=ep,
 #    run by a member of the group and refused to anyone else.
-#  - the system unit's command line (same arguments and environment, its /var/lib/bramvell in a
-#    temporary folder, its capability bounding set and no-new-privileges), run inside a network
-#    namespace of the test's: it filters a POP3 retrieval, stops on SIGTERM with status 0, removes its
+#  - the system unit's command line (same arguments and environment, its capability bounding set,
+#    no-new-privileges, a read-only system, no home, a private /tmp, and the test's folder as
+#    /var/lib/bramvell), run inside a network namespace of the test's: it filters a POP3 retrieval, stops on SIGTERM with status 0, removes its
 #    rules and keeps its state private; killed with SIGKILL it leaves its chains, and prerm's removal
 #    takes exactly those away.
 #  - dpkg -r, dpkg --purge: no file of the package, no group, no override, no /var/lib/bramvell, no
@@ -21,7 +21,7 @@ build=$(cd "$1" && pwd)
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/filter-lib.sh"
 e2e_require_root "the Debian package test"
-bv_require_tools "the Debian package test" cmake dpkg dpkg-deb dpkg-shlibdeps dpkg-statoverride getcap \
+bv_require_tools "the Debian package test" unshare mount cmake dpkg dpkg-deb dpkg-shlibdeps dpkg-statoverride getcap \
   setpriv systemd-analyze man groupadd
 if dpkg-query -W -f='${Status}' bramvell 2>/dev/null | grep -q 'installed\|config-files\|unpacked'; then
   echo "SKIPPED: a bramvell package is on this machine already; the test installs and purges its own"
@@ -168,22 +168,38 @@ mkdir -m 0700 "$work/runtime"
 XDG_RUNTIME_DIR=$work/runtime verify_unit user --user verify --man=no /usr/lib/systemd/user/bramvell.service
 e2e_log "the system and user units verify"
 
-# --- The system unit's command, inside the test's namespace: ExecStart and Environment from the
-# installed unit with /var/lib/bramvell replaced by a private folder (as StateDirectory makes it),
-# under the unit's bounding set and no-new-privileges, with systemd's environment for a service.
+# --- The system unit's command, inside the test's namespace, as systemd would start it: ExecStart and
+# Environment as the installed unit has them, in a mount namespace of its own that stands in for the
+# unit's sandbox (ProtectSystem=strict: the root file system read-only; ProtectHome=yes: /home and
+# /root empty and read-only; PrivateTmp=yes: an empty /tmp; StateDirectory=: /var/lib/bramvell the one
+# writable folder, here the test's own folder mounted there, over an empty /var/lib), under the unit's
+# capability bounding set and no-new-privileges, with the environment systemd gives a service. What
+# this namespace mounts is seen by no other process and goes away with it.
 installed_unit=/usr/lib/systemd/system/bramvell.service
 state=$E2E_DIR/state
 mkdir -m 0700 "$state"
-exec_start=$(sed -n 's/^ExecStart=//p' "$installed_unit")
-read -r -a unit_command <<<"${exec_start//\/var\/lib\/bramvell/$state}"
+read -r -a unit_command <<<"$(sed -n 's/^ExecStart=//p' "$installed_unit")"
 environment=(PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8)
 while read -r assignment; do
-  environment+=("${assignment//\/var\/lib\/bramvell/$state}")
+  environment+=("$assignment")
 done < <(sed -n 's/^Environment=//p' "$installed_unit")
 bounding=$(sed -n 's/^CapabilityBoundingSet=//p' "$installed_unit" | tr 'A-Z ' 'a-z\n' | sed 's/^cap_/+/' | paste -sd,)
+[[ $(sed -n 's/^StateDirectory=//p' "$installed_unit") == bramvell ]] || fail "the unit's StateDirectory changed"
+# shellcheck disable=SC2016
+sandbox='set -e
+mount -t tmpfs -o mode=0755 bramvell-var-lib /var/lib
+mkdir -m 0700 /var/lib/bramvell
+mount --bind "$0" /var/lib/bramvell
+mount -t tmpfs -o mode=1777 bramvell-tmp /tmp
+mount -t tmpfs -o ro,mode=0755 bramvell-home /home
+mount -t tmpfs -o ro,mode=0700 bramvell-root /root
+mount -o remount,bind,ro /var/lib
+mount -o remount,bind,ro /
+umask 0077
+exec "$@"'
 start_unit_command() {
-  e2e_start_in_client "$1" setpriv --no-new-privs --bounding-set "-all,$bounding" -- \
-    env -i "${environment[@]}" sh -c 'umask 0077 && exec "$@"' bramvell "${unit_command[@]}"
+  e2e_start_in_client "$1" unshare --mount --propagation private sh -c "$sandbox" "$state" \
+    setpriv --no-new-privs --bounding-set "-all,$bounding" -- env -i "${environment[@]}" "${unit_command[@]}"
   BV_PID=$E2E_LAST_PID
 }
 wait_for_rules() {
