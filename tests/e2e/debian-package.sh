@@ -41,6 +41,8 @@ fail() { bv_fail "$@"; }
 
 host_rules() { { iptables-save 2>/dev/null || true; } | grep -c 'BRAMVELL' || true; }
 rules_before=$(host_rules)
+groups_before=$(cat /etc/group /etc/gshadow 2>/dev/null)
+overrides_before=$(dpkg-statoverride --list)
 [[ $rules_before == 0 ]] || e2e_log "note: this machine has $rules_before BRAMVELL rules before the test"
 
 # --- The package, from the build that is there (CPack reruns only the install rules).
@@ -153,6 +155,14 @@ if run_as_nobody --clear-groups; then
   fail "a user outside group bramvell can run the program"
 fi
 e2e_log "installed: group bramvell ($gid), $program 0750 root:bramvell, $caps"
+
+# Installing it again (what an upgrade does: prerm upgrade, the new file unpacked, postinst with the
+# old version) keeps one group, the owner, the mode and the capabilities.
+DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" >"$work/reinstall.log" 2>&1 || fail "dpkg -i again: $(cat "$work/reinstall.log")"
+[[ $(getent group bramvell) == "$group" ]] || fail "the group changed on reinstalling: $(getent group bramvell)"
+[[ $(stat -c '%a %U %G' "$program") == '750 root bramvell' ]] || fail "reinstalled program: $(stat -c '%a %U %G' "$program")"
+[[ $(getcap "$program") == *cap_net_admin,cap_net_raw=ep* ]] || fail "reinstalled program's capabilities: '$(getcap "$program")'"
+[[ $(dpkg-statoverride --list "$program" | wc -l) == 1 ]] || fail "owner overrides: $(dpkg-statoverride --list "$program")"
 
 # The installed units against this machine's systemd, offline (verify needs no running manager, only
 # the programs the units name): no error and no warning (an unknown or misspelt key is only a warning).
@@ -267,4 +277,6 @@ installed=
 ! dpkg-query -W -f='${Status}' bramvell 2>/dev/null | grep -q 'installed\|config-files' ||
   fail "dpkg still knows bramvell: $(dpkg-query -W -f='${Status}' bramvell)"
 [[ $(host_rules) == "$rules_before" ]] || fail "BRAMVELL rules on this machine after purging"
+[[ $(cat /etc/group /etc/gshadow 2>/dev/null) == "$groups_before" ]] || fail "/etc/group or /etc/gshadow differ after purging"
+[[ $(dpkg-statoverride --list) == "$overrides_before" ]] || fail "the owner overrides differ after purging"
 echo "PASSED"
