@@ -4,7 +4,7 @@
 #    libcap2-bin, passwd; the packet source speaks netlink through libmnl, not libnetfilter-queue),
 #    maintainer scripts; the contents: every file and its mode, owned by root,
 #    nothing outside /usr; the units pass `systemd-analyze verify`; the manual page renders with
-#    `man -l` without a warning; the desktop entry validates.
+#    `man -l` without a warning; the desktop entry validates; lintian finds no error or warning.
 #  - dpkg -i: the group bramvell, the program root:bramvell 0750 with cap_net_admin,cap_net_raw=ep,
 #    run by a member of the group and refused to anyone else.
 #  - the system unit's command line (same arguments and environment, its capability bounding set,
@@ -93,8 +93,10 @@ expected="-rwxr-xr-x root/root usr/bin/bramvell
 -rw-r--r-- root/root usr/lib/systemd/system/bramvell.service
 -rw-r--r-- root/root usr/lib/systemd/user/bramvell.service
 -rw-r--r-- root/root usr/share/applications/bramvell.desktop
+-rw-r--r-- root/root usr/share/doc/bramvell/changelog.gz
+-rw-r--r-- root/root usr/share/doc/bramvell/copyright
 -rw-r--r-- root/root usr/share/icons/hicolor/scalable/apps/bramvell.svg
--rw-r--r-- root/root usr/share/man/man1/bramvell.1"
+-rw-r--r-- root/root usr/share/man/man1/bramvell.1.gz"
 actual_files=$(grep -v '^d' "$work/contents" | sort)
 [[ $actual_files == "$(sort <<<"$expected")" ]] ||
   fail "package files differ from the expected ones:$(diff <(sort <<<"$expected") <(echo "$actual_files") || true)"
@@ -121,14 +123,19 @@ if grep -Eq '^(NoNewPrivileges=yes|Protect|Private|CapabilityBoundingSet|Ambient
 fi
 
 man_warnings=$(LC_ALL=C.UTF-8 MANROFFSEQ='' MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
-  "$work/root/usr/share/man/man1/bramvell.1" 2>&1 >/dev/null || true)
+  "$work/root/usr/share/man/man1/bramvell.1.gz" 2>&1 >/dev/null || true)
 [[ -z $man_warnings ]] || fail "man -l warns: $man_warnings"
-LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$work/root/usr/share/man/man1/bramvell.1" 2>/dev/null | grep -q '^SYNOPSIS' ||
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$work/root/usr/share/man/man1/bramvell.1.gz" 2>/dev/null | grep -q '^SYNOPSIS' ||
   fail "the manual page does not render"
 if command -v desktop-file-validate >/dev/null 2>&1; then
   desktop-file-validate "$work/root/usr/share/applications/bramvell.desktop" || fail "desktop entry"
 fi
-e2e_log "package contents, units and manual page checked"
+if command -v lintian >/dev/null 2>&1; then
+  lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || fail "lintian: $(grep -v 'root privileges' "$work/lintian.log")"
+else
+  e2e_log "lintian is missing (scripts/bootstrap installs it): the package's policy checks are left out"
+fi
+e2e_log "package contents, units, manual page and lintian checked"
 
 # --- Installation.
 e2e_setup
