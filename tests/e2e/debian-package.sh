@@ -113,7 +113,7 @@ grep -qx 'ExecStart=/usr/bin/bramvell --home /var/lib/bramvell run --headless' "
 grep -qx 'ExecStart=/usr/bin/bramvell run --headless' "$user_unit" || fail "user unit's ExecStart: $(grep ExecStart "$user_unit")"
 for line in StateDirectory=bramvell StateDirectoryMode=0700 KillSignal=SIGTERM \
   'CapabilityBoundingSet=CAP_NET_ADMIN CAP_NET_RAW' NoNewPrivileges=yes ProtectSystem=strict ProtectHome=yes \
-  PrivateTmp=yes WantedBy=multi-user.target; do
+  PrivateTmp=yes ProtectKernelTunables=yes WantedBy=multi-user.target; do
   grep -qx "$line" "$system_unit" || fail "system unit lacks $line"
 done
 grep -qx WantedBy=default.target "$user_unit" || fail "user unit is not wanted by default.target"
@@ -188,7 +188,8 @@ e2e_log "the system and user units verify"
 # --- The system unit's command, inside the test's namespace, as systemd would start it: ExecStart and
 # Environment as the installed unit has them, in a mount namespace of its own that stands in for the
 # unit's sandbox (ProtectSystem=strict: the root file system read-only; ProtectHome=yes: /home and
-# /root empty and read-only; PrivateTmp=yes: an empty /tmp; StateDirectory=: /var/lib/bramvell the one
+# /root empty and read-only; PrivateTmp=yes: an empty /tmp; ProtectKernelTunables=yes: /proc/sys and
+# /sys read-only; StateDirectory=: /var/lib/bramvell the one
 # writable folder, here the test's own folder mounted there, over an empty /var/lib), under the unit's
 # capability bounding set and no-new-privileges, with the environment systemd gives a service. What
 # this namespace mounts is seen by no other process and goes away with it.
@@ -212,6 +213,9 @@ mount -t tmpfs -o ro,mode=0755 bramvell-home /home
 mount -t tmpfs -o ro,mode=0700 bramvell-root /root
 mount -o remount,bind,ro /var/lib
 mount -o remount,bind,ro /
+mount --bind /proc/sys /proc/sys
+mount -o remount,bind,ro /proc/sys
+mount -o remount,bind,ro /sys
 umask 0077
 exec "$@"'
 start_unit_command() {
