@@ -11,7 +11,8 @@
 #    no-new-privileges, a read-only system, no home, a private /tmp, and the test's folder as
 #    /var/lib/bramvell), run inside a network namespace of the test's: it filters a POP3 retrieval, stops on SIGTERM with status 0, removes its
 #    rules and keeps its state private; killed with SIGKILL it leaves its chains, and prerm's removal
-#    takes exactly those away.
+#    takes exactly those away. The user unit's command, run by a member of the group with no
+#    capability of its own, installs that user's rules and stops cleanly.
 #  - dpkg -r, dpkg --purge: no file of the package, no group, no override, no /var/lib/bramvell, no
 #    BRAMVELL chain; the machine as before.
 #
@@ -251,6 +252,31 @@ e2e_stop "$BV_PID" || status=$?
 shared=$(find "$state" \( -type d ! -perm 0700 \) -o \( -type f ! -perm 0600 \) | head -n 5)
 [[ -z $shared ]] || fail "state not private: $shared"
 e2e_log "the system unit's command filtered, stopped with status 0 and removed its rules"
+
+# The user unit's command, as a member of group bramvell with the environment a user's service manager
+# gives (HOME, no capability of its own: the program file's give it what it needs), started through a
+# shell as a user's manager starts it. Its rules are that user's; its state goes to the user's default
+# program folder and settings.
+user_unit=/usr/lib/systemd/user/bramvell.service
+read -r -a user_command <<<"$(sed -n 's/^ExecStart=//p' "$user_unit")"
+user_home=$E2E_DIR/user-home
+mkdir -m 0700 "$user_home"
+chown 65534:65534 "$user_home"
+BV_LOG=$E2E_DIR/user-unit.log
+e2e_start_in_client "$BV_LOG" setpriv --reuid=65534 --regid=65534 --groups="$gid" --inh-caps=-all -- \
+  env -i HOME="$user_home" PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 \
+  sh -c 'umask 0077 && exec "$@"' bramvell "${user_command[@]}"
+BV_PID=$E2E_LAST_PID
+wait_for_rules || fail "the user unit's command did not start filtering (${user_command[*]})"
+[[ $(stat -c %u "/proc/$BV_PID") == 65534 ]] || fail "the user's filter does not run as the user"
+e2e_our_rules | grep -q 'BRAMVELL-OUT-65534' || fail "the user's filter installed no rules of its own: $(e2e_our_rules)"
+status=0
+e2e_stop "$BV_PID" || status=$?
+[[ $status == 0 ]] || fail "on SIGTERM the user's filter ended with status $status"
+[[ -z $(e2e_our_rules) ]] || fail "rules left by the user's filter: $(e2e_our_rules)"
+[[ -s $user_home/.local/share/bramvell/reg.bak ]] || fail "the user's filter kept no reg.bak in ~/.local/share/bramvell"
+[[ -s $user_home/.config/Bramvell/bramvell/Options/General ]] || fail "the user's filter saved no settings"
+e2e_log "the user unit's command ran as a member of bramvell on the file capabilities alone: own rules, clean stop"
 
 # A filter that is killed leaves its chains; prerm's removal takes away those and only those.
 BV_LOG=$E2E_DIR/killed.log
