@@ -23,7 +23,9 @@ const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, 
         FrameEditor edit(buffer_, layout_);
         edit.SwapEnds();
         edit.ResizePayload(payload.size());
-        std::memcpy(edit.Payload().data(), payload.data(), payload.size());
+        if (!payload.empty()) {  // a bare acknowledgement has no bytes, and maybe no pointer
+            std::memcpy(edit.Payload().data(), payload.data(), payload.size());
+        }
         edit.SetPorts(connection.clientPort, kPop3Port);
         edit.SetFlags(flags);
         edit.SetSequence(connection.server.ack);
