@@ -41,10 +41,4 @@ class MimeTokenizer {
     Options options_;
 };
 
-// The building blocks, for the tests: the words of text with a prefix before each, and the text of
-// HTML with its tags dropped (tag names and link targets go to tokens).
-void TokenizeText(std::string_view text, std::string_view prefix, bool wordPairs,
-                  std::vector<std::string>& tokens);
-std::string TextOfHtml(std::string_view html, std::vector<std::string>& tokens);
-
 }  // namespace bramvell

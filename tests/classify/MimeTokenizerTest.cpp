@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "classify/HtmlText.h"
 #include "classify/MimeTokenizer.h"
+#include "classify/TextTokens.h"
 
 namespace bramvell {
 namespace {

@@ -1,0 +1,173 @@
+#include "classify/TextTokens.h"
+
+#include <algorithm>
+
+namespace bramvell {
+
+using namespace text_tokens;
+
+namespace {
+
+// A host and its parent domains of two labels or more: "www.example.com", "example.com".
+void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
+    while (!host.empty() && host.back() == '.') {
+        host.remove_suffix(1);
+    }
+    if (host.empty()) {
+        return;
+    }
+    if (std::all_of(host.begin(), host.end(), [](unsigned char c) { return IsDigit(c) || c == '.'; })) {
+        sink.Add(prefix, "ip");
+        return;
+    }
+    sink.Add(prefix, host);
+    std::size_t dot = host.find('.');
+    while (dot != std::string_view::npos) {
+        const std::string_view parent = host.substr(dot + 1);
+        if (parent.find('.') == std::string_view::npos) {
+            break;
+        }
+        sink.Add(prefix, parent);
+        dot = host.find('.', dot + 1);
+    }
+}
+
+}  // namespace
+
+namespace text_tokens {
+
+std::string Lowered(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), LowerAscii);
+    return out;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+bool IsDigit(unsigned char c) {
+    return c >= '0' && c <= '9';
+}
+
+bool IsAlnum(unsigned char c) {
+    return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool IsWordByte(unsigned char c) {
+    return IsAlnum(c) || c >= 0x80 || c == '-' || c == '_' || c == '\'' || c == '$' || c == '!';
+}
+
+bool IsRunBreak(unsigned char c) {
+    static constexpr std::string_view kBreaks = "<>()[]{}\"',;|`\\";
+    return c <= ' ' || c == 0x7f || kBreaks.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+}  // namespace text_tokens
+
+TextTokenizer::TextTokenizer(TokenSink& sink, std::string_view prefix, bool wordPairs)
+    : sink_(sink), prefix_(prefix), wordPairs_(wordPairs) {
+    urlPrefix_ = std::string(prefix) + "url:";
+    addressPrefix_ = std::string(prefix) + "addr:";
+}
+
+void TextTokenizer::Run(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && !sink_.Full()) {
+        while (i < text.size() && IsRunBreak(static_cast<unsigned char>(text[i]))) {
+            ++i;
+        }
+        std::size_t end = i;
+        while (end < text.size() && !IsRunBreak(static_cast<unsigned char>(text[end]))) {
+            ++end;
+        }
+        if (end > i) {
+            OneRun(text.substr(i, end - i));
+        }
+        i = end;
+    }
+}
+
+void TextTokenizer::Url(std::string_view run) {
+    const std::size_t scheme = run.find("://");
+    std::string_view rest = scheme == std::string_view::npos ? run : run.substr(scheme + 3);
+    const std::size_t hostEnd = rest.find_first_of("/?#:");
+    std::string_view host = rest.substr(0, hostEnd);
+    if (const std::size_t at = host.rfind('@'); at != std::string_view::npos) {
+        host.remove_prefix(at + 1);
+    }
+    AddHost(sink_, urlPrefix_, Lowered(host));
+    if (hostEnd != std::string_view::npos) {
+        Words(rest.substr(hostEnd), urlPrefix_, false);
+    }
+    previous_.clear();
+}
+
+void TextTokenizer::OneRun(std::string_view run) {
+    while (!run.empty() && (run.back() == '.' || run.back() == ':' || run.back() == '?')) {
+        run.remove_suffix(1);
+    }
+    const std::string lower = Lowered(run.substr(0, 8));
+    if (StartsWith(lower, "http://") || StartsWith(lower, "https://") || StartsWith(lower, "ftp://") ||
+        StartsWith(lower, "www.")) {
+        Url(run);
+        return;
+    }
+    const std::size_t at = run.find('@');
+    if (at != std::string_view::npos && at > 0 && run.find('.', at) != std::string_view::npos) {
+        const std::string_view local = run.substr(0, at);
+        sink_.Add(addressPrefix_, std::string(local) + "@");
+        std::string_view domain = run.substr(at + 1);
+        domain = domain.substr(0, domain.find_first_of("@:/?"));
+        AddHost(sink_, addressPrefix_, Lowered(domain));
+        previous_.clear();
+        return;
+    }
+    Words(run, prefix_, wordPairs_);
+}
+
+void TextTokenizer::Words(std::string_view run, std::string_view prefix, bool pairs) {
+    std::size_t i = 0;
+    while (i < run.size()) {
+        while (i < run.size() && !IsWordByte(static_cast<unsigned char>(run[i]))) {
+            ++i;
+        }
+        std::size_t end = i;
+        while (end < run.size()) {
+            const auto c = static_cast<unsigned char>(run[end]);
+            const bool joiningDot = (c == '.' || c == ',') && end > i && end + 1 < run.size() &&
+                                    IsDigit(static_cast<unsigned char>(run[end - 1])) &&
+                                    IsDigit(static_cast<unsigned char>(run[end + 1]));
+            if (!IsWordByte(c) && !joiningDot) {
+                break;
+            }
+            ++end;
+        }
+        if (end > i) {
+            Word(run.substr(i, end - i), prefix, pairs);
+        }
+        i = end;
+    }
+}
+
+void TextTokenizer::Word(std::string_view word, std::string_view prefix, bool pairs) {
+    if (!sink_.Add(prefix, word)) {
+        return;
+    }
+    if (!pairs) {
+        return;
+    }
+    std::string current = Lowered(word);
+    if (!previous_.empty()) {
+        sink_.Add(prefix, previous_ + ' ' + current);
+    }
+    previous_ = std::move(current);
+}
+
+void TokenizeText(std::string_view text, std::string_view prefix, bool wordPairs,
+                  std::vector<std::string>& tokens) {
+    TokenSink sink(tokens);
+    TextTokenizer(sink, prefix, wordPairs).Run(text);
+}
+
+}  // namespace bramvell
