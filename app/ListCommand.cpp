@@ -53,13 +53,10 @@ void PrintEntry(std::string_view display, ListKind kind, const LocalTime& today)
         std::printf("%.*s\n", static_cast<int>(display.size()), display.data());
         return;
     }
-    const std::string_view text = display.substr(0, display.size() - kExpirySuffixLength);
-    const std::string_view suffix = display.substr(display.size() - kExpirySuffixLength);  // " (07)"
-    int day = -1;
-    if (suffix.size() == 5 && suffix[2] >= '0' && suffix[2] <= '9' && suffix[3] >= '0' && suffix[3] <= '9') {
-        day = (suffix[2] - '0') * 10 + (suffix[3] - '0');
-    }
-    std::printf("%.*s\t%s\n", static_cast<int>(text.size()), text.data(), ExpiryDate(day, today).c_str());
+    // A display string is a bucket line without its line end: " (07)" follows the text.
+    const ListLine line = SplitListLine(kind, display);
+    std::printf("%.*s\t%s\n", static_cast<int>(line.text.size()), line.text.data(),
+                ExpiryDate(line.expiryDay, today).c_str());
 }
 
 int RunList(CommandContext& context) {

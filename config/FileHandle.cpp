@@ -31,6 +31,12 @@ void FileHandle::Reset(int fd) {
     fd_ = fd;
 }
 
+bool IsPrivateFolderOfThisUser(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
+           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
     const std::size_t cut = path.find_last_of('/');
     const std::string folder = cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);

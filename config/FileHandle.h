@@ -44,6 +44,10 @@ int OpenNoFollow(const std::string& path, int flags, mode_t mode = kPrivateFileM
 // FIFO or device: -1 for anything that is not a regular file.
 int OpenRegularForReading(const std::string& path);
 
+// A folder of this user's (the effective uid) that group and others may not write to: nobody else can
+// plant a file or a link in it.
+bool IsPrivateFolderOfThisUser(const std::string& path);
+
 // Writes every byte, retrying short writes and EINTR; false on any error.
 bool WriteAll(int fd, std::string_view bytes);
 

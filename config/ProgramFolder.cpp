@@ -48,13 +48,6 @@ std::string HomeFolder() {
     return WithoutTrailingSeparator(home);
 }
 
-// A folder of this user's that no other user can write to.
-bool IsOwnPrivateFolder(const std::string& folder) {
-    struct stat info {};
-    return ::stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-           (info.st_mode & kWritableByOthers) == 0 && ::access(folder.c_str(), W_OK) == 0;
-}
-
 }  // namespace
 
 std::string ExecutablePath() {
@@ -77,7 +70,7 @@ std::string ResolveProgramFolder(const std::string& explicitHome) {
     const std::string executable = ExecutablePath();
     if (!executable.empty()) {
         const std::string folder = std::filesystem::path(executable).parent_path().string();
-        if (IsOwnPrivateFolder(folder)) {
+        if (IsPrivateFolderOfThisUser(folder) && ::access(folder.c_str(), W_OK) == 0) {
             return WithoutTrailingSeparator(folder);
         }
     }

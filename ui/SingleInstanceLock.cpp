@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,20 +12,9 @@
 
 namespace bramvell {
 
-namespace {
-
-// A folder of this user's that no one else can write to: nobody else can take or plant the lock there.
-bool IsPrivateFolder(const char* folder) {
-    struct stat info {};
-    return ::stat(folder, &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid() &&
-           (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-}  // namespace
-
 std::string SingleInstanceLockPath() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime)) {
+    if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolderOfThisUser(runtime)) {
         return std::string(runtime) + "/" + kSingleInstanceLockName;
     }
     const std::string configHome = DefaultConfigHome();
@@ -34,7 +22,7 @@ std::string SingleInstanceLockPath() {
         return {};
     }
     const std::string folder = configHome + "/Bramvell";
-    if (!CreateDirectories(folder, kPrivateFolderMode) || !IsPrivateFolder(folder.c_str())) {
+    if (!CreateDirectories(folder, kPrivateFolderMode) || !IsPrivateFolderOfThisUser(folder)) {
         return {};
     }
     return folder + "/" + kSingleInstanceLockName;
