@@ -2,8 +2,8 @@
 
 namespace bramvell {
 
-Pop3Connection* ConnectionTable::Find(uint32_t clientAddress, uint16_t clientPort,
-                                      uint32_t serverAddress) const {
+Pop3Connection* ConnectionTable::Find(const IpAddress& clientAddress, uint16_t clientPort,
+                                      const IpAddress& serverAddress) const {
     if (clientPort == 0) {
         return nullptr;
     }
@@ -32,7 +32,8 @@ void ConnectionTable::Rekey(const Pop3Connection* connection) {
     }
 }
 
-Pop3Connection* ConnectionTable::Create(uint32_t clientAddress, uint16_t clientPort, uint32_t serverAddress) {
+Pop3Connection* ConnectionTable::Create(const IpAddress& clientAddress, uint16_t clientPort,
+                                        const IpAddress& serverAddress) {
     for (std::size_t i = kSlots; i-- > 0;) {
         if (!slots_[i]) {
             slots_[i] = std::make_unique<Pop3Connection>();

@@ -15,9 +15,10 @@ class ConnectionTable {
     static constexpr std::size_t kSlots = 100;
 
     // The record of the connection between this client address and port and this server address.
-    Pop3Connection* Find(uint32_t clientAddress, uint16_t clientPort, uint32_t serverAddress) const;
+    Pop3Connection* Find(const IpAddress& clientAddress, uint16_t clientPort,
+                         const IpAddress& serverAddress) const;
     // A fresh record in the highest-numbered empty slot, or nullptr when every slot is taken.
-    Pop3Connection* Create(uint32_t clientAddress, uint16_t clientPort, uint32_t serverAddress);
+    Pop3Connection* Create(const IpAddress& clientAddress, uint16_t clientPort, const IpAddress& serverAddress);
     // Frees every record stamped closed more than two minutes before currentMinute (0..59).
     void SweepClosed(int currentMinute);
     void FreeAll();
@@ -34,8 +35,8 @@ class ConnectionTable {
     // The keys side by side, so that the scan on every frame reads small arrays: ports first (0 marks an
     // empty slot; no client sends from port 0), addresses only on a port match.
     struct Addresses {
-        uint32_t client = 0;
-        uint32_t server = 0;
+        IpAddress client;
+        IpAddress server;
     };
 
     std::array<uint16_t, kSlots> ports_{};

@@ -49,8 +49,8 @@ void Pop3Interceptor::OnClientSyn(FrameContext& frame) {
 
 void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
     TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
-    const uint32_t clientAddress = tcp.DestinationAddress();
-    const uint32_t serverAddress = tcp.SourceAddress();
+    const IpAddress clientAddress = tcp.DestinationAddress();
+    const IpAddress serverAddress = tcp.SourceAddress();
     const uint16_t clientPort = tcp.DestinationPort();
     const uint32_t isn = tcp.Sequence();
     Pop3Connection* connection = table_.Find(clientAddress, clientPort, serverAddress);

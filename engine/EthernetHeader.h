@@ -10,6 +10,7 @@
 namespace bramvell {
 
 inline constexpr uint16_t kEtherTypeIpv4 = 0x0800;
+inline constexpr uint16_t kEtherTypeIpv6 = 0x86DD;
 
 // The Ethernet header at the start of a frame. Byte is uint8_t for a view that edits, const uint8_t for
 // one that only reads; callers check the length first.

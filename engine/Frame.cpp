@@ -3,37 +3,15 @@
 #include <bit>
 #include <cstring>
 
+#include "engine/Ipv6ExtensionChain.h"
+
 namespace bramvell {
 
-FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
-    layout = FrameLayout{};
-    constexpr std::size_t ip = ConstEthernetHeader::kLength;
-    if (frame.size() < ip || ConstEthernetHeader(frame.data()).EtherType() != kEtherTypeIpv4) {
-        return FrameKind::NotIpv4;
-    }
-    if (frame.size() < ip + kMinIpHeaderLength) {
-        return FrameKind::Malformed;
-    }
-    const ConstIpv4Header header(frame.data() + ip);
-    if (header.Version() != ConstIpv4Header::kVersion) {
-        return FrameKind::Malformed;
-    }
-    const std::size_t ipHeaderLength = header.HeaderLength();
-    const std::size_t totalLength = header.TotalLength();
-    if (ipHeaderLength < kMinIpHeaderLength || totalLength < ipHeaderLength ||
-        ip + totalLength > frame.size()) {
-        return FrameKind::Malformed;
-    }
-    layout.ipOffset = ip;
-    layout.ipHeaderLength = ipHeaderLength;
-    layout.ipTotalLength = totalLength;
-    layout.protocol = header.Protocol();
-    layout.transportOffset = ip + ipHeaderLength;
+namespace {
 
-    if (header.IsLaterFragment()) {
-        return FrameKind::OtherIp;
-    }
-    const std::size_t available = totalLength - ipHeaderLength;
+// The transport header behind IP headers that ParseIpv4/ParseIpv6 have checked.
+FrameKind ParseTransport(std::span<const uint8_t> frame, FrameLayout& layout) {
+    const std::size_t available = layout.ipTotalLength - layout.ipHeaderLength;
     const uint8_t* transport = frame.data() + layout.transportOffset;
     if (layout.protocol == kProtocolTcp) {
         if (available < kMinTcpHeaderLength) {
@@ -58,6 +36,80 @@ FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
         return FrameKind::Udp;
     }
     return FrameKind::OtherIp;
+}
+
+FrameKind ParseIpv4(std::span<const uint8_t> frame, FrameLayout& layout) {
+    constexpr std::size_t ip = ConstEthernetHeader::kLength;
+    if (frame.size() < ip + kMinIpHeaderLength) {
+        return FrameKind::Malformed;
+    }
+    const ConstIpv4Header header(frame.data() + ip);
+    if (header.Version() != ConstIpv4Header::kVersion) {
+        return FrameKind::Malformed;
+    }
+    const std::size_t ipHeaderLength = header.HeaderLength();
+    const std::size_t totalLength = header.TotalLength();
+    if (ipHeaderLength < kMinIpHeaderLength || totalLength < ipHeaderLength ||
+        ip + totalLength > frame.size()) {
+        return FrameKind::Malformed;
+    }
+    layout.ipOffset = ip;
+    layout.ipVersion = ConstIpv4Header::kVersion;
+    layout.ipHeaderLength = ipHeaderLength;
+    layout.ipTotalLength = totalLength;
+    layout.protocol = header.Protocol();
+    layout.transportOffset = ip + ipHeaderLength;
+    if (header.IsLaterFragment()) {
+        return FrameKind::OtherIp;
+    }
+    return ParseTransport(frame, layout);
+}
+
+FrameKind ParseIpv6(std::span<const uint8_t> frame, FrameLayout& layout) {
+    constexpr std::size_t ip = ConstEthernetHeader::kLength;
+    if (frame.size() < ip + ConstIpv6Header::kLength) {
+        return FrameKind::Malformed;
+    }
+    const ConstIpv6Header header(frame.data() + ip);
+    const std::size_t totalLength = ConstIpv6Header::kLength + header.PayloadLength();
+    // A jumbogram (payload length 0, length in a hop-by-hop option) cannot be in a frame; its chain
+    // runs out of bounds below.
+    if (header.Version() != ConstIpv6Header::kVersion || ip + totalLength > frame.size()) {
+        return FrameKind::Malformed;
+    }
+    const Ipv6Chain chain = WalkIpv6Chain(frame.subspan(ip, totalLength));
+    if (chain.end == Ipv6ChainEnd::OutOfBounds) {
+        return FrameKind::Malformed;
+    }
+    layout.ipOffset = ip;
+    layout.ipVersion = ConstIpv6Header::kVersion;
+    layout.ipTotalLength = totalLength;
+    if (chain.end == Ipv6ChainEnd::Untouchable) {
+        layout.ipHeaderLength = ConstIpv6Header::kLength;
+        layout.transportOffset = ip + ConstIpv6Header::kLength;
+        return FrameKind::OtherIp;
+    }
+    layout.ipHeaderLength = chain.headerLength;
+    layout.protocol = chain.protocol;
+    layout.transportOffset = ip + chain.headerLength;
+    return ParseTransport(frame, layout);
+}
+
+}  // namespace
+
+FrameKind ParseFrame(std::span<const uint8_t> frame, FrameLayout& layout) {
+    layout = FrameLayout{};
+    if (frame.size() < ConstEthernetHeader::kLength) {
+        return FrameKind::NotIp;
+    }
+    switch (ConstEthernetHeader(frame.data()).EtherType()) {
+        case kEtherTypeIpv4:
+            return ParseIpv4(frame, layout);
+        case kEtherTypeIpv6:
+            return ParseIpv6(frame, layout);
+        default:
+            return FrameKind::NotIp;
+    }
 }
 
 namespace {
@@ -104,11 +156,53 @@ uint16_t Fold(uint64_t sum) {
 }  // namespace
 
 uint32_t TcpPseudoHeaderSum(std::span<const uint8_t> frame, const FrameLayout& layout) {
-    const ConstIpv4Header ip(frame.data() + layout.ipOffset);
-    uint32_t sum = SumWords(ip.AddressBytes(), 0);
+    const uint8_t* ip = frame.data() + layout.ipOffset;
+    const std::span<const uint8_t> addresses = layout.ipVersion == ConstIpv6Header::kVersion
+                                                   ? ConstIpv6Header(ip).AddressBytes()
+                                                   : ConstIpv4Header(ip).AddressBytes();
+    uint32_t sum = SumWords(addresses, 0);
     sum += kProtocolTcp;
     sum += static_cast<uint32_t>(layout.ipTotalLength - layout.ipHeaderLength);
     return sum;
+}
+
+IpAddress SourceAddressOf(std::span<const uint8_t> frame, const FrameLayout& layout) {
+    const uint8_t* ip = frame.data() + layout.ipOffset;
+    return layout.ipVersion == ConstIpv6Header::kVersion ? ConstIpv6Header(ip).Source()
+                                                         : IpAddress::FromIpv4(ConstIpv4Header(ip).Source());
+}
+
+IpAddress DestinationAddressOf(std::span<const uint8_t> frame, const FrameLayout& layout) {
+    const uint8_t* ip = frame.data() + layout.ipOffset;
+    return layout.ipVersion == ConstIpv6Header::kVersion
+               ? ConstIpv6Header(ip).Destination()
+               : IpAddress::FromIpv4(ConstIpv4Header(ip).Destination());
+}
+
+void SwapIpAddresses(std::span<uint8_t> frame, const FrameLayout& layout) {
+    uint8_t* ip = frame.data() + layout.ipOffset;
+    if (layout.ipVersion == Ipv6Header::kVersion) {
+        Ipv6Header(ip).SwapAddresses();
+    } else {
+        Ipv4Header(ip).SwapAddresses();
+    }
+}
+
+void StoreIpLength(std::span<uint8_t> frame, const FrameLayout& layout) {
+    uint8_t* ip = frame.data() + layout.ipOffset;
+    if (layout.ipVersion == Ipv6Header::kVersion) {
+        Ipv6Header(ip).SetPayloadLength(layout.ipTotalLength - Ipv6Header::kLength);
+    } else {
+        Ipv4Header(ip).SetTotalLength(layout.ipTotalLength);
+    }
+}
+
+IpAddress TcpFrame::SourceAddress() const {
+    return SourceAddressOf({bytes_, layout_.ipOffset + layout_.ipTotalLength}, layout_);
+}
+
+IpAddress TcpFrame::DestinationAddress() const {
+    return DestinationAddressOf({bytes_, layout_.ipOffset + layout_.ipTotalLength}, layout_);
 }
 
 uint16_t InternetChecksum(std::span<const uint8_t> bytes, uint32_t initialSum) {
@@ -116,6 +210,9 @@ uint16_t InternetChecksum(std::span<const uint8_t> bytes, uint32_t initialSum) {
 }
 
 void UpdateIpChecksum(std::span<uint8_t> frame, const FrameLayout& layout) {
+    if (layout.ipVersion == Ipv6Header::kVersion) {
+        return;
+    }
     Ipv4Header ip(frame.data() + layout.ipOffset);
     ip.SetChecksum(0);
     ip.SetChecksum(InternetChecksum({frame.data() + layout.ipOffset, layout.ipHeaderLength}));
@@ -128,9 +225,13 @@ void UpdateTcpChecksum(std::span<uint8_t> frame, const FrameLayout& layout) {
     tcp.SetChecksum(InternetChecksum({tcp.data(), tcpLength}, TcpPseudoHeaderSum(frame, layout)));
 }
 
+bool IpChecksumValid(std::span<const uint8_t> frame, const FrameLayout& layout) {
+    return layout.ipVersion == ConstIpv6Header::kVersion ||
+           InternetChecksum(frame.subspan(layout.ipOffset, layout.ipHeaderLength)) == 0;
+}
+
 bool ChecksumsValid(std::span<const uint8_t> frame, const FrameLayout& layout) {
-    const uint8_t* ip = frame.data() + layout.ipOffset;
-    if (InternetChecksum({ip, layout.ipHeaderLength}) != 0) {
+    if (!IpChecksumValid(frame, layout)) {
         return false;
     }
     const uint8_t* tcp = frame.data() + layout.transportOffset;

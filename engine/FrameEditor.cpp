@@ -95,7 +95,7 @@ void FrameEditor::Replace32At(uint8_t* field, uint32_t value) {
 
 void FrameEditor::SwapEnds() {
     EthernetHeader(frame_).SwapAddresses();
-    Ip().SwapAddresses();
+    SwapIpAddresses(Bytes(), layout());
     Tcp().SwapPorts();
     ipChanged_ = true;
     tcpReshaped_ = true;
@@ -117,8 +117,8 @@ void FrameEditor::ResizePayload(std::size_t payloadLength) {
     FrameLayout& layout = *bufferLayout_;
     layout.payloadLength = payloadLength;
     layout.ipTotalLength = layout.ipHeaderLength + layout.transportHeaderLength + payloadLength;
-    Ip().SetTotalLength(layout.ipTotalLength);
     buffer_->length = static_cast<uint32_t>(layout.ipOffset + layout.ipTotalLength);
+    StoreIpLength(Bytes(), layout);
     ipChanged_ = true;
     tcpReshaped_ = true;
 }

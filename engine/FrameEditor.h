@@ -13,8 +13,9 @@ namespace bramvell {
 // The one way the engine changes a parsed TCP frame. Number fields (sequence, acknowledgement, window,
 // flags, timestamps) are folded into the TCP checksum incrementally, so a full-sized segment is not
 // summed again; a change of shape (payload length or bytes, ends swapped, options blanked) makes
-// Commit() recompute what it touched in full: the TCP checksum, and the IP one when the IP header
-// changed. Commit() runs at the latest in the destructor.
+// Commit() recompute what it touched in full: the TCP checksum, and the IPv4 one when the IP header
+// changed (IPv6 has none; its payload length follows a change of length). Commit() runs at the latest
+// in the destructor.
 class FrameEditor {
   public:
     // A frame in a packet buffer: it may change length (the layout follows).
@@ -51,7 +52,6 @@ class FrameEditor {
 
   private:
     TcpHeader Tcp() const { return tcp_; }
-    Ipv4Header Ip() const { return Ipv4Header(frame_ + layout_->ipOffset); }
     // A 32-bit field at an even offset from the TCP header's start.
     void Replace32At(uint8_t* field, uint32_t value);
     std::span<uint8_t> Bytes() const { return {frame_, layout().ipOffset + layout().ipTotalLength}; }

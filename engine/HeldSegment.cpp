@@ -149,7 +149,7 @@ bool CopyVerifiedTcpFrame(uint8_t* target, std::span<const uint8_t> frame, const
     while (sum >> 16) {
         sum = (sum & 0xFFFF) + (sum >> 16);
     }
-    return sum == 0xFFFF && InternetChecksum(frame.subspan(layout.ipOffset, layout.ipHeaderLength)) == 0;
+    return sum == 0xFFFF && IpChecksumValid(frame, layout);
 }
 
 }  // namespace bramvell

@@ -11,8 +11,24 @@ using namespace tcp_flags;
 
 void OwnFrames::TakeHeaders(std::span<const uint8_t> model, const FrameLayout& layout) {
     layout_ = layout;
-    std::memcpy(buffer_.frame.data(), model.data(), layout.payloadOffset);
-    buffer_.length = static_cast<uint32_t>(layout.payloadOffset);
+    if (layout.ipVersion != Ipv6Header::kVersion || layout.ipHeaderLength == Ipv6Header::kLength) {
+        std::memcpy(buffer_.frame.data(), model.data(), layout.payloadOffset);
+        buffer_.length = static_cast<uint32_t>(layout.payloadOffset);
+        return;
+    }
+    // IPv6 extension headers were meant for the model's own path (options for its receiver, a route it
+    // took): a frame of the engine's own carries the fixed header and TCP alone.
+    uint8_t* frame = buffer_.frame.data();
+    const std::size_t ipEnd = layout.ipOffset + Ipv6Header::kLength;
+    std::memcpy(frame, model.data(), ipEnd);
+    std::memcpy(frame + ipEnd, model.data() + layout.transportOffset, layout.transportHeaderLength);
+    Ipv6Header(frame + layout.ipOffset).SetNextHeader(layout.protocol);
+    layout_.ipHeaderLength = Ipv6Header::kLength;
+    layout_.transportOffset = ipEnd;
+    layout_.payloadOffset = ipEnd + layout.transportHeaderLength;
+    layout_.ipTotalLength = layout_.payloadOffset - layout.ipOffset;
+    layout_.payloadLength = 0;
+    buffer_.length = static_cast<uint32_t>(layout_.payloadOffset);
 }
 
 const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,

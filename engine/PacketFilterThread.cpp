@@ -113,6 +113,9 @@ bool PacketFilterThread::StartUp() {
     adapter_ = adapter;
 
     source_.SetAdapterMode(adapter, kAdapterModeTunnel);
+    if (const std::string notice = source_.FilteringNotice(); !notice.empty()) {
+        LogActivity(settings_, notice + "\n", clock_);
+    }
 
     settings_.filterRunning = 1;
     LogActivity(settings_, "Bramvell has started filtering\n", clock_);

@@ -36,6 +36,9 @@ public:
     virtual bool IsDriverLoaded() = 0;
     // Why IsDriverLoaded said no, in words for the user; empty when there is nothing to add.
     virtual std::string FailureReason() const { return {}; }
+    // After SetAdapterMode: what the source cannot filter on this machine (IPv6 without ip6tables, say),
+    // for a line in the activity log; empty when it filters everything.
+    virtual std::string FilteringNotice() const { return {}; }
     virtual std::vector<AdapterInfo> GetTcpipBoundAdaptersInfo() = 0;
     // Attaches (true) or detaches (false) the arrival signal of an adapter.
     virtual bool SetPacketEvent(AdapterHandle adapter, bool attach) = 0;

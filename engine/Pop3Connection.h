@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/HeldReply.h"
+#include "engine/IpAddress.h"
 #include "engine/MessageVerdict.h"
 #include "engine/TcpSide.h"
 
@@ -81,8 +82,8 @@ struct ReplacedAnswer {
 struct Pop3Connection {
     uint16_t clientPort = 0;
     // Addresses complete the key: the same client port may serve connections to different servers.
-    uint32_t clientAddress = 0;
-    uint32_t serverAddress = 0;
+    IpAddress clientAddress;
+    IpAddress serverAddress;
     uint32_t serverIsn = 0;
     int32_t closedAtMinute = 0;
 

@@ -82,7 +82,7 @@ void Run(std::span<const uint8_t> input) {
     FrameLayout layout;
     const FrameKind kind = ParseFrame(frame, layout);
     switch (kind) {
-        case FrameKind::NotIpv4:
+        case FrameKind::NotIp:
         case FrameKind::Malformed:
             return;
         case FrameKind::OtherIp:

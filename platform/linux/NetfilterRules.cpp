@@ -11,8 +11,10 @@ namespace {
 // Held: the engine may change or drop these. Watched: the engine only looks at them.
 constexpr const char* kHeldOutboundTcpPorts = "25,110";
 constexpr const char* kWatchedOutboundTcpPorts = "80,1080,3128,8080,6661:6669";
-// A watched segment shorter than this carries no data worth a look (a bare ACK with timestamps is 52).
+// A watched segment shorter than this carries no data worth a look (a bare ACK with timestamps is 52
+// bytes over IPv4, 72 over IPv6).
 constexpr const char* kWatchedMinimumLength = "53:65535";
+constexpr const char* kWatchedMinimumLength6 = "73:65535";
 constexpr const char* kWatchedRate = "-m limit --limit 20/second --limit-burst 20";
 constexpr int kMaxJumpCopies = 64;
 constexpr const char* kPop3Port = "110";
@@ -41,7 +43,7 @@ bool IsPlainInterfaceName(const std::string& name) {
 
 }  // namespace
 
-std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope) {
+std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope, IpFamily family) {
     if (!scope.interfaceName.empty() && !IsPlainInterfaceName(scope.interfaceName)) {
         return {};
     }
@@ -67,7 +69,8 @@ std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope) 
             " " + queue + "\n";
     if (options.observeActivityPorts) {
         text += "-A " + outChain + " " + out + " -p tcp -m multiport --dports " + kWatchedOutboundTcpPorts +
-                owner + " -m length --length " + kWatchedMinimumLength + " " + kWatchedRate +
+                owner + " -m length --length " +
+                (family == IpFamily::Ipv6 ? kWatchedMinimumLength6 : kWatchedMinimumLength) + " " + kWatchedRate +
                 " -j NFLOG --nflog-group " + std::to_string(options.logGroup) + "\n";
     }
     text += "-I OUTPUT 1 -j " + outChain + "\n";
@@ -107,33 +110,38 @@ std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope) 
     return text;
 }
 
-NetfilterRules::NetfilterRules(NfqueueOptions options) : NetfilterRules(std::move(options), RunProgram) {}
+NetfilterRules::NetfilterRules(NfqueueOptions options, IpFamily family)
+    : NetfilterRules(std::move(options), family, RunProgram) {}
 
-NetfilterRules::NetfilterRules(NfqueueOptions options, Runner runner)
-    : options_(std::move(options)), runner_(std::move(runner)) {}
+NetfilterRules::NetfilterRules(NfqueueOptions options, IpFamily family, Runner runner)
+    : options_(std::move(options)),
+      family_(family),
+      program_(family == IpFamily::Ipv6 ? options_.ip6tables : options_.iptables),
+      restoreProgram_(family == IpFamily::Ipv6 ? options_.ip6tablesRestore : options_.iptablesRestore),
+      runner_(std::move(runner)) {}
 
 int NetfilterRules::Run(std::vector<std::string> arguments, const std::string& input, std::string* output) {
     return runner_(arguments, input, output);
 }
 
 bool NetfilterRules::ChainExists(const std::string& table, const std::string& chain) {
-    return Run({options_.iptables, "-w", "5", "-t", table, "-n", "-L", chain}) == 0;
+    return Run({program_, "-w", "5", "-t", table, "-n", "-L", chain}) == 0;
 }
 
 bool NetfilterRules::RemoveChain(const std::string& table, const std::string& builtin,
                                  const std::string& chain) {
     // A jump may have been added more than once (crashes between installs); delete until none is left.
     for (int copy = 0; copy < kMaxJumpCopies; ++copy) {
-        if (Run({options_.iptables, "-w", "5", "-t", table, "-D", builtin, "-j", chain}) != 0) {
+        if (Run({program_, "-w", "5", "-t", table, "-D", builtin, "-j", chain}) != 0) {
             break;
         }
     }
     if (!ChainExists(table, chain)) {
         return true;
     }
-    Run({options_.iptables, "-w", "5", "-t", table, "-F", chain});
+    Run({program_, "-w", "5", "-t", table, "-F", chain});
     std::string output;
-    if (Run({options_.iptables, "-w", "5", "-t", table, "-X", chain}, {}, &output) != 0 &&
+    if (Run({program_, "-w", "5", "-t", table, "-X", chain}, {}, &output) != 0 &&
         ChainExists(table, chain)) {
         problem_ = "cannot remove chain " + chain + " from table " + table + ": " + output;
         return false;
@@ -143,7 +151,7 @@ bool NetfilterRules::RemoveChain(const std::string& table, const std::string& bu
 
 NetfilterRules::DatagramHolder NetfilterRules::WhoHoldsDatagrams() {
     std::string listing;
-    if (Run({options_.iptables, "-w", "5", "-t", "filter", "-S", options_.datagramChain}, {}, &listing) !=
+    if (Run({program_, "-w", "5", "-t", "filter", "-S", options_.datagramChain}, {}, &listing) !=
         0) {
         return DatagramHolder::Nobody;
     }
@@ -173,7 +181,7 @@ bool NetfilterRules::AnyPresent() {
 bool NetfilterRules::Install(const RuleScope& scope) {
     problem_.clear();
     holdsDatagrams_ = false;
-    if (BuildRuleset(options_, scope).empty()) {
+    if (BuildRuleset(options_, scope, family_).empty()) {
         problem_ = "interface name not usable in a rule: " + scope.interfaceName;
         return false;
     }
@@ -187,9 +195,9 @@ bool NetfilterRules::Install(const RuleScope& scope) {
     }
     std::string output;
     const int status =
-        Run({options_.iptablesRestore, "-w", "5", "--noflush"}, BuildRuleset(installed, scope), &output);
+        Run({restoreProgram_, "-w", "5", "--noflush"}, BuildRuleset(installed, scope, family_), &output);
     if (status != 0) {
-        problem_ = options_.iptablesRestore + " failed (status " + std::to_string(status) + "): " + output;
+        problem_ = restoreProgram_ + " failed (status " + std::to_string(status) + "): " + output;
         // One table may have been committed before the other failed.
         Remove();
         return false;

@@ -2,11 +2,16 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/NfqueueOptions.h"
 
 namespace bramvell {
+
+// Which of the two rule sets: iptables for IPv4, ip6tables for IPv6. Each family has its own tables,
+// so the same chain names, queue, log group and marks serve both.
+enum class IpFamily { Ipv4, Ipv6 };
 
 // The interfaces the rules apply to: one interface by name, or every interface but loopback.
 struct RuleScope {
@@ -23,8 +28,10 @@ struct RuleScope {
 // that queues starts with a RETURN for packets that carry our mark. With options.ownerUid, every TCP
 // rule takes that user's connections only: outgoing by socket owner, incoming POP3 replies by the
 // connection mark that a mangle OUTPUT chain sets on the user's POP3 connections; the datagram rules
-// (machine-wide: datagrams have no owner) go into their own chain.
-std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope);
+// (machine-wide: datagrams have no owner) go into their own chain. The IPv6 text (ip6tables-restore)
+// has the same rules; only the watched segments' least length counts the 40-byte header.
+std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope,
+                         IpFamily family = IpFamily::Ipv4);
 
 // Installs and removes the ruleset with the iptables programs. The runner is injectable so that the
 // commands can be checked without touching the machine's tables.
@@ -34,8 +41,10 @@ class NetfilterRules {
     using Runner = std::function<int(const std::vector<std::string>& arguments, const std::string& input,
                                      std::string* output)>;
 
-    explicit NetfilterRules(NfqueueOptions options);
-    NetfilterRules(NfqueueOptions options, Runner runner);
+    explicit NetfilterRules(NfqueueOptions options, IpFamily family = IpFamily::Ipv4);
+    NetfilterRules(NfqueueOptions options, IpFamily family, Runner runner);
+    NetfilterRules(NfqueueOptions options, Runner runner)
+        : NetfilterRules(std::move(options), IpFamily::Ipv4, std::move(runner)) {}
 
     // Removes whatever of ours is there (a crash may have left rules behind), then installs the
     // ruleset for the scope in one iptables-restore run. False (with Problem() set) when the
@@ -51,6 +60,9 @@ class NetfilterRules {
     bool HoldsDatagrams() const { return holdsDatagrams_; }
 
     const std::string& Problem() const { return problem_; }
+    // The programs this family's rules are made with (iptables or ip6tables, and their -restore).
+    const std::string& Program() const { return program_; }
+    const std::string& RestoreProgram() const { return restoreProgram_; }
 
   private:
     enum class DatagramHolder { Nobody, Us, Another };
@@ -60,6 +72,9 @@ class NetfilterRules {
     bool ChainExists(const std::string& table, const std::string& chain);
 
     NfqueueOptions options_;
+    IpFamily family_;
+    std::string program_;
+    std::string restoreProgram_;
     Runner runner_;
     std::string problem_;
     bool holdsDatagrams_ = false;

@@ -30,6 +30,9 @@ struct NfqueueOptions {
     // Looked for in the trusted folders only (see FindTrustedProgram); never through PATH.
     std::string iptables = "iptables";
     std::string iptablesRestore = "iptables-restore";
+    // The same rules for IPv6; without these programs (or IPv6) only IPv4 is filtered.
+    std::string ip6tables = "ip6tables";
+    std::string ip6tablesRestore = "ip6tables-restore";
     uint32_t queueMaxLength = 4096;
     // Unchanged packets are accepted together, up to this many per verdict message, and always before
     // any other verdict, frame of our own, or wait; 1 sends one verdict per packet.

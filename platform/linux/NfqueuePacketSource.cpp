@@ -29,12 +29,35 @@ constexpr int kRawSendBufferBytes = 4 * 1024 * 1024;
 // A send that cannot get buffer space within this time is given up; TCP retransmits the frame.
 constexpr suseconds_t kRawSendTimeoutMicroseconds = 200 * 1000;
 constexpr std::size_t kDestinationOffset = 16;
+constexpr std::size_t kDestinationOffset6 = 24;
+constexpr std::size_t kAddressLength6 = 16;
 constexpr uint32_t kHoldBothDirections = 3;
 // The kernel copies no more of a packet than a frame can carry; a longer one is let through unread.
 constexpr uint32_t kCopyRange = kMaxFrameLength - kEthernetHeaderLength;
 
 bool ProgramUsesRawSockets(const std::string& path) {
     return path.find("legacy") != std::string::npos;
+}
+
+// A socket for sending whole IP packets of one family, marked so that our rules let them by.
+int OpenMarkedRawSocket(int family, uint32_t mark, std::string& problem) {
+    const int descriptor = socket(family, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
+    const int markValue = static_cast<int>(mark);
+    if (descriptor < 0 || setsockopt(descriptor, SOL_SOCKET, SO_MARK, &markValue, sizeof markValue) != 0) {
+        problem = std::string("cannot open a marked raw socket") + (family == AF_INET6 ? " for IPv6" : "") +
+                  ": " + std::strerror(errno);
+        if (descriptor >= 0) {
+            close(descriptor);
+        }
+        return -1;
+    }
+    if (setsockopt(descriptor, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes, sizeof kRawSendBufferBytes) !=
+        0) {
+        setsockopt(descriptor, SOL_SOCKET, SO_SNDBUF, &kRawSendBufferBytes, sizeof kRawSendBufferBytes);
+    }
+    const timeval sendTimeout{0, kRawSendTimeoutMicroseconds};
+    setsockopt(descriptor, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
+    return descriptor;
 }
 
 }  // namespace
@@ -46,8 +69,14 @@ NfqueuePacketSource::~NfqueuePacketSource() {
     if (rulesInstalled_) {
         NetfilterRules(options_).Remove();
     }
+    if (rules6Installed_) {
+        NetfilterRules(options_, IpFamily::Ipv6).Remove();
+    }
     if (rawSocket_ >= 0) {
         close(rawSocket_);
+    }
+    if (rawSocket6_ >= 0) {
+        close(rawSocket6_);
     }
 }
 
@@ -65,26 +94,17 @@ bool NfqueuePacketSource::OpenRawSocket() {
     }
     {
         const RaisedCapabilities raised({CAP_NET_RAW, CAP_NET_ADMIN});
-        rawSocket_ = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_RAW);
-        const int mark = static_cast<int>(options_.mark);
-        if (rawSocket_ < 0 || setsockopt(rawSocket_, SOL_SOCKET, SO_MARK, &mark, sizeof mark) != 0) {
-            problem_ = std::string("cannot open a marked raw socket: ") + std::strerror(errno);
-            if (rawSocket_ >= 0) {
-                close(rawSocket_);
-                rawSocket_ = -1;
-            }
+        rawSocket_ = OpenMarkedRawSocket(AF_INET, options_.mark, problem_);
+        if (rawSocket_ < 0) {
             return false;
         }
-        if (setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes,
-                       sizeof kRawSendBufferBytes) != 0) {
-            setsockopt(rawSocket_, SOL_SOCKET, SO_SNDBUF, &kRawSendBufferBytes, sizeof kRawSendBufferBytes);
-        }
+        // IPPROTO_RAW makes an IPv6 raw socket take the whole packet, header included, like IPv4's.
+        rawSocket6_ = OpenMarkedRawSocket(AF_INET6, options_.mark, rawSocket6Problem_);
     }
-    const timeval sendTimeout{0, kRawSendTimeoutMicroseconds};
-    setsockopt(rawSocket_, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof sendTimeout);
-    // The socket is kept for the source's life, so CAP_NET_RAW has done its work - unless iptables
+    // The sockets are kept for the source's life, so CAP_NET_RAW has done its work - unless iptables
     // itself needs it (the legacy variant talks to the kernel through a raw socket).
-    if (!ProgramUsesRawSockets(FindTrustedProgram(options_.iptables))) {
+    if (!ProgramUsesRawSockets(FindTrustedProgram(options_.iptables)) &&
+        !ProgramUsesRawSockets(FindTrustedProgram(options_.ip6tables))) {
         std::string problem;
         if (!DropCapabilityForGood(CAP_NET_RAW, &problem)) {
             problem_ = "CAP_NET_RAW is still held: " + problem;
@@ -180,14 +200,20 @@ bool NfqueuePacketSource::SetAdapterMode(AdapterHandle adapter, uint32_t flags) 
     NetfilterRules rules(ruleOptions);
     if ((flags & kHoldBothDirections) == 0) {
         CloseCurrent();
+        NetfilterRules rules6(ruleOptions, IpFamily::Ipv6);
         const bool removed = rules.Remove();
+        // Without ip6tables nothing can be listed or removed: there is nothing of ours either.
+        const bool removed6 = rules6.Remove();
         rulesInstalled_ = !removed;
-        if (!removed) {
-            problem_ = rules.Problem();
+        rules6Installed_ = !removed6;
+        ipv6Filtered_ = false;
+        if (!removed || !removed6) {
+            problem_ = !removed ? rules.Problem() : rules6.Problem();
         }
-        return removed;
+        return removed && removed6;
     }
     RuleScope scope = RuleScope::AllButLoopback();
+    scopeInterface_ = 0;
     if (adapter != kAllInterfaces) {
         char name[IF_NAMESIZE] = {};
         if (adapter > UINT32_MAX || !if_indextoname(static_cast<unsigned>(adapter), name)) {
@@ -195,6 +221,7 @@ bool NfqueuePacketSource::SetAdapterMode(AdapterHandle adapter, uint32_t flags) 
             return false;
         }
         scope = RuleScope::Interface(name);
+        scopeInterface_ = static_cast<unsigned>(adapter);
     }
     rulesInstalled_ = true;  // Install removes what it half made, but a crash is better cleaned twice
     if (!rules.Install(scope)) {
@@ -202,7 +229,37 @@ bool NfqueuePacketSource::SetAdapterMode(AdapterHandle adapter, uint32_t flags) 
         rulesInstalled_ = rules.AnyPresent();
         return false;
     }
+    InstallIpv6Rules(ruleOptions, scope);
     return true;
+}
+
+void NfqueuePacketSource::InstallIpv6Rules(const NfqueueOptions& ruleOptions, const RuleScope& scope) {
+    NetfilterRules rules(ruleOptions, IpFamily::Ipv6);
+    ipv6Filtered_ = false;
+    std::string why;
+    if (rawSocket6_ < 0) {
+        why = rawSocket6Problem_;
+    } else if (FindTrustedProgram(rules.Program(), &why).empty() ||
+               FindTrustedProgram(rules.RestoreProgram(), &why).empty()) {
+        why = "refused to run " + rules.Program() + ": " + why;
+    } else {
+        rules6Installed_ = true;
+        if (rules.Install(scope)) {
+            ipv6Filtered_ = true;
+            ipv6Notice_.clear();
+            return;
+        }
+        why = rules.Problem();
+        rules6Installed_ = rules.AnyPresent();
+    }
+    // One log line: the programs' output may run over several.
+    for (char& c : why) {
+        c = c == '\n' || c == '\r' ? ' ' : c;
+    }
+    while (!why.empty() && why.back() == ' ') {
+        why.pop_back();
+    }
+    ipv6Notice_ = "IPv6 is not filtered (" + why + "); only IPv4 mail is checked";
 }
 
 bool NfqueuePacketSource::WaitForPacketEvent(std::chrono::milliseconds timeout) {
@@ -246,7 +303,7 @@ bool NfqueuePacketSource::TakeHeld(PacketBuffer& buffer) {
         const std::optional<PacketDirection> direction = DirectionOfHook(packet.hook);
         if (!direction || packet.length > packet.payload.size() ||
             !WrapIpPacket(packet.payload, *direction, buffer)) {
-            // Nothing the engine could read (larger than a frame, or not IPv4): let it pass.
+            // Nothing the engine could read (larger than a frame, or neither IPv4 nor IPv6): let it pass.
             Accept(packet.packetId);
             counters_.passedUnread.fetch_add(1, std::memory_order_relaxed);
             continue;
@@ -266,8 +323,8 @@ bool NfqueuePacketSource::TakeWatched(PacketBuffer& buffer) {
         }
         const std::optional<PacketDirection> direction = DirectionOfHook(packet.hook);
         // A copy cut short (the packet was larger than a frame) is of no use.
-        const bool whole =
-            packet.payload.size() >= 4 && Load16(packet.payload.data() + 2) <= packet.payload.size();
+        const std::size_t declared = DeclaredIpLength(packet.payload);
+        const bool whole = declared > 0 && declared <= packet.payload.size();
         if (!direction || !whole || !WrapIpPacket(packet.payload, *direction, buffer)) {
             continue;
         }
@@ -325,17 +382,27 @@ bool NfqueuePacketSource::Emit(PacketDirection direction, std::span<const uint8_
 }
 
 bool NfqueuePacketSource::SendOwn(std::span<const uint8_t> packet) {
-    if (rawSocket_ < 0 || packet.size() < kDestinationOffset + 4) {
-        counters_.ownSendFailures.fetch_add(1, std::memory_order_relaxed);
-        return false;
-    }
     // Toward the network the destination is the server; toward the stack it is a local address and
     // the packet arrives through loopback. Either way the packet's own destination is the address.
-    sockaddr_in destination{};
-    destination.sin_family = AF_INET;
-    std::memcpy(&destination.sin_addr, packet.data() + kDestinationOffset, 4);
-    const ssize_t sent = sendto(rawSocket_, packet.data(), packet.size(), 0,
-                                reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    ssize_t sent = -1;
+    if (!packet.empty() && packet[0] >> 4 == Ipv6Header::kVersion) {
+        if (rawSocket6_ >= 0 && packet.size() >= kDestinationOffset6 + kAddressLength6) {
+            sockaddr_in6 destination{};
+            destination.sin6_family = AF_INET6;
+            std::memcpy(&destination.sin6_addr, packet.data() + kDestinationOffset6, kAddressLength6);
+            if (IN6_IS_ADDR_LINKLOCAL(&destination.sin6_addr)) {
+                destination.sin6_scope_id = scopeInterface_;
+            }
+            sent = sendto(rawSocket6_, packet.data(), packet.size(), 0,
+                          reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+        }
+    } else if (rawSocket_ >= 0 && packet.size() >= kDestinationOffset + 4) {
+        sockaddr_in destination{};
+        destination.sin_family = AF_INET;
+        std::memcpy(&destination.sin_addr, packet.data() + kDestinationOffset, 4);
+        sent = sendto(rawSocket_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&destination),
+                      sizeof destination);
+    }
     if (sent != static_cast<ssize_t>(packet.size())) {
         counters_.ownSendFailures.fetch_add(1, std::memory_order_relaxed);
         return false;

@@ -7,20 +7,23 @@
 
 #include "engine/PacketSource.h"
 #include "platform/linux/NetfilterMessages.h"
+#include "platform/linux/NetfilterRules.h"
 #include "platform/linux/NetlinkChannel.h"
 #include "platform/linux/NfqueueOptions.h"
 
 namespace bramvell {
 
-// The packet source of a Linux machine. iptables rules (see NetfilterRules) hold the POP3, SMTP and
-// Messenger traffic of one interface in an NFQUEUE queue and copy outbound web and chat segments to an
-// NFLOG group; each packet is handed over as an Ethernet frame (a 14-byte header with EtherType 0x0800
-// in front of the IP packet, direction from the hook it was taken at).
+// The packet source of a Linux machine. iptables and ip6tables rules (see NetfilterRules) hold the POP3,
+// SMTP and Messenger traffic of one interface in an NFQUEUE queue and copy outbound web and chat
+// segments to an NFLOG group; each packet is handed over as an Ethernet frame (a 14-byte header with
+// EtherType 0x0800 or 0x86DD in front of the IP packet, direction from the hook it was taken at).
+// IPv6 is filtered when the machine has it (an IPv6 raw socket opens, ip6tables installs the rules);
+// otherwise IPv4 alone is, and FilteringNotice says so.
 //
 // Verdicts: the first send of a held frame in its own direction accepts it, with the buffer's bytes
 // when they differ from what was queued. Any other send (the other direction, a second send, or a
 // send after DropPacket) emits a frame of our own through a raw IP socket whose packets carry the
-// mark, so our rules let them pass: toward the network it goes to its destination, toward the stack
+// mark, so our rules let them pass (an IPv4 or an IPv6 one after the packet's version): toward the network it goes to its destination, toward the stack
 // to the local address and arrives through loopback. DropPacket, or the next ReadPacket while the
 // verdict is still open, drops the held frame. A watched (logged) frame is already on its way: its
 // first own-direction send does nothing, and it cannot be dropped.
@@ -48,7 +51,7 @@ class NfqueuePacketSource : public PacketSource {
         uint64_t dropped = 0;          // held frames dropped (DropPacket, next read, flush)
         uint64_t ownSent = 0;          // frames of our own sent through the raw socket
         uint64_t ownSendFailures = 0;
-        uint64_t passedUnread = 0;  // held packets accepted without a look (over 1500 bytes, not IPv4)
+        uint64_t passedUnread = 0;  // held packets accepted without a look (over 1500 bytes, not IP)
         uint64_t overruns = 0;      // ENOBUFS: the kernel could not queue packets for us
         uint64_t verdictFailures = 0;
     };
@@ -70,6 +73,7 @@ class NfqueuePacketSource : public PacketSource {
     bool SendFrameToMstcp(AdapterHandle adapter, std::span<const uint8_t> frame) override;
     void DropPacket(AdapterHandle adapter, const PacketBuffer& buffer) override;
     void FlushAdapterPacketQueue(AdapterHandle adapter) override;
+    std::string FilteringNotice() const override { return ipv6Notice_; }
 
     Statistics GetStatistics() const;
     // Why the last failing operation failed, for a log line.
@@ -77,6 +81,8 @@ class NfqueuePacketSource : public PacketSource {
     std::string FailureReason() const override { return problem_; }
     // True while outbound web and chat segments are watched (the log group could be bound).
     bool IsWatching() const { return watching_; }
+    // True while the IPv6 rules are installed beside the IPv4 ones.
+    bool FiltersIpv6() const { return ipv6Filtered_; }
     const NfqueueOptions& Options() const { return options_; }
 
   private:
@@ -89,8 +95,11 @@ class NfqueuePacketSource : public PacketSource {
         std::span<const uint8_t> queued;  // the packet as queued, inside the channel's buffer
     };
 
-    // Opens the marked raw socket for frames of our own, once: it stays open for the source's life.
+    // Opens the marked raw sockets for frames of our own, once: they stay open for the source's life.
+    // The IPv6 one may fail (no IPv6 on the machine); the IPv4 one must not.
     bool OpenRawSocket();
+    // Installs the IPv6 rules when the machine can take them; otherwise sets the notice that says why not.
+    void InstallIpv6Rules(const NfqueueOptions& ruleOptions, const RuleScope& scope);
     bool Attach();
     void Detach();
     bool Emit(PacketDirection direction, std::span<const uint8_t> frame);
@@ -109,8 +118,14 @@ class NfqueuePacketSource : public PacketSource {
     NetlinkChannel queue_;
     NetlinkChannel log_;
     int rawSocket_ = -1;
+    int rawSocket6_ = -1;
+    std::string rawSocket6Problem_;
+    unsigned scopeInterface_ = 0;  // for link-local IPv6 destinations of frames of our own
     bool watching_ = false;
     bool rulesInstalled_ = false;
+    bool rules6Installed_ = false;
+    bool ipv6Filtered_ = false;
+    std::string ipv6Notice_;
     CurrentFrame current_;
     uint32_t pendingAcceptId_ = 0;  // the last packet of the pending accepts
     uint32_t pendingAccepts_ = 0;

@@ -129,11 +129,28 @@ TEST(EthernetFramingTest, IpPacketsAreWrappedAndUnwrapped) {
     EXPECT_EQ(IpPacketOf(buffer).size(), kPayload.size() + 6);
 }
 
-TEST(EthernetFramingTest, WhatIsNotAnIpv4FrameIsRefused) {
+TEST(EthernetFramingTest, Ipv6PacketsAreWrappedWithTheirEtherTypeAndCutToTheirPayloadLength) {
     PacketBuffer buffer;
-    std::vector<uint8_t> ipv6(40, 0);
+    std::vector<uint8_t> ipv6(40 + 12, 0);
     ipv6[0] = 0x60;
-    EXPECT_FALSE(WrapIpPacket(ipv6, PacketDirection::Outbound, buffer));
+    ipv6[5] = 12;  // payload length
+    ASSERT_TRUE(WrapIpPacket(ipv6, PacketDirection::Outbound, buffer));
+    EXPECT_EQ(buffer.frame[12], 0x86);
+    EXPECT_EQ(buffer.frame[13], 0xDD);
+    EXPECT_EQ(IpPacketOf(buffer).size(), 52u);
+    buffer.length += 8;  // Ethernet padding
+    EXPECT_EQ(IpPacketOf(buffer).size(), 52u);
+    EXPECT_EQ(DeclaredIpLength(ipv6), 52u);
+    EXPECT_EQ(DeclaredIpLength(std::span<const uint8_t>(ipv6).first(39)), 0u);
+    buffer.frame[14] = 0x45;  // an IPv4 version under the IPv6 EtherType
+    EXPECT_TRUE(IpPacketOf(buffer).empty());
+}
+
+TEST(EthernetFramingTest, WhatIsNeitherIpv4NorIpv6IsRefused) {
+    PacketBuffer buffer;
+    std::vector<uint8_t> other(40, 0);
+    other[0] = 0x50;
+    EXPECT_FALSE(WrapIpPacket(other, PacketDirection::Outbound, buffer));
     EXPECT_FALSE(WrapIpPacket({}, PacketDirection::Outbound, buffer));
     std::vector<uint8_t> big(1501, 0);
     big[0] = 0x45;

@@ -189,7 +189,8 @@ TEST(Pop3CutSessionSoakTest, SessionsCutOffAtRandomMomentsLeaveNothingHeldAndNot
                     plan.done = true;
                     ++cutsMade[plan.cut];
                     if (const Pop3Connection* record =
-                            world.engine.table().Find(kClientIp, static_cast<uint16_t>(kFirstPort + i), kServerIp)) {
+                            world.engine.table().Find(IpAddress::FromIpv4(kClientIp), static_cast<uint16_t>(kFirstPort + i),
+                                                     IpAddress::FromIpv4(kServerIp))) {
                         cutWhileReplaying += record->Replaying() ? 1 : 0;
                         cutWhileCollecting += !record->Replaying() && !record->held.Empty() ? 1 : 0;
                     }
