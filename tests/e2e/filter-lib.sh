@@ -107,7 +107,7 @@ bv_stop_filter() {
   return "$status"
 }
 
-bv_url() { echo "pop3://$E2E_USER:$E2E_PASSWORD@$E2E_SERVER_ADDR/$1"; }
+bv_url() { echo "pop3://$E2E_USER:$E2E_PASSWORD@$E2E_SERVER_HOST/$1"; }
 
 # One curl run for message NUMBER (its own connection). Returns curl's status; the POP3 dialogue is
 # in ERRFILE (curl -v), so a server's "-ERR" line can be read from there.
@@ -120,7 +120,7 @@ bv_retrieve() {
 bv_err_line() { sed -n 's/^< \(-ERR.*\)$/\1/p' "$1" | tr -d '\r' | head -n 1; }
 
 # The server's message list as "NUMBER SIZE" lines (curl's LIST).
-bv_server_list() { e2e_client curl -s -S --max-time 30 "pop3://$E2E_USER:$E2E_PASSWORD@$E2E_SERVER_ADDR/" | tr -d '\r'; }
+bv_server_list() { e2e_client curl -s -S --max-time 30 "pop3://$E2E_USER:$E2E_PASSWORD@$E2E_SERVER_HOST/" | tr -d '\r'; }
 
 # A header's value in a message file ("From", "Subject"...), as the first such line has it.
 bv_header() { sed -n "s/^$2: //p" "$1" | tr -d '\r' | head -n 1; }
@@ -164,12 +164,13 @@ bv_start_udp_listener() {
   local out=$1
   shift
   e2e_start_in_client "$out.log" python3 -u -c '
-import select, socket, sys
+import os, select, socket, sys
+six = os.environ.get("E2E_FAMILY") == "6"
 out = open(sys.argv[1], "a", buffering=1)
 sockets = []
 for port in sys.argv[2:]:
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("0.0.0.0", int(port)))
+    s = socket.socket(socket.AF_INET6 if six else socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("::" if six else "0.0.0.0", int(port)))
     sockets.append(s)
 print("ready", flush=True)
 while True:
@@ -188,10 +189,11 @@ while True:
 # Sends one datagram from the server's namespace to the client: bv_send_datagram PORT TEXT [FROM_PORT].
 bv_send_datagram() {
   e2e_server python3 -c '
-import socket, sys
-s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+import os, socket, sys
+six = os.environ.get("E2E_FAMILY") == "6"
+s = socket.socket(socket.AF_INET6 if six else socket.AF_INET, socket.SOCK_DGRAM)
 if len(sys.argv) > 4:
-    s.bind(("0.0.0.0", int(sys.argv[4])))
+    s.bind(("::" if six else "0.0.0.0", int(sys.argv[4])))
 s.sendto(sys.argv[3].encode(), (sys.argv[1], int(sys.argv[2])))
 ' "$E2E_CLIENT_ADDR" "$@"
 }
@@ -199,10 +201,11 @@ s.sendto(sys.argv[3].encode(), (sys.argv[1], int(sys.argv[2])))
 # A mail server stand-in on port 25 in the server's namespace: greets every connection and closes it.
 bv_start_smtp_listener() {
   ip netns exec "$E2E_SERVER_NS" python3 -u -c '
-import socket
-s = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+import os, socket
+six = os.environ.get("E2E_FAMILY") == "6"
+s = socket.socket(socket.AF_INET6 if six else socket.AF_INET, socket.SOCK_STREAM)
 s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("0.0.0.0", 25))
+s.bind(("::" if six else "0.0.0.0", 25))
 s.listen(16)
 print("ready", flush=True)
 while True:

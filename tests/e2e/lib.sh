@@ -13,13 +13,26 @@
 #   e2e_start_in_client LOGFILE CMD...  # background process in the client's namespace (stopped at cleanup)
 #
 # Variables after e2e_setup: E2E_DIR (private folder), E2E_CLIENT_NS, E2E_SERVER_NS, E2E_CLIENT_IF,
-# E2E_SERVER_IF, E2E_CLIENT_ADDR, E2E_SERVER_ADDR.
+# E2E_SERVER_IF, E2E_CLIENT_ADDR, E2E_SERVER_ADDR, E2E_SERVER_HOST (the server's address as a URL names
+# it). With E2E_FAMILY=6 set before e2e_setup the namespaces get IPv6 addresses only (fd00::/8, a
+# prefix that never leaves a site).
 
 E2E_LIB_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_USER=tuser
 E2E_PASSWORD=tpass
-E2E_CLIENT_ADDR=10.231.0.1
-E2E_SERVER_ADDR=10.231.0.2
+E2E_FAMILY=${E2E_FAMILY:-4}
+export E2E_FAMILY
+if [[ $E2E_FAMILY == 6 ]]; then
+  E2E_CLIENT_ADDR=fd42:231::1
+  E2E_SERVER_ADDR=fd42:231::2
+  E2E_PREFIX=64
+  E2E_SERVER_HOST=[$E2E_SERVER_ADDR]
+else
+  E2E_CLIENT_ADDR=10.231.0.1
+  E2E_SERVER_ADDR=10.231.0.2
+  E2E_PREFIX=24
+  E2E_SERVER_HOST=$E2E_SERVER_ADDR
+fi
 E2E_CLIENT_IF=bv-client
 E2E_SERVER_IF=bv-server
 E2E_PIDS=()
@@ -63,8 +76,11 @@ e2e_setup() {
   E2E_NAMESPACES+=("$E2E_SERVER_NS")
   # The pair is made inside the client's namespace, so no name ever appears in the machine's own.
   ip -n "$E2E_CLIENT_NS" link add "$E2E_CLIENT_IF" type veth peer name "$E2E_SERVER_IF" netns "$E2E_SERVER_NS"
-  ip -n "$E2E_CLIENT_NS" addr add "$E2E_CLIENT_ADDR/24" dev "$E2E_CLIENT_IF"
-  ip -n "$E2E_SERVER_NS" addr add "$E2E_SERVER_ADDR/24" dev "$E2E_SERVER_IF"
+  # nodad: the addresses are usable at once, not after duplicate address detection.
+  local flags=()
+  [[ $E2E_FAMILY == 6 ]] && flags=(nodad)
+  ip -n "$E2E_CLIENT_NS" addr add "$E2E_CLIENT_ADDR/$E2E_PREFIX" dev "$E2E_CLIENT_IF" "${flags[@]}"
+  ip -n "$E2E_SERVER_NS" addr add "$E2E_SERVER_ADDR/$E2E_PREFIX" dev "$E2E_SERVER_IF" "${flags[@]}"
   ip -n "$E2E_CLIENT_NS" link set lo up
   ip -n "$E2E_SERVER_NS" link set lo up
   ip -n "$E2E_CLIENT_NS" link set "$E2E_CLIENT_IF" up
@@ -88,7 +104,7 @@ e2e_start_dovecot() {
   for ((tries = 0; tries < 50; tries++)); do
     if [[ -s $dir/run/master.pid ]]; then
       E2E_DOVECOT_PID=$(cat "$dir/run/master.pid")
-      if e2e_client curl -s --max-time 2 "pop3://$E2E_USER:$E2E_PASSWORD@$E2E_SERVER_ADDR/" >/dev/null; then
+      if e2e_client curl -s --max-time 2 "pop3://$E2E_USER:$E2E_PASSWORD@$E2E_SERVER_HOST/" >/dev/null; then
         e2e_log "dovecot $E2E_DOVECOT_PID listening on $E2E_SERVER_ADDR:110"
         return 0
       fi
@@ -142,7 +158,7 @@ e2e_fetch_all() {
   local config=$outdir.curlrc
   : >"$config"
   for ((n = 1; n <= count; n++)); do
-    printf 'url = "pop3://%s:%s@%s/%d"\noutput = "%s/%d"\n' "$E2E_USER" "$E2E_PASSWORD" "$E2E_SERVER_ADDR" "$n" \
+    printf 'url = "pop3://%s:%s@%s/%d"\noutput = "%s/%d"\n' "$E2E_USER" "$E2E_PASSWORD" "$E2E_SERVER_HOST" "$n" \
       "$outdir" "$n" >>"$config"
   done
   e2e_client curl -s -S --fail --max-time 300 -K "$config"
@@ -185,9 +201,11 @@ e2e_wait_for_file() {
   return 1
 }
 
-# Lists every rule of the client's namespace that names one of our chains (empty when none).
+# Lists every rule of the client's namespace, of either family, that names one of our chains (empty
+# when none).
 e2e_our_rules() {
   { e2e_client iptables-save 2>/dev/null || true; } | grep -E 'BRAMVELL' || true
+  { e2e_client ip6tables-save 2>/dev/null || true; } | grep -E 'BRAMVELL' | sed 's/^/ip6: /' || true
 }
 
 e2e_cleanup() {
