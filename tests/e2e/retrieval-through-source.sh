@@ -41,6 +41,11 @@ e2e_client iptables -t raw -I OUTPUT -j BRAMVELL-OUT
 e2e_client iptables -t raw -I OUTPUT -j BRAMVELL-OUT
 e2e_client iptables -t filter -N BRAMVELL-IN
 e2e_client iptables -t filter -I INPUT -j BRAMVELL-IN
+# The same left behind in the IPv6 tables.
+e2e_client ip6tables -t raw -N BRAMVELL-OUT
+e2e_client ip6tables -t raw -A BRAMVELL-OUT -p tcp -j NFQUEUE --queue-num 4321 --queue-bypass
+e2e_client ip6tables -t raw -I OUTPUT -j BRAMVELL-OUT
+e2e_client ip6tables -t raw -I OUTPUT -j BRAMVELL-OUT
 
 run_through_source() {
   local label=$1
@@ -55,8 +60,14 @@ run_through_source() {
 
   local rules
   rules=$(e2e_our_rules)
-  [[ $(grep -c -- '-A OUTPUT -j BRAMVELL-OUT' <<<"$rules") == 1 ]] || fail "$label: expected one jump to BRAMVELL-OUT: $rules"
-  [[ $(grep -c -- '-A INPUT -j BRAMVELL-IN' <<<"$rules") == 1 ]] || fail "$label: expected one jump to BRAMVELL-IN: $rules"
+  # One jump of each kind per family: stale IPv4 jumps were left above, the IPv6 rules are fresh.
+  local family
+  for family in '' 'ip6: '; do
+    [[ $(grep -c -- "^$family-A OUTPUT -j BRAMVELL-OUT\$" <<<"$rules") == 1 ]] ||
+      fail "$label: expected one ${family}jump to BRAMVELL-OUT: $rules"
+    [[ $(grep -c -- "^$family-A INPUT -j BRAMVELL-IN\$" <<<"$rules") == 1 ]] ||
+      fail "$label: expected one ${family}jump to BRAMVELL-IN: $rules"
+  done
   grep -q -- '--queue-num 4321' <<<"$rules" && fail "$label: a stale rule survived the start: $rules"
   grep -q -- "-o $E2E_CLIENT_IF .*--dports 25,110 .*NFQUEUE" <<<"$rules" || fail "$label: no POP3 rule for $E2E_CLIENT_IF: $rules"
 

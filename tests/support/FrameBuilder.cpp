@@ -77,22 +77,84 @@ std::vector<uint8_t> BuildIpv4Frame(const EthernetFields& ethernet, const Ipv4Fi
     return BuildEthernetFrame(ethernet, datagram);
 }
 
-std::vector<uint8_t> BuildTcpFrame(const TcpFrameSpec& spec) {
-    const std::vector<uint8_t> options = Padded(spec.tcp.options);
+namespace {
+
+// A TCP header and payload with the checksum field at zero.
+std::vector<uint8_t> UnsummedSegment(const TcpFields& tcp, const std::vector<uint8_t>& payload) {
+    const std::vector<uint8_t> options = Padded(tcp.options);
     const std::size_t headerLength = 20 + options.size();
     std::vector<uint8_t> segment(headerLength);
-    Put16(segment, 0, spec.tcp.sourcePort);
-    Put16(segment, 2, spec.tcp.destinationPort);
-    Put32(segment, 4, spec.tcp.sequence);
-    Put32(segment, 8, spec.tcp.acknowledgement);
+    Put16(segment, 0, tcp.sourcePort);
+    Put16(segment, 2, tcp.destinationPort);
+    Put32(segment, 4, tcp.sequence);
+    Put32(segment, 8, tcp.acknowledgement);
     segment[12] = static_cast<uint8_t>(headerLength / 4 << 4);
-    segment[13] = spec.tcp.flags;
-    Put16(segment, 14, spec.tcp.window);
-    Put16(segment, 18, spec.tcp.urgentPointer);
+    segment[13] = tcp.flags;
+    Put16(segment, 14, tcp.window);
+    Put16(segment, 18, tcp.urgentPointer);
     std::copy(options.begin(), options.end(), segment.begin() + 20);
-    segment.insert(segment.end(), spec.payload.begin(), spec.payload.end());
+    segment.insert(segment.end(), payload.begin(), payload.end());
+    return segment;
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildTcpFrame(const TcpFrameSpec& spec) {
+    std::vector<uint8_t> segment = UnsummedSegment(spec.tcp, spec.payload);
     Put16(segment, 16, ReferenceChecksum(segment, PseudoHeaderSum(spec.ip, 6, segment.size())));
     return BuildIpv4Frame(spec.ethernet, spec.ip, 6, segment);
+}
+
+std::vector<uint8_t> Ipv6PseudoHeader(const Ipv6Fields& ip, uint8_t protocol, std::size_t upperLength) {
+    std::vector<uint8_t> pseudo(40, 0);
+    std::copy(ip.source.begin(), ip.source.end(), pseudo.begin());
+    std::copy(ip.destination.begin(), ip.destination.end(), pseudo.begin() + 16);
+    Put32(pseudo, 32, static_cast<uint32_t>(upperLength));
+    pseudo[39] = protocol;
+    return pseudo;
+}
+
+uint16_t ReferenceIpv6Checksum(const Ipv6Fields& ip, uint8_t protocol, std::span<const uint8_t> upper) {
+    std::vector<uint8_t> covered = Ipv6PseudoHeader(ip, protocol, upper.size());
+    covered.insert(covered.end(), upper.begin(), upper.end());
+    return ReferenceChecksum(covered);
+}
+
+std::vector<uint8_t> BuildIpv6Frame(const EthernetFields& ethernet, const Ipv6Fields& ip, uint8_t protocol,
+                                    std::span<const uint8_t> upper) {
+    std::vector<uint8_t> datagram(40);
+    datagram[0] = 0x60;
+    datagram[7] = ip.hopLimit;
+    std::copy(ip.source.begin(), ip.source.end(), datagram.begin() + 8);
+    std::copy(ip.destination.begin(), ip.destination.end(), datagram.begin() + 24);
+    std::size_t nextHeaderAt = 6;
+    for (const Ipv6Extension& extension : ip.extensions) {
+        datagram[nextHeaderAt] = extension.type;
+        nextHeaderAt = datagram.size();
+        datagram.insert(datagram.end(), extension.bytes.begin(), extension.bytes.end());
+    }
+    datagram[nextHeaderAt] = protocol;
+    datagram.insert(datagram.end(), upper.begin(), upper.end());
+    Put16(datagram, 4, static_cast<uint16_t>(datagram.size() - 40));
+    EthernetFields ipv6Ethernet = ethernet;
+    ipv6Ethernet.etherType = 0x86DD;
+    return BuildEthernetFrame(ipv6Ethernet, datagram);
+}
+
+std::vector<uint8_t> BuildTcp6Frame(const Tcp6FrameSpec& spec) {
+    std::vector<uint8_t> segment = UnsummedSegment(spec.tcp, spec.payload);
+    Put16(segment, 16, ReferenceIpv6Checksum(spec.ip, 6, segment));
+    return BuildIpv6Frame(spec.ethernet, spec.ip, 6, segment);
+}
+
+Ipv6Extension Ipv6OptionsHeader(uint8_t type, std::size_t length) {
+    Ipv6Extension extension{type, std::vector<uint8_t>(length, 0)};
+    extension.bytes[1] = static_cast<uint8_t>(length / 8 - 1);
+    if (length > 2) {
+        extension.bytes[2] = 1;  // a PadN option over the rest
+        extension.bytes[3] = static_cast<uint8_t>(length - 4);
+    }
+    return extension;
 }
 
 std::vector<uint8_t> BuildUdpFrame(const UdpFrameSpec& spec) {

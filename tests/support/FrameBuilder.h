@@ -74,6 +74,43 @@ std::vector<uint8_t> BuildIpv4Frame(const EthernetFields& ethernet, const Ipv4Fi
 // An Ethernet header followed by the given bytes (ARP, IPv6, anything).
 std::vector<uint8_t> BuildEthernetFrame(const EthernetFields& ethernet, std::span<const uint8_t> body);
 
+// IPv6: addresses as 16 bytes, and extension headers between the fixed header and the upper layer.
+using Ipv6AddressBytes = std::array<uint8_t, 16>;
+inline constexpr Ipv6AddressBytes kIpv6Client{0xfd, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01};
+inline constexpr Ipv6AddressBytes kIpv6Server{0xfd, 0x42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x10};
+
+// One extension header: its type, and its bytes as they stand in the datagram (the builder fills in
+// the first byte, the next header; the length byte is the caller's, so that broken chains can be made).
+struct Ipv6Extension {
+    uint8_t type = 0;
+    std::vector<uint8_t> bytes;
+};
+// A hop-by-hop (0) or destination-options (60) header of `length` bytes (a multiple of 8), padded.
+Ipv6Extension Ipv6OptionsHeader(uint8_t type, std::size_t length);
+
+struct Ipv6Fields {
+    Ipv6AddressBytes source = kIpv6Client;
+    Ipv6AddressBytes destination = kIpv6Server;
+    uint8_t hopLimit = 64;
+    std::vector<Ipv6Extension> extensions;
+};
+
+struct Tcp6FrameSpec {
+    EthernetFields ethernet;
+    Ipv6Fields ip;
+    TcpFields tcp;
+    std::vector<uint8_t> payload;
+};
+// A whole Ethernet + IPv6 (+ extension headers) + TCP frame, its checksum from ReferenceIpv6Checksum.
+std::vector<uint8_t> BuildTcp6Frame(const Tcp6FrameSpec& spec);
+// An IPv6 frame (EtherType 0x86DD) carrying the upper-layer bytes behind the extension headers.
+std::vector<uint8_t> BuildIpv6Frame(const EthernetFields& ethernet, const Ipv6Fields& ip, uint8_t protocol,
+                                    std::span<const uint8_t> upper);
+// The RFC 8200 pseudo-header (source, destination, 32-bit upper-layer length, three zeros, protocol)
+// laid out as bytes, and the checksum over it and the upper layer, both without the engine's code.
+std::vector<uint8_t> Ipv6PseudoHeader(const Ipv6Fields& ip, uint8_t protocol, std::size_t upperLength);
+uint16_t ReferenceIpv6Checksum(const Ipv6Fields& ip, uint8_t protocol, std::span<const uint8_t> upper);
+
 // The RFC 1071 checksum, straightforward and independent of the engine's.
 uint16_t ReferenceChecksum(std::span<const uint8_t> bytes, uint32_t initialSum = 0);
 
