@@ -38,9 +38,9 @@ int RunCommand(const std::vector<std::string>& arguments, std::string* output = 
     return RunProgram(arguments, {}, output);
 }
 
-std::string OurRules() {
+std::string OurRules(const char* save = "iptables-save") {
     std::string saved;
-    RunCommand({"iptables-save"}, &saved);
+    RunCommand({save}, &saved);
     std::string ours;
     std::size_t at = 0;
     while (at < saved.size()) {
@@ -506,6 +506,109 @@ TEST_F(NfqueuePacketSourceTest, DriverCheckFailsWithoutNetworkCapabilities) {
 
     NfqueuePacketSource source;
     EXPECT_TRUE(source.IsDriverLoaded()) << source.Problem();
+}
+
+// IPv6 sockets on loopback (::1), for the IPv6 rules and the IPv6 raw socket.
+class Socket6 {
+  public:
+    Socket6() : fd_(socket(AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {}
+    ~Socket6() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Socket6(const Socket6&) = delete;
+    Socket6& operator=(const Socket6&) = delete;
+    static sockaddr_in6 Loopback(uint16_t port) {
+        sockaddr_in6 address{};
+        address.sin6_family = AF_INET6;
+        address.sin6_port = htons(port);
+        address.sin6_addr = in6addr_loopback;
+        return address;
+    }
+    bool Bind(uint16_t port) {
+        const sockaddr_in6 address = Loopback(port);
+        return bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    }
+    bool SendTo(const std::string& bytes, uint16_t port) {
+        const sockaddr_in6 address = Loopback(port);
+        return sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&address),
+                      sizeof address) == static_cast<ssize_t>(bytes.size());
+    }
+    std::string Receive(std::chrono::milliseconds wait) {
+        pollfd ready{fd_, POLLIN, 0};
+        if (poll(&ready, 1, static_cast<int>(wait.count())) <= 0) {
+            return {};
+        }
+        char bytes[2048];
+        const ssize_t n = recv(fd_, bytes, sizeof bytes, 0);
+        return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
+    }
+
+  private:
+    int fd_;
+};
+
+TEST_F(NfqueuePacketSourceTest, Ipv6RulesStandBesideTheIpv4OnesAndIpv6FramesAreHeldAndSent) {
+    if (FindTrustedProgram("ip6tables").empty()) {
+        GTEST_SKIP() << "needs ip6tables";
+    }
+    Socket6 receiver;
+    ASSERT_TRUE(receiver.Bind(1026));
+    Socket6 sender;
+    NfqueuePacketSource source;
+    ASSERT_TRUE(source.IsDriverLoaded()) << source.Problem();
+    Start(source);
+    EXPECT_TRUE(source.FiltersIpv6());
+    EXPECT_EQ(source.FilteringNotice(), "");
+    const std::string rules6 = OurRules("ip6tables-save");
+    EXPECT_EQ(Count(rules6, "-A OUTPUT -j BRAMVELL-OUT"), 1) << rules6;
+    EXPECT_EQ(Count(rules6, "-A INPUT -j BRAMVELL-IN"), 1) << rules6;
+    EXPECT_EQ(Count(rules6, "--queue-bypass"), 4) << rules6;
+    EXPECT_EQ(Count(rules6, "--length 73:65535"), 1) << rules6;
+    EXPECT_EQ(Count(OurRules(), "--queue-bypass"), 4);
+
+    // A held IPv6 datagram arrives as an IPv6 frame; dropping it keeps it from the socket.
+    PacketBuffer buffer;
+    ASSERT_TRUE(sender.SendTo("first", 1026));
+    ASSERT_TRUE(ReadWithin(source, buffer, kLongWait));
+    EXPECT_EQ(Load16(buffer.frame.data() + 12), kEtherTypeIpv6);
+    EXPECT_EQ(UdpPayload(buffer), "first");
+    source.DropPacket(loopback_, buffer);
+    EXPECT_EQ(receiver.Receive(kShortWait), "");
+
+    // The same bytes as a frame of our own, through the IPv6 raw socket toward the stack: they arrive
+    // once and, marked, are not held again.
+    ASSERT_TRUE(sender.SendTo("second", 1026));
+    ASSERT_TRUE(ReadWithin(source, buffer, kLongWait));
+    const PacketBuffer held = buffer;
+    source.DropPacket(loopback_, buffer);
+    EXPECT_TRUE(source.SendPacketToMstcp(loopback_, held));
+    EXPECT_TRUE(source.SendPacketToMstcp(loopback_, held));  // no verdict open: this one is our own too
+    EXPECT_EQ(receiver.Receive(kLongWait), "second");
+    EXPECT_FALSE(ReadWithin(source, buffer, kShortWait));
+    EXPECT_EQ(source.GetStatistics().ownSendFailures, 0u);
+    EXPECT_GE(source.GetStatistics().ownSent, 1u);
+
+    Stop(source);
+    EXPECT_EQ(OurRules("ip6tables-save"), "");
+    EXPECT_EQ(OurRules(), "");
+}
+
+TEST_F(NfqueuePacketSourceTest, WithoutIp6tablesIpv4IsFilteredAndTheNoticeSaysIpv6IsNot) {
+    NfqueueOptions options;
+    options.ip6tables = "/nonexistent/ip6tables";
+    NfqueuePacketSource source(options);
+    ASSERT_TRUE(source.IsDriverLoaded()) << source.Problem();
+    Start(source);
+    EXPECT_FALSE(source.FiltersIpv6());
+    EXPECT_NE(source.FilteringNotice().find("IPv6 is not filtered"), std::string::npos) << source.FilteringNotice();
+    EXPECT_NE(source.FilteringNotice().find("/nonexistent/ip6tables"), std::string::npos)
+        << source.FilteringNotice();
+    EXPECT_EQ(Count(OurRules(), "--queue-bypass"), 4);
+    EXPECT_EQ(OurRules("ip6tables-save"), "");
+    Stop(source);
+    EXPECT_EQ(OurRules(), "");
 }
 
 }  // namespace

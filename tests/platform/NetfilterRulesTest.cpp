@@ -58,7 +58,7 @@ class FakeIptables {
             joined += (joined.empty() ? "" : " ") + word;
         }
         commands.push_back(joined);
-        if (a[0] == "iptables-restore") {
+        if (a[0] == "iptables-restore" || a[0] == "ip6tables-restore") {
             restoreInput = input;
             Restore(input, restoreStatus != 0);
             if (restoreStatus != 0 && output) {
@@ -302,6 +302,63 @@ TEST(NetfilterRulesTest, TwoUsersRunSideBySideAndTheFirstHoldsTheDatagrams) {
         EXPECT_FALSE(present) << chain;
         EXPECT_EQ(iptables.jumps[chain], 0) << chain;
     }
+}
+
+TEST(NetfilterRulesTest, Ipv6RulesetMirrorsTheIpv4OneWithTheLongerHeaderInTheWatchedLength) {
+    for (const std::optional<uint32_t> owner : {std::optional<uint32_t>{}, std::optional<uint32_t>{1000}}) {
+        const NfqueueOptions options = NfqueueOptionsFor(owner);
+        std::string ipv4 = BuildRuleset(options, RuleScope::Interface("eth0"));
+        const std::string ipv6 = BuildRuleset(options, RuleScope::Interface("eth0"), IpFamily::Ipv6);
+        // A bare ACK with timestamps is 72 bytes over IPv6: only longer segments are worth a look.
+        const std::size_t at = ipv4.find("--length 53:65535");
+        ASSERT_NE(at, std::string::npos);
+        ipv4.replace(at, 17, "--length 73:65535");
+        EXPECT_EQ(ipv6, ipv4);
+    }
+}
+
+TEST(NetfilterRulesTest, Ipv6RulesAreMadeWithIp6tablesAndReplaceTheirOwnStaleChainsOnly) {
+    FakeIptables ip4;
+    FakeIptables ip6;
+    ip6.chains["raw/BRAMVELL-OUT"] = true;
+    ip6.jumps["raw/BRAMVELL-OUT"] = 2;
+    ip6.chains["mangle/BRAMVELL-MARK-1000"] = true;
+    ip6.jumps["mangle/BRAMVELL-MARK-1000"] = 1;
+    NetfilterRules rules4(NfqueueOptionsFor(1000), IpFamily::Ipv4, ip4.Runner());
+    NetfilterRules rules6(NfqueueOptionsFor(1000), IpFamily::Ipv6, ip6.Runner());
+    EXPECT_EQ(rules6.Program(), "ip6tables");
+    EXPECT_EQ(rules6.RestoreProgram(), "ip6tables-restore");
+
+    ASSERT_TRUE(rules4.Install(RuleScope::AllButLoopback())) << rules4.Problem();
+    ASSERT_TRUE(rules6.Install(RuleScope::AllButLoopback())) << rules6.Problem();
+    EXPECT_EQ(ip6.restoreInput, BuildRuleset(NfqueueOptionsFor(1000), RuleScope::AllButLoopback(), IpFamily::Ipv6));
+    for (const std::string& command : ip6.commands) {
+        EXPECT_EQ(command.rfind("ip6tables", 0), 0u) << command;
+    }
+    // The stale chain of the everyone run is not this user's to touch; this user's own is replaced.
+    EXPECT_EQ(ip6.jumps["raw/BRAMVELL-OUT"], 2);
+    EXPECT_EQ(ip6.jumps["mangle/BRAMVELL-MARK-1000"], 1);
+    EXPECT_EQ(ip6.jumps["raw/BRAMVELL-OUT-1000"], 1);
+    EXPECT_TRUE(rules6.HoldsDatagrams());
+    EXPECT_NE(ip6.rules["filter/BRAMVELL-DGRAM"].find("--queue-num 2024 "), std::string::npos);
+
+    // Each family removes its own; the other's stays until its own removal.
+    ASSERT_TRUE(rules6.Remove()) << rules6.Problem();
+    EXPECT_FALSE(rules6.AnyPresent());
+    EXPECT_TRUE(rules4.AnyPresent());
+    EXPECT_TRUE(ip6.chains["raw/BRAMVELL-OUT"]);
+    ASSERT_TRUE(rules4.Remove());
+    EXPECT_FALSE(rules4.AnyPresent());
+}
+
+TEST(NetfilterRulesTest, AMissingIp6tablesLeavesNothingToRemove) {
+    // What RunProgram answers for a program it refuses or cannot find.
+    NetfilterRules rules(NfqueueOptions{}, IpFamily::Ipv6,
+                         [](const std::vector<std::string>&, const std::string&, std::string*) { return -1; });
+    EXPECT_TRUE(rules.Remove());
+    EXPECT_FALSE(rules.AnyPresent());
+    EXPECT_FALSE(rules.Install(RuleScope::AllButLoopback()));
+    EXPECT_NE(rules.Problem().find("ip6tables-restore failed"), std::string::npos) << rules.Problem();
 }
 
 }  // namespace
