@@ -1,5 +1,6 @@
 #include "support/Pop3World.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "config/ActivityLog.h"
@@ -36,8 +37,14 @@ Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
                                           std::vector<sim::Pop3Command> script, uint16_t clientPort,
                                           sim::TcpTuning clientTuning, sim::TcpTuning serverTuning,
                                           uint32_t serverIp) {
-    const sim::SimAddress clientAddress{kClientIp, clientPort, {2, 0, 0, 0, 0, 1}};
-    const sim::SimAddress serverAddress{serverIp, 110, {2, 0, 0, 0, 0, 2}};
+    if (ipv6) {
+        // An Ethernet MTU leaves 20 bytes less for TCP behind the 40-byte IPv6 header.
+        for (sim::TcpTuning* tuning : {&clientTuning, &serverTuning}) {
+            tuning->mss = static_cast<uint16_t>(std::min<int>(tuning->mss, 1440));
+        }
+    }
+    const sim::SimAddress clientAddress{kClientIp, clientPort, {2, 0, 0, 0, 0, 1}, ipv6};
+    const sim::SimAddress serverAddress{serverIp, 110, {2, 0, 0, 0, 0, 2}, ipv6};
     auto session = std::make_unique<Session>();
     // Server numbers start close to the 32-bit wrap so that long replies cross it.
     const auto salt = static_cast<uint32_t>(sessions.size());

@@ -68,6 +68,8 @@ class Pop3World {
     sim::SimNetwork network;
     PacketFilterThread loop;
     std::vector<std::unique_ptr<Session>> sessions;
+    // Sessions added from now on talk IPv6.
+    bool ipv6 = false;
 
     // WM_MAIL_CLASSIFIED wParams in the order posted.
     std::vector<uintptr_t> Verdicts() const;

@@ -41,7 +41,7 @@ SimTcpEndpoint& SimNetwork::AddServer(SimAddress local, SimAddress client, TcpTu
 void SimNetwork::Attach(SimTcpEndpoint& endpoint, bool server) {
     const SimAddress& local = endpoint.local();
     const SimAddress& remote = endpoint.remote();
-    (server ? servers_ : clients_)[{local.ip, local.port, remote.ip, remote.port}] = &endpoint;
+    (server ? servers_ : clients_)[{SimHostOf(local), local.port, SimHostOf(remote), remote.port}] = &endpoint;
 }
 
 void SimNetwork::Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame, uint64_t serial) {
@@ -108,10 +108,9 @@ void SimNetwork::NoteDeliveryOrder(const Event& event, std::span<const uint8_t> 
     if (ParseFrame(frame, layout) != FrameKind::Tcp) {
         return;
     }
-    const uint8_t* ip = frame.data() + layout.ipOffset;
     const uint8_t* tcp = frame.data() + layout.transportOffset;
-    uint64_t& last = lastDelivered_[{static_cast<int>(event.hop), Load32(ip + 12), Load16(tcp),
-                                     Load32(ip + 16), Load16(tcp + 2)}];
+    uint64_t& last = lastDelivered_[{static_cast<int>(event.hop), SimHostOf(frame, false), Load16(tcp),
+                                     SimHostOf(frame, true), Load16(tcp + 2)}];
     if (event.serial < last) {
         ++framesReordered_;
     } else {
@@ -124,9 +123,8 @@ SimTcpEndpoint* SimNetwork::Route(std::span<const uint8_t> frame, bool toServer)
     if (ParseFrame(frame, layout) != FrameKind::Tcp) {
         return nullptr;
     }
-    const uint8_t* ip = frame.data() + layout.ipOffset;
     const uint8_t* tcp = frame.data() + layout.transportOffset;
-    const Key key{Load32(ip + 16), Load16(tcp + 2), Load32(ip + 12), Load16(tcp)};
+    const Key key{SimHostOf(frame, true), Load16(tcp + 2), SimHostOf(frame, false), Load16(tcp)};
     auto& table = toServer ? servers_ : clients_;
     auto found = table.find(key);
     return found == table.end() ? nullptr : found->second;

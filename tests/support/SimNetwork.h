@@ -83,7 +83,8 @@ class SimNetwork {
     uint64_t framesReordered() const { return framesReordered_; }
 
   private:
-    using Key = std::tuple<uint32_t, uint16_t, uint32_t, uint16_t>;  // destination ip/port, source ip/port
+    // destination host/port, source host/port (hosts as SimHostOf gives them)
+    using Key = std::tuple<uint64_t, uint16_t, uint64_t, uint16_t>;
     struct Event {
         uint64_t time;
         Hop hop;
@@ -116,7 +117,7 @@ class SimNetwork {
     Observer observe_;
     ExtraDelay extraDelay_;
     uint64_t nextSerial_ = 0;
-    std::map<std::tuple<int, uint32_t, uint16_t, uint32_t, uint16_t>, uint64_t> lastDelivered_;
+    std::map<std::tuple<int, uint64_t, uint16_t, uint64_t, uint16_t>, uint64_t> lastDelivered_;
     int badEngineFrames_ = 0;
     bool checkEngineFrames_ = true;
     uint64_t framesMoved_ = 0;

@@ -145,23 +145,37 @@ void SimTcpEndpoint::SendSegment(uint8_t flags, uint32_t seq, std::string_view p
     }
 
     const std::size_t tcpLength = 20 + optionLength;
-    const std::size_t total = 14 + 20 + tcpLength + payload.size();
+    const std::size_t ipLength = local_.ipv6 ? 40 : 20;
+    const std::size_t total = 14 + ipLength + tcpLength + payload.size();
     uint8_t* f = frame_.data();
     std::memcpy(f, remote_.mac.data(), 6);
     std::memcpy(f + 6, local_.mac.data(), 6);
-    Store16(f + 12, kEtherTypeIpv4);
     uint8_t* ip = f + 14;
-    ip[0] = 0x45;
-    ip[1] = 0;
-    Store16(ip + 2, static_cast<uint16_t>(20 + tcpLength + payload.size()));
-    Store16(ip + 4, ipId_++);
-    Store16(ip + 6, 0x4000);
-    ip[8] = 64;
-    ip[9] = kProtocolTcp;
-    Store16(ip + 10, 0);
-    Store32(ip + 12, local_.ip);
-    Store32(ip + 16, remote_.ip);
-    uint8_t* tcp = ip + 20;
+    if (local_.ipv6) {
+        Store16(f + 12, kEtherTypeIpv6);
+        std::memset(ip, 0, 40);
+        ip[0] = 0x60;
+        Store16(ip + 4, static_cast<uint16_t>(tcpLength + payload.size()));
+        ip[6] = kProtocolTcp;
+        ip[7] = 64;
+        ip[8] = ip[24] = 0xfd;
+        ip[9] = ip[25] = 0x42;
+        Store32(ip + 8 + 12, local_.ip);
+        Store32(ip + 24 + 12, remote_.ip);
+    } else {
+        Store16(f + 12, kEtherTypeIpv4);
+        ip[0] = 0x45;
+        ip[1] = 0;
+        Store16(ip + 2, static_cast<uint16_t>(20 + tcpLength + payload.size()));
+        Store16(ip + 4, ipId_++);
+        Store16(ip + 6, 0x4000);
+        ip[8] = 64;
+        ip[9] = kProtocolTcp;
+        Store16(ip + 10, 0);
+        Store32(ip + 12, local_.ip);
+        Store32(ip + 16, remote_.ip);
+    }
+    uint8_t* tcp = ip + ipLength;
     Store16(tcp, local_.port);
     Store16(tcp + 2, remote_.port);
     Store32(tcp + 4, seq);
@@ -192,6 +206,15 @@ void SimTcpEndpoint::SendSegment(uint8_t flags, uint32_t seq, std::string_view p
         }
     }
     output_(bytes);
+}
+
+uint64_t SimHostOf(std::span<const uint8_t> frame, bool destination) {
+    FrameLayout layout;
+    if (ParseFrame(frame, layout) != FrameKind::Tcp) {
+        return 0;
+    }
+    const IpAddress address = destination ? DestinationAddressOf(frame, layout) : SourceAddressOf(frame, layout);
+    return SimHostOf(SimAddress{Load32(address.bytes.data() + 12), 0, {}, layout.ipVersion == 6});
 }
 
 void SimTcpEndpoint::SendAck() {

@@ -14,11 +14,20 @@
 
 namespace bramvell::sim {
 
+// ip names the host; with ipv6 its frames are IPv6, from and to fd42::<ip as the last 32 bits>.
 struct SimAddress {
     uint32_t ip = 0;
     uint16_t port = 0;
     std::array<uint8_t, 6> mac{};
+    bool ipv6 = false;
 };
+
+// The host of a simulated frame's source or destination address: its last 32 bits (for IPv4 the address
+// itself), with bit 32 set for IPv6, so that the same number in both families is two hosts.
+uint64_t SimHostOf(std::span<const uint8_t> frame, bool destination);
+inline uint64_t SimHostOf(const SimAddress& address) {
+    return uint64_t{address.ip} | (address.ipv6 ? uint64_t{1} << 32 : 0);
+}
 
 struct TcpTuning {
     uint16_t mss = 1460;
