@@ -43,6 +43,35 @@ def udp_frame(sport, dport, payload):
     return CLIENT_MAC + SERVER_MAC + b"\x08\x00" + ip_header(17, len(udp), SERVER_IP, CLIENT_IP) + udp
 
 
+CLIENT_IP6 = bytes.fromhex("fd000000000000000000000000000001")
+SERVER_IP6 = bytes.fromhex("fd000000000000000000000000000002")
+HOP_BY_HOP, ROUTING, FRAGMENT, DESTINATION_OPTIONS = 0, 43, 44, 60
+
+
+def ipv6_options_header(length=8):
+    """A hop-by-hop or destination-options header's bytes after its next-header byte, padded (PadN)."""
+    return bytes([length // 8 - 1, 1, length - 4]) + bytes(length - 4)
+
+
+def ipv6_frame(outbound, protocol, upper, extensions=(), payload_length=None):
+    """extensions: (type, bytes after the next-header byte) in order; payload_length overrides."""
+    source, destination = (CLIENT_IP6, SERVER_IP6) if outbound else (SERVER_IP6, CLIENT_IP6)
+    macs = SERVER_MAC + CLIENT_MAC if outbound else CLIENT_MAC + SERVER_MAC
+    types = [kind for kind, _ in extensions] + [protocol]
+    chain = b"".join(bytes([types[i + 1]]) + body for i, (_, body) in enumerate(extensions))
+    length = len(chain) + len(upper) if payload_length is None else payload_length
+    header = struct.pack("!IHBB", 0x60000000, length, types[0], 64) + source + destination
+    return macs + b"\x86\xdd" + header + chain + upper
+
+
+def tcp6_segment(outbound, sport, dport, seq, ack, flags, payload=b"", window=65535, options=b""):
+    source, destination = (CLIENT_IP6, SERVER_IP6) if outbound else (SERVER_IP6, CLIENT_IP6)
+    offset = (20 + len(options)) // 4
+    tcp = struct.pack("!HHIIBBHHH", sport, dport, seq, ack, offset << 4, flags, window, 0, 0) + options + payload
+    pseudo = source + destination + struct.pack("!IxxxB", len(tcp), 6)
+    return tcp[:16] + struct.pack("!H", checksum(pseudo + tcp)) + tcp[18:]
+
+
 def write(folder, name, data):
     path = os.path.join(HERE, folder, "seeds")
     os.makedirs(path, exist_ok=True)
@@ -67,6 +96,21 @@ def frame_seeds():
     short = bytearray(tcp_frame(False, 110, 40000, 1, 1, ACK, b"xy"))
     short[14 + 2:14 + 4] = struct.pack("!H", 200)  # total length beyond the frame
     write("frame", "total-length-too-long.bin", bytes(short))
+
+    retr6 = tcp6_segment(True, 40000, 110, 5001, 1100, PSH | ACK, b"RETR 1\r\n")
+    write("frame", "ipv6-retr-command.bin", ipv6_frame(True, 6, retr6))
+    reply6 = tcp6_segment(False, 110, 40000, 1100, 5009, PSH | ACK, b"+OK\r\nbody\r\n.\r\n",
+                          options=b"\x01\x01\x08\x0a\x00\x00\x00\x05\x00\x00\x00\x07")
+    routing_done = bytes([2, 2, 0]) + bytes(21)  # type 2, one address, no segments left
+    write("frame", "ipv6-extension-chain.bin", ipv6_frame(False, 6, reply6, [
+        (HOP_BY_HOP, ipv6_options_header()), (ROUTING, routing_done), (DESTINATION_OPTIONS, ipv6_options_header(16))]))
+    write("frame", "ipv6-fragment.bin", ipv6_frame(False, 6, reply6, [(FRAGMENT, bytes(7))]))
+    write("frame", "ipv6-routing-segments-left.bin", ipv6_frame(True, 6, retr6, [(ROUTING, bytes([2, 2, 1]) + bytes(21))]))
+    runaway = bytes([200]) + bytes(6)  # claims 1608 bytes
+    write("frame", "ipv6-chain-out-of-bounds.bin", ipv6_frame(True, 6, retr6, [(DESTINATION_OPTIONS, runaway)]))
+    write("frame", "ipv6-payload-length-too-long.bin", ipv6_frame(True, 6, retr6, payload_length=600))
+    udp6 = struct.pack("!HHHH", 4000, 135, 18, 0) + b"popup text"
+    write("frame", "ipv6-messenger-datagram.bin", ipv6_frame(False, 17, udp6, [(DESTINATION_OPTIONS, ipv6_options_header())]))
 
 
 class Script:
@@ -99,6 +143,10 @@ class Script:
     def reply(self, connection, body, segment_byte=40):
         self.op(5, connection).data += struct.pack("!H", len(body)) + body + bytes([segment_byte])
         return self
+
+    def ipv6(self, connection):
+        """The connection talks IPv6 from its next handshake on."""
+        return self.op(6, 2 | connection << 2)
 
     def raw(self, inbound, frame):
         self.op(6, 1 if inbound else 0).data += struct.pack("!H", len(frame)) + frame
@@ -172,6 +220,13 @@ def packet_loop_seeds():
     lossy.segment(1, False, b"Subject: x\r\n\r\nbody\r\n.\r\n").batch()
     lossy.ack(1).segment(1, True, b"RETR 5\r\n", mode=2).batch(0, 2000).ack(1).ack(1, rst=True).batch(4)
     write("packet_loop", "reordered-repeated-and-reset.bin", bytes(lossy.data))
+
+    good6 = Script().ipv6(0).ipv6(2).handshake(0, extras=8).handshake(2).batch().login(0).login(2)
+    good6.retr(0, 1).retr(2, 2).batch().reply(0, GOOD).reply(2, SPAM, 3).batch()
+    good6.segment(2, False, b"+OK message deleted\r\n").batch().ack(0).ack(2).batch(0, 400).ack(0).ack(2).batch()
+    good6.raw(True, ipv6_frame(False, 6, tcp6_segment(False, 110, 40000, 1, 1, ACK), [(FRAGMENT, bytes(7))]))
+    good6.close(0).close(2)
+    write("packet_loop", "ipv6-good-and-spam.bin", bytes(good6.data))
 
     short_commands = Script().handshake(0).batch().login(0).segment(0, True, b"RETR\r\n").batch()
     short_commands.segment(0, False, b"-ERR\r\n").batch().segment(0, True, b"retr 1\r\n").batch()

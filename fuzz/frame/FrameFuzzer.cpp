@@ -12,14 +12,15 @@ namespace bramvell::fuzz {
 namespace {
 
 bool SameLayout(const FrameLayout& a, const FrameLayout& b) {
-    return a.ipOffset == b.ipOffset && a.ipHeaderLength == b.ipHeaderLength &&
+    return a.ipOffset == b.ipOffset && a.ipVersion == b.ipVersion && a.ipHeaderLength == b.ipHeaderLength &&
            a.ipTotalLength == b.ipTotalLength && a.protocol == b.protocol &&
            a.transportOffset == b.transportOffset && a.transportHeaderLength == b.transportHeaderLength &&
            a.payloadOffset == b.payloadOffset && a.payloadLength == b.payloadLength;
 }
 
 void RequireInside(const FrameLayout& layout, std::size_t size) {
-    Require(layout.ipHeaderLength >= kMinIpHeaderLength, "IP header at least 20 bytes");
+    Require(layout.ipHeaderLength >= (layout.ipVersion == 6 ? Ipv6Header::kLength : kMinIpHeaderLength),
+            "IP header at least 20 bytes (IPv6: 40)");
     Require(layout.ipOffset + layout.ipTotalLength <= size, "IP datagram inside the frame");
     Require(layout.transportOffset == layout.ipOffset + layout.ipHeaderLength,
             "transport after the IP header");
@@ -88,8 +89,7 @@ void Run(std::span<const uint8_t> input) {
         case FrameKind::OtherIp:
             Require(layout.ipOffset + layout.ipTotalLength <= frame.size(), "IP datagram inside the frame");
             UpdateIpChecksum(frame, layout);
-            Require(InternetChecksum(frame.subspan(layout.ipOffset, layout.ipHeaderLength)) == 0,
-                    "recomputed IP checksum verifies");
+            Require(IpChecksumValid(frame, layout), "recomputed IP checksum verifies (IPv4; IPv6 has none)");
             return;
         case FrameKind::Udp:
             RequireInside(layout, frame.size());

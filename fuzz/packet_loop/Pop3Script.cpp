@@ -21,7 +21,8 @@
 //   4  client "RETR n" with n = Byte().
 //   5  server reply: "+OK", body Take(Word() % 8192), the final ".", in segments of 1 + Byte() * 6
 //      bytes (larger when that would make more than 48 segments).
-//   6  raw frame in direction A & 1 (0 toward the server): Take(Word() % 1515).
+//   6  raw frame in direction A & 1 (0 toward the server): Take(Word() % 1515). With A & 2 no frame:
+//      connection (A >> 2) & 3 talks IPv6 from now on (addresses fd00::<its IPv4 address>).
 //   7  bare acknowledgement by the client, or by the server when A & 4; A & 8 adds FIN, A & 16 makes
 //      it a RST.
 namespace bramvell::fuzz {
@@ -142,6 +143,10 @@ bool Pop3Script::NextBatch(MemoryPacketSource& source) {
                 Reply(connection);
                 break;
             case 6: {
+                if (argument & 2) {
+                    ipv6_[(argument >> 2) & 3] = true;
+                    break;
+                }
                 const std::string_view bytes = input_.Take(input_.Word() % (kLongestRawFrame + 1));
                 const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
                 injected_.emplace(data, data + bytes.size());
@@ -241,6 +246,7 @@ void Pop3Script::Inject(bool fromClient, std::size_t index, uint32_t sequence, u
     Connection& connection = connections_[index];
     TcpSegment segment;
     segment.fromClient = fromClient;
+    segment.ipv6 = ipv6_[index];
     segment.clientAddress = ClientAddress();
     segment.serverAddress = ServerAddress(index);
     segment.clientPort = ClientPort(index);
@@ -272,15 +278,16 @@ void Pop3Script::OnSent(PacketDirection direction, std::span<const uint8_t> fram
     Require(original || TcpChecksumValid(frame), "frames the engine wrote carry a valid TCP checksum");
 
     const TcpFrame tcp({const_cast<uint8_t*>(frame.data()), frame.size()}, layout);
-    const uint8_t* ip = frame.data() + layout.ipOffset;
-    const uint32_t source = Load32(ip + 12);
-    const uint32_t destination = Load32(ip + 16);
+    const IpAddress source = tcp.SourceAddress();
+    const IpAddress destination = tcp.DestinationAddress();
     const bool towardServer = direction == PacketDirection::Outbound;
     for (std::size_t index = 0; index < kConnections; ++index) {
+        const IpAddress client = SegmentAddress(ClientAddress(), ipv6_[index]);
+        const IpAddress server = SegmentAddress(ServerAddress(index), ipv6_[index]);
         const bool matches =
-            towardServer ? (source == ClientAddress() && destination == ServerAddress(index) &&
-                            tcp.SourcePort() == ClientPort(index) && tcp.DestinationPort() == kPop3Port)
-                         : (destination == ClientAddress() && source == ServerAddress(index) &&
+            towardServer ? (source == client && destination == server && tcp.SourcePort() == ClientPort(index) &&
+                            tcp.DestinationPort() == kPop3Port)
+                         : (destination == client && source == server &&
                             tcp.DestinationPort() == ClientPort(index) && tcp.SourcePort() == kPop3Port);
         if (matches) {
             Side& receiver = towardServer ? connections_[index].server : connections_[index].client;

@@ -75,6 +75,7 @@ class Pop3Script {
     ScriptClock& clock_;
     MemoryPacketSource* source_ = nullptr;
     std::array<Connection, kConnections> connections_{};
+    std::array<bool, kConnections> ipv6_{};  // the family of each connection's frames
     std::set<std::vector<uint8_t>> injected_;
     std::vector<uint8_t> frame_;
     std::string text_;

@@ -20,28 +20,54 @@ void WriteMac(uint8_t* at, uint8_t last) {
 
 }  // namespace
 
+IpAddress SegmentAddress(uint32_t address, bool ipv6) {
+    if (!ipv6) {
+        return IpAddress::FromIpv4(address);
+    }
+    IpAddress result;
+    result.bytes[0] = 0xfd;
+    for (int i = 0; i < 4; ++i) {
+        result.bytes[static_cast<std::size_t>(12 + i)] = static_cast<uint8_t>(address >> (24 - 8 * i));
+    }
+    return result;
+}
+
 std::size_t WriteTcpFrame(const TcpSegment& segment, std::vector<uint8_t>& out) {
     const std::size_t optionLength = std::min(segment.options.size(), kMaxTcpOptions);
     const std::size_t tcpHeaderLength = kMinTcpHeaderLength + (optionLength + 3) / 4 * 4;
-    const std::size_t headers = kEthernetHeaderLength + kMinIpHeaderLength + tcpHeaderLength;
+    const std::size_t ipHeaderLength = segment.ipv6 ? Ipv6Header::kLength : kMinIpHeaderLength;
+    const std::size_t headers = kEthernetHeaderLength + ipHeaderLength + tcpHeaderLength;
     const std::size_t payloadLength = std::min(segment.payload.size(), kMaxFrameLength - headers);
     out.assign(headers + payloadLength, 0);
 
     uint8_t* ethernet = out.data();
     WriteMac(ethernet, segment.fromClient ? 2 : 1);  // destination
     WriteMac(ethernet + 6, segment.fromClient ? 1 : 2);
-    Store16(ethernet + 12, kEtherTypeIpv4);
+    Store16(ethernet + 12, segment.ipv6 ? kEtherTypeIpv6 : kEtherTypeIpv4);
 
     uint8_t* ip = ethernet + kEthernetHeaderLength;
-    ip[0] = 0x45;
-    Store16(ip + 2, static_cast<uint16_t>(kMinIpHeaderLength + tcpHeaderLength + payloadLength));
-    Store16(ip + 6, 0x4000);  // don't fragment
-    ip[8] = kDefaultTtl;
-    ip[9] = kProtocolTcp;
-    Store32(ip + 12, segment.fromClient ? segment.clientAddress : segment.serverAddress);
-    Store32(ip + 16, segment.fromClient ? segment.serverAddress : segment.clientAddress);
+    const uint32_t source = segment.fromClient ? segment.clientAddress : segment.serverAddress;
+    const uint32_t destination = segment.fromClient ? segment.serverAddress : segment.clientAddress;
+    if (segment.ipv6) {
+        ip[0] = 0x60;
+        Store16(ip + 4, static_cast<uint16_t>(tcpHeaderLength + payloadLength));
+        ip[6] = kProtocolTcp;
+        ip[7] = kDefaultTtl;
+        const IpAddress from = SegmentAddress(source, true);
+        const IpAddress to = SegmentAddress(destination, true);
+        std::copy(from.bytes.begin(), from.bytes.end(), ip + 8);
+        std::copy(to.bytes.begin(), to.bytes.end(), ip + 24);
+    } else {
+        ip[0] = 0x45;
+        Store16(ip + 2, static_cast<uint16_t>(kMinIpHeaderLength + tcpHeaderLength + payloadLength));
+        Store16(ip + 6, 0x4000);  // don't fragment
+        ip[8] = kDefaultTtl;
+        ip[9] = kProtocolTcp;
+        Store32(ip + 12, source);
+        Store32(ip + 16, destination);
+    }
 
-    uint8_t* tcp = ip + kMinIpHeaderLength;
+    uint8_t* tcp = ip + ipHeaderLength;
     Store16(tcp, segment.fromClient ? segment.clientPort : segment.serverPort);
     Store16(tcp + 2, segment.fromClient ? segment.serverPort : segment.clientPort);
     Store32(tcp + 4, segment.sequence);
@@ -66,8 +92,10 @@ bool TcpChecksumValid(std::span<const uint8_t> frame) {
         return false;
     }
     const uint8_t* ip = frame.data() + layout.ipOffset;
+    // Source and destination: at 12..20 in an IPv4 header, at 8..40 in an IPv6 one.
+    const bool ipv6 = layout.ipVersion == Ipv6Header::kVersion;
     uint32_t pseudo = 0;
-    for (std::size_t i = 12; i < 20; i += 2) {
+    for (std::size_t i = ipv6 ? 8 : 12; i < (ipv6 ? 40u : 20u); i += 2) {
         pseudo += Load16(ip + i);
     }
     pseudo += kProtocolTcp;

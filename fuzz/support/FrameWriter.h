@@ -5,11 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/IpAddress.h"
+
 namespace bramvell::fuzz {
 
 // One TCP segment between a client and a server, as a fuzz harness wants to inject it.
 struct TcpSegment {
     bool fromClient = true;
+    bool ipv6 = false;  // IPv6 addresses fd00::<address>, else IPv4 ones
     uint32_t clientAddress = 0;
     uint32_t serverAddress = 0;
     uint16_t clientPort = 0;
@@ -22,12 +25,16 @@ struct TcpSegment {
     std::string_view payload;          // cut so that the frame fits the packet buffer
 };
 
-// Writes an Ethernet + IPv4 + TCP frame with correct checksums over `out`. Returns the payload bytes
-// that fitted.
+// The 128-bit form of a segment's 32-bit address: IPv4-mapped, or fd00::<address> for IPv6.
+IpAddress SegmentAddress(uint32_t address, bool ipv6);
+
+// Writes an Ethernet + IPv4 (or IPv6) + TCP frame with correct checksums over `out`. Returns the
+// payload bytes that fitted.
 std::size_t WriteTcpFrame(const TcpSegment& segment, std::vector<uint8_t>& out);
 
-// True when the TCP checksum of a frame that parses as TCP verifies (the IP header checksum is not
-// looked at: an engine that only swaps addresses leaves it as it came).
+// True when the TCP checksum of a frame that parses as TCP verifies, its pseudo-header summed here for
+// either family (the IPv4 header checksum is not looked at: an engine that only swaps addresses leaves
+// it as it came).
 bool TcpChecksumValid(std::span<const uint8_t> frame);
 
 }  // namespace bramvell::fuzz
