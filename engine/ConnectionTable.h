@@ -18,7 +18,8 @@ class ConnectionTable {
     Pop3Connection* Find(const IpAddress& clientAddress, uint16_t clientPort,
                          const IpAddress& serverAddress) const;
     // A fresh record in the highest-numbered empty slot, or nullptr when every slot is taken.
-    Pop3Connection* Create(const IpAddress& clientAddress, uint16_t clientPort, const IpAddress& serverAddress);
+    Pop3Connection* Create(const IpAddress& clientAddress, uint16_t clientPort,
+                           const IpAddress& serverAddress);
     // Frees every record stamped closed more than two minutes before currentMinute (0..59).
     void SweepClosed(int currentMinute);
     void FreeAll();

@@ -23,7 +23,8 @@ Ipv6Chain WalkIpv6Chain(std::span<const uint8_t> datagram) {
             chain.headerLength = at;
             return chain;
         }
-        if (walked == kMaxIpv6ExtensionHeaders || datagram.size() - at < ConstIpv6ExtensionHeader::kMinLength) {
+        if (walked == kMaxIpv6ExtensionHeaders ||
+            datagram.size() - at < ConstIpv6ExtensionHeader::kMinLength) {
             return chain;
         }
         const ConstIpv6ExtensionHeader header(datagram.data() + at);

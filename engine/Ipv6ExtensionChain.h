@@ -17,7 +17,7 @@ enum class Ipv6ChainEnd {
 
 struct Ipv6Chain {
     Ipv6ChainEnd end = Ipv6ChainEnd::OutOfBounds;
-    uint8_t protocol = 0;         // the upper-layer protocol (Upper only)
+    uint8_t protocol = 0;          // the upper-layer protocol (Upper only)
     std::size_t headerLength = 0;  // fixed header and extension headers, up to the upper layer
 };
 

@@ -34,7 +34,9 @@ class BasicIpv6Header {
     uint8_t Version() const { return start_[kVersionAndClass] >> 4; }
     std::size_t PayloadLength() const { return Load16(start_ + kPayloadLength); }
     uint8_t NextHeader() const { return start_[kNextHeader]; }
-    IpAddress Source() const { return IpAddress::FromIpv6(std::span<const uint8_t, 16>(start_ + kSource, 16)); }
+    IpAddress Source() const {
+        return IpAddress::FromIpv6(std::span<const uint8_t, 16>(start_ + kSource, 16));
+    }
     IpAddress Destination() const {
         return IpAddress::FromIpv6(std::span<const uint8_t, 16>(start_ + kDestination, 16));
     }

@@ -285,8 +285,8 @@ void Pop3Script::OnSent(PacketDirection direction, std::span<const uint8_t> fram
         const IpAddress client = SegmentAddress(ClientAddress(), ipv6_[index]);
         const IpAddress server = SegmentAddress(ServerAddress(index), ipv6_[index]);
         const bool matches =
-            towardServer ? (source == client && destination == server && tcp.SourcePort() == ClientPort(index) &&
-                            tcp.DestinationPort() == kPop3Port)
+            towardServer ? (source == client && destination == server &&
+                            tcp.SourcePort() == ClientPort(index) && tcp.DestinationPort() == kPop3Port)
                          : (destination == client && source == server &&
                             tcp.DestinationPort() == ClientPort(index) && tcp.SourcePort() == kPop3Port);
         if (matches) {

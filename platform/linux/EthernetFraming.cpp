@@ -50,7 +50,8 @@ std::span<const uint8_t> IpPacketOf(std::span<const uint8_t> frame) {
     std::span<const uint8_t> packet = frame.subspan(kEthernetHeaderLength);
     const uint8_t version = VersionOf(packet);
     if (!(etherType == kEtherTypeIpv4 && version == Ipv4Header::kVersion) &&
-        !(etherType == kEtherTypeIpv6 && version == Ipv6Header::kVersion && packet.size() >= Ipv6Header::kLength)) {
+        !(etherType == kEtherTypeIpv6 && version == Ipv6Header::kVersion &&
+          packet.size() >= Ipv6Header::kLength)) {
         return {};
     }
     const std::size_t length = DeclaredIpLength(packet);

@@ -70,8 +70,8 @@ std::string BuildRuleset(const NfqueueOptions& options, const RuleScope& scope, 
     if (options.observeActivityPorts) {
         text += "-A " + outChain + " " + out + " -p tcp -m multiport --dports " + kWatchedOutboundTcpPorts +
                 owner + " -m length --length " +
-                (family == IpFamily::Ipv6 ? kWatchedMinimumLength6 : kWatchedMinimumLength) + " " + kWatchedRate +
-                " -j NFLOG --nflog-group " + std::to_string(options.logGroup) + "\n";
+                (family == IpFamily::Ipv6 ? kWatchedMinimumLength6 : kWatchedMinimumLength) + " " +
+                kWatchedRate + " -j NFLOG --nflog-group " + std::to_string(options.logGroup) + "\n";
     }
     text += "-I OUTPUT 1 -j " + outChain + "\n";
     text += "COMMIT\n";
@@ -141,8 +141,7 @@ bool NetfilterRules::RemoveChain(const std::string& table, const std::string& bu
     }
     Run({program_, "-w", "5", "-t", table, "-F", chain});
     std::string output;
-    if (Run({program_, "-w", "5", "-t", table, "-X", chain}, {}, &output) != 0 &&
-        ChainExists(table, chain)) {
+    if (Run({program_, "-w", "5", "-t", table, "-X", chain}, {}, &output) != 0 && ChainExists(table, chain)) {
         problem_ = "cannot remove chain " + chain + " from table " + table + ": " + output;
         return false;
     }
@@ -151,8 +150,7 @@ bool NetfilterRules::RemoveChain(const std::string& table, const std::string& bu
 
 NetfilterRules::DatagramHolder NetfilterRules::WhoHoldsDatagrams() {
     std::string listing;
-    if (Run({program_, "-w", "5", "-t", "filter", "-S", options_.datagramChain}, {}, &listing) !=
-        0) {
+    if (Run({program_, "-w", "5", "-t", "filter", "-S", options_.datagramChain}, {}, &listing) != 0) {
         return DatagramHolder::Nobody;
     }
     const std::string ourQueue = "--queue-num " + std::to_string(options_.queueNumber) + " ";

@@ -51,8 +51,8 @@ int OpenMarkedRawSocket(int family, uint32_t mark, std::string& problem) {
         }
         return -1;
     }
-    if (setsockopt(descriptor, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes, sizeof kRawSendBufferBytes) !=
-        0) {
+    if (setsockopt(descriptor, SOL_SOCKET, SO_SNDBUFFORCE, &kRawSendBufferBytes,
+                   sizeof kRawSendBufferBytes) != 0) {
         setsockopt(descriptor, SOL_SOCKET, SO_SNDBUF, &kRawSendBufferBytes, sizeof kRawSendBufferBytes);
     }
     const timeval sendTimeout{0, kRawSendTimeoutMicroseconds};
@@ -400,8 +400,8 @@ bool NfqueuePacketSource::SendOwn(std::span<const uint8_t> packet) {
         sockaddr_in destination{};
         destination.sin_family = AF_INET;
         std::memcpy(&destination.sin_addr, packet.data() + kDestinationOffset, 4);
-        sent = sendto(rawSocket_, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&destination),
-                      sizeof destination);
+        sent = sendto(rawSocket_, packet.data(), packet.size(), 0,
+                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
     }
     if (sent != static_cast<ssize_t>(packet.size())) {
         counters_.ownSendFailures.fetch_add(1, std::memory_order_relaxed);

@@ -23,10 +23,10 @@ namespace bramvell {
 // Verdicts: the first send of a held frame in its own direction accepts it, with the buffer's bytes
 // when they differ from what was queued. Any other send (the other direction, a second send, or a
 // send after DropPacket) emits a frame of our own through a raw IP socket whose packets carry the
-// mark, so our rules let them pass (an IPv4 or an IPv6 one after the packet's version): toward the network it goes to its destination, toward the stack
-// to the local address and arrives through loopback. DropPacket, or the next ReadPacket while the
-// verdict is still open, drops the held frame. A watched (logged) frame is already on its way: its
-// first own-direction send does nothing, and it cannot be dropped.
+// mark, so our rules let them pass (an IPv4 or an IPv6 one after the packet's version): toward the network it
+// goes to its destination, toward the stack to the local address and arrives through loopback. DropPacket, or
+// the next ReadPacket while the verdict is still open, drops the held frame. A watched (logged) frame is
+// already on its way: its first own-direction send does nothing, and it cannot be dropped.
 //
 // Frames accepted unchanged are released together (one batch verdict) to save a system call per
 // frame: at the latest when a read finds nothing more, at a wait, or before any other verdict or frame

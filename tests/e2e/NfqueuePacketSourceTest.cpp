@@ -602,7 +602,8 @@ TEST_F(NfqueuePacketSourceTest, WithoutIp6tablesIpv4IsFilteredAndTheNoticeSaysIp
     ASSERT_TRUE(source.IsDriverLoaded()) << source.Problem();
     Start(source);
     EXPECT_FALSE(source.FiltersIpv6());
-    EXPECT_NE(source.FilteringNotice().find("IPv6 is not filtered"), std::string::npos) << source.FilteringNotice();
+    EXPECT_NE(source.FilteringNotice().find("IPv6 is not filtered"), std::string::npos)
+        << source.FilteringNotice();
     EXPECT_NE(source.FilteringNotice().find("/nonexistent/ip6tables"), std::string::npos)
         << source.FilteringNotice();
     EXPECT_EQ(Count(OurRules(), "--queue-bypass"), 4);

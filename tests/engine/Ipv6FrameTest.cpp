@@ -42,9 +42,11 @@ Ipv6Extension Fragment() {
 }
 
 // The TCP checksum a frame should carry, from the test's own pseudo-header and sum.
-uint16_t ExpectedChecksum(const std::vector<uint8_t>& frame, const FrameLayout& layout, const Ipv6Fields& ip) {
-    std::vector<uint8_t> segment(frame.begin() + static_cast<std::ptrdiff_t>(layout.transportOffset),
-                                 frame.begin() + static_cast<std::ptrdiff_t>(layout.ipOffset + layout.ipTotalLength));
+uint16_t ExpectedChecksum(const std::vector<uint8_t>& frame, const FrameLayout& layout,
+                          const Ipv6Fields& ip) {
+    std::vector<uint8_t> segment(
+        frame.begin() + static_cast<std::ptrdiff_t>(layout.transportOffset),
+        frame.begin() + static_cast<std::ptrdiff_t>(layout.ipOffset + layout.ipTotalLength));
     segment[16] = segment[17] = 0;
     return ReferenceIpv6Checksum(ip, kProtocolTcp, segment);
 }
@@ -75,8 +77,11 @@ TEST(Ipv6FrameTest, ExtensionChainsAreWalkedWithinBoundsOrTheFrameIsLeftAlone) {
         {"eight headers", eight, kProtocolTcp, FrameKind::Tcp, 40 + 64},
         {"UDP behind options", {Ipv6OptionsHeader(kDestinationOptions, 8)}, kProtocolUdp, FrameKind::Udp, 48},
         {"fragment", {Fragment()}, kProtocolTcp, FrameKind::OtherIp, 0},
-        {"fragment behind hop-by-hop", {Ipv6OptionsHeader(kHopByHop, 8), Fragment()}, kProtocolTcp,
-         FrameKind::OtherIp, 0},
+        {"fragment behind hop-by-hop",
+         {Ipv6OptionsHeader(kHopByHop, 8), Fragment()},
+         kProtocolTcp,
+         FrameKind::OtherIp,
+         0},
         {"routing with an address left", {Routing(1)}, kProtocolTcp, FrameKind::OtherIp, 0},
         {"no next header", {}, kNoNextHeader, FrameKind::OtherIp, 40},
         {"header past the datagram", {tooLong}, kProtocolTcp, FrameKind::Malformed, 0},
@@ -93,7 +98,8 @@ TEST(Ipv6FrameTest, ExtensionChainsAreWalkedWithinBoundsOrTheFrameIsLeftAlone) {
         SCOPED_TRACE(c.name);
         Ipv6Fields ip;
         ip.extensions = c.extensions;
-        const std::vector<uint8_t> frame = BuildIpv6Frame({}, ip, c.protocol, c.protocol == kProtocolUdp ? udp : tcp);
+        const std::vector<uint8_t> frame =
+            BuildIpv6Frame({}, ip, c.protocol, c.protocol == kProtocolUdp ? udp : tcp);
         FrameLayout layout;
         ASSERT_EQ(ParseFrame(frame, layout), c.kind);
         if (c.kind == FrameKind::Tcp) {
@@ -101,8 +107,9 @@ TEST(Ipv6FrameTest, ExtensionChainsAreWalkedWithinBoundsOrTheFrameIsLeftAlone) {
             EXPECT_EQ(layout.ipHeaderLength, c.headerLength);
             EXPECT_EQ(layout.transportOffset, 14 + c.headerLength);
             EXPECT_EQ(layout.payloadLength, 8u);
-            EXPECT_EQ(std::string(frame.begin() + static_cast<std::ptrdiff_t>(layout.payloadOffset), frame.end()),
-                      "RETR 1\r\n");
+            EXPECT_EQ(
+                std::string(frame.begin() + static_cast<std::ptrdiff_t>(layout.payloadOffset), frame.end()),
+                "RETR 1\r\n");
             EXPECT_EQ(layout.ipOffset + layout.ipTotalLength, frame.size());
         } else if (c.kind == FrameKind::Udp) {
             EXPECT_EQ(layout.transportOffset, 14 + c.headerLength);
@@ -138,7 +145,8 @@ TEST(Ipv6FrameTest, ChecksumsAgreeWithTheReferenceForEveryPayloadParityAndChain)
             SCOPED_TRACE(std::to_string(length) + (withOptions ? " with options" : ""));
             Tcp6FrameSpec spec;
             if (withOptions) {
-                spec.ip.extensions = {Ipv6OptionsHeader(kHopByHop, 8), Ipv6OptionsHeader(kDestinationOptions, 24)};
+                spec.ip.extensions = {Ipv6OptionsHeader(kHopByHop, 8),
+                                      Ipv6OptionsHeader(kDestinationOptions, 24)};
             }
             spec.tcp.options = {0x01, 0x01, 0x08, 0x0A, 0, 0, 0, 1, 0, 0, 0, 2};
             spec.payload.assign(length, 0xFF);
@@ -205,7 +213,8 @@ TEST(Ipv6FrameTest, OwnFramesLeaveTheExtensionHeadersOutAndCarryTheirPayloadLeng
     Tcp6FrameSpec serverSegment;
     serverSegment.ip.source = testing::kIpv6Server;
     serverSegment.ip.destination = testing::kIpv6Client;
-    serverSegment.ip.extensions = {Ipv6OptionsHeader(kHopByHop, 8), Ipv6OptionsHeader(kDestinationOptions, 16)};
+    serverSegment.ip.extensions = {Ipv6OptionsHeader(kHopByHop, 8),
+                                   Ipv6OptionsHeader(kDestinationOptions, 16)};
     serverSegment.tcp.sourcePort = 110;
     serverSegment.tcp.destinationPort = 49152;
     serverSegment.tcp.options = {0x01, 0x01, 0x08, 0x0A, 0, 0, 0, 7, 0, 0, 0, 9};
@@ -243,7 +252,8 @@ TEST(Ipv6FrameTest, OwnFramesLeaveTheExtensionHeadersOutAndCarryTheirPayloadLeng
         EXPECT_EQ(Load16(frame.data() + 18), 32 + text.size());
         EXPECT_EQ(frame.size(), 14 + 40 + 32 + text.size());
         EXPECT_EQ(std::string(frame.begin() + 14 + 40 + 32, frame.end()), text);
-        EXPECT_EQ(CarriedChecksum(frame, built), ExpectedChecksum(frame, built, which == 0 ? toServer : toClient));
+        EXPECT_EQ(CarriedChecksum(frame, built),
+                  ExpectedChecksum(frame, built, which == 0 ? toServer : toClient));
         EXPECT_EQ(DestinationAddressOf(frame, built),
                   IpAddress::FromIpv6(which == 0 ? testing::kIpv6Server : testing::kIpv6Client));
         // The room for payload counts the 40-byte header: 1514 - 14 - 40 - 32.
@@ -254,7 +264,8 @@ TEST(Ipv6FrameTest, OwnFramesLeaveTheExtensionHeadersOutAndCarryTheirPayloadLeng
 TEST(Ipv6FrameTest, ConnectionKeysTellTheFamiliesAndTheirAddressesApart) {
     const IpAddress v4Client = IpAddress::FromIpv4(0x0A000001);
     EXPECT_TRUE(v4Client.IsIpv4Mapped());
-    EXPECT_EQ(v4Client.bytes, (std::array<uint8_t, 16>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 0, 0, 1}));
+    EXPECT_EQ(v4Client.bytes,
+              (std::array<uint8_t, 16>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 10, 0, 0, 1}));
     std::array<uint8_t, 16> compatible{};  // ::10.0.0.1, the deprecated IPv4-compatible form
     compatible[12] = 10;
     compatible[15] = 1;

@@ -28,7 +28,8 @@ void WatchFamilies(Pop3World& world, FamilyCount& count, uint32_t lossSeed = 0) 
 TEST(Pop3Ipv6SessionTest, GoodMailArrivesIntactAndSpamIsDeletedWithTheErrorLine) {
     const std::vector<std::string> mailbox = {MakeMessage("Hello", 600), MakeMessage("Buy SPAM now", 5000),
                                               MakeMessage("Report", 2u << 20), MakeMessage("Tiny", 10)};
-    const auto script = Script({"USER bob", "PASS pw", "LIST", "RETR 1", "RETR 2", "RETR 3", "RETR 4", "QUIT"});
+    const auto script =
+        Script({"USER bob", "PASS pw", "LIST", "RETR 1", "RETR 2", "RETR 3", "RETR 4", "QUIT"});
     Pop3World world;
     world.ipv6 = true;
     FamilyCount count;
@@ -82,7 +83,8 @@ TEST(Pop3Ipv6SessionTest, OneClientPortTowardAnIpv4AndAnIpv6ServerIsTwoConnectio
     ASSERT_TRUE(world.RunAll());
     const std::string expected = ExpectedStream(mailbox, script, {{2, ErrorLine("Ann <ann@example.org>")}});
     for (const Pop3World::Session* session : {&overIpv4, &overIpv6}) {
-        EXPECT_TRUE(session->ClientStream() == expected) << FirstDifference(session->ClientStream(), expected);
+        EXPECT_TRUE(session->ClientStream() == expected)
+            << FirstDifference(session->ClientStream(), expected);
         EXPECT_EQ(session->pop3Server->committedDeletions(), std::set<int>{2});
         EXPECT_TRUE(session->client->anomalies().Clean()) << session->client->anomalies();
     }

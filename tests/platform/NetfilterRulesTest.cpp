@@ -331,7 +331,8 @@ TEST(NetfilterRulesTest, Ipv6RulesAreMadeWithIp6tablesAndReplaceTheirOwnStaleCha
 
     ASSERT_TRUE(rules4.Install(RuleScope::AllButLoopback())) << rules4.Problem();
     ASSERT_TRUE(rules6.Install(RuleScope::AllButLoopback())) << rules6.Problem();
-    EXPECT_EQ(ip6.restoreInput, BuildRuleset(NfqueueOptionsFor(1000), RuleScope::AllButLoopback(), IpFamily::Ipv6));
+    EXPECT_EQ(ip6.restoreInput,
+              BuildRuleset(NfqueueOptionsFor(1000), RuleScope::AllButLoopback(), IpFamily::Ipv6));
     for (const std::string& command : ip6.commands) {
         EXPECT_EQ(command.rfind("ip6tables", 0), 0u) << command;
     }
@@ -353,8 +354,9 @@ TEST(NetfilterRulesTest, Ipv6RulesAreMadeWithIp6tablesAndReplaceTheirOwnStaleCha
 
 TEST(NetfilterRulesTest, AMissingIp6tablesLeavesNothingToRemove) {
     // What RunProgram answers for a program it refuses or cannot find.
-    NetfilterRules rules(NfqueueOptions{}, IpFamily::Ipv6,
-                         [](const std::vector<std::string>&, const std::string&, std::string*) { return -1; });
+    NetfilterRules rules(
+        NfqueueOptions{}, IpFamily::Ipv6,
+        [](const std::vector<std::string>&, const std::string&, std::string*) { return -1; });
     EXPECT_TRUE(rules.Remove());
     EXPECT_FALSE(rules.AnyPresent());
     EXPECT_FALSE(rules.Install(RuleScope::AllButLoopback()));

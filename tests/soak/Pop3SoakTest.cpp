@@ -136,7 +136,8 @@ TEST(Pop3SoakTest, ManySessionsOverALossyReorderingNetworkEndIntactAndLeaveNothi
                 }
                 // A record stays in the table for minutes after its connection closed.
                 const bool inspected =
-                    world.engine.table().Find(IpAddress::FromIpv4(kClientIp), PortOf(i), IpAddress::FromIpv4(ServerIpOf(i))) != nullptr;
+                    world.engine.table().Find(IpAddress::FromIpv4(kClientIp), PortOf(i),
+                                              IpAddress::FromIpv4(ServerIpOf(i))) != nullptr;
                 const SoakOutcome expected = ExpectedOutcome(plans[i], pool, inspected);
                 const std::string problems = Check(session, expected);
                 if (!problems.empty()) {

@@ -41,7 +41,8 @@ SimTcpEndpoint& SimNetwork::AddServer(SimAddress local, SimAddress client, TcpTu
 void SimNetwork::Attach(SimTcpEndpoint& endpoint, bool server) {
     const SimAddress& local = endpoint.local();
     const SimAddress& remote = endpoint.remote();
-    (server ? servers_ : clients_)[{SimHostOf(local), local.port, SimHostOf(remote), remote.port}] = &endpoint;
+    (server ? servers_ : clients_)[{SimHostOf(local), local.port, SimHostOf(remote), remote.port}] =
+        &endpoint;
 }
 
 void SimNetwork::Schedule(uint64_t time, Hop hop, std::span<const uint8_t> frame, uint64_t serial) {

@@ -213,7 +213,8 @@ uint64_t SimHostOf(std::span<const uint8_t> frame, bool destination) {
     if (ParseFrame(frame, layout) != FrameKind::Tcp) {
         return 0;
     }
-    const IpAddress address = destination ? DestinationAddressOf(frame, layout) : SourceAddressOf(frame, layout);
+    const IpAddress address =
+        destination ? DestinationAddressOf(frame, layout) : SourceAddressOf(frame, layout);
     return SimHostOf(SimAddress{Load32(address.bytes.data() + 12), 0, {}, layout.ipVersion == 6});
 }
 
