@@ -27,6 +27,9 @@ class MemoryPacketSource : public PacketSource {
     void SetDriverLoaded(bool loaded) { driverLoaded_ = loaded; }
     void SetAdapters(std::vector<AdapterInfo> adapters) { adapters_ = std::move(adapters); }
     void SetEventAttachFails(bool fails) { eventAttachFails_ = fails; }
+    // What FilteringNotice answers (a source that cannot filter everything).
+    void SetFilteringNotice(std::string notice) { notice_ = std::move(notice); }
+    std::string FilteringNotice() const override { return notice_; }
 
     // Queues a frame as if the adapter had held it, and signals the event.
     void Inject(PacketDirection direction, std::span<const uint8_t> bytes);
@@ -63,6 +66,7 @@ class MemoryPacketSource : public PacketSource {
 
     bool driverLoaded_ = true;
     bool eventAttachFails_ = false;
+    std::string notice_;
     std::vector<AdapterInfo> adapters_;
 
     mutable std::mutex mutex_;

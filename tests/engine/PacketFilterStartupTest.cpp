@@ -84,6 +84,17 @@ TEST(PacketFilterStartupTest, SuccessfulStartTunnelsTheChosenAdapterAndAnnounces
     }
 }
 
+TEST(PacketFilterStartupTest, WhatTheSourceCannotFilterIsLoggedAtTheStart) {
+    LoopRig rig;
+    rig.source.SetFilteringNotice("IPv6 is not filtered (no ip6tables); only IPv4 mail is checked");
+    auto thread = rig.MakeThread();
+    thread->Run();
+    EXPECT_EQ(rig.target.Messages(), (std::vector<Posted>{{WM_FILTER_STARTED, 1129}}));
+    EXPECT_EQ(LogText(rig),
+              "20260315103000 - IPv6 is not filtered (no ip6tables); only IPv4 mail is checked\r\n"
+              "20260315103000 - Bramvell has started filtering\r\n");
+}
+
 TEST(PacketFilterStartupTest, StopFilteringRestoresTheAdapterOnceAndTheDestructorCoversAForgottenCall) {
     LoopRig rig;
     {
