@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config/FilterSettings.h"
-#include "engine/ErrorReply.h"
+#include "engine/SpamAnswer.h"
 #include "engine/MessageTarget.h"
 #include "engine/Pop3Interceptor.h"
 #include "engine/QuarantineFile.h"
@@ -27,6 +27,7 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Mess
     }
 
     bool deleteOnServer = true;
+    std::string quarantinePath;
     if (settings_.quarantineEnabled != 0) {
         QuarantineFile file;
         const bool created = file.Create(settings_.QuarantineFolder(), clock_.Now());
@@ -35,8 +36,16 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Mess
             // No copy, no deletion: the user asked to keep what is filtered.
             Log("The quarantine copy could not be written; the message was left on the server\n");
             deleteOnServer = false;
+        } else {
+            quarantinePath = file.path();
         }
     }
+    SpamAnswerParts parts;
+    parts.notice = settings_.spamAnswerNotice != 0;
+    parts.deletedOnServer = deleteOnServer;
+    parts.quarantinePath = quarantinePath;
+    connection.spamAnswer = BuildSpamAnswer(verdict, parts);
+
     ReplacedAnswer& answer = connection.answer;
     answer.answerSeq = connection.expectedSeq;
     answer.cursor = answer.answerSeq;
@@ -47,27 +56,12 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Mess
         command = "DELE ";
         command += connection.retrArgument.data();
         command += "\r\n";
+        connection.deletedForClient = true;
     }
-    SendInjectedCommand(connection, frame, command);
-}
-
-// The command follows the acknowledgement just sent, with the same numbers.
-void Pop3Interceptor::SendInjectedCommand(Pop3Connection& connection, FrameContext& frame,
-                                          std::string_view command) {
-    const PacketBuffer& out = ownFrames_.ToServer(frame.buffer.Bytes(), frame.layout, connection,
-                                                  connection.expectedSeq, kPsh | kAck, command);
+    // The command follows the acknowledgement just sent, with the same numbers.
     connection.EnterPhase(Pop3Phase::AwaitingAnswer);
-
-    InjectedCommand& injected = connection.injected;
-    injected.frame.assign(out.Bytes().begin(), out.Bytes().end());
-    injected.endSeq = connection.server.ack + static_cast<uint32_t>(command.size());
-    injected.lastSendTick = ticks_.NowMilliseconds();
-    injected.timeoutMs = limits_.initialTimeoutMs;
-    injected.timeouts = 0;
-    injected.pending = true;
-    // From now on the server's view of the client's stream holds these extra bytes.
-    connection.client.toPeerOffset += static_cast<uint32_t>(command.size());
-    frame.source.SendPacketToAdapter(frame.adapter, out);
+    SendOwnCommand(connection, frame.buffer.Bytes(), frame.layout, true, frame.source, frame.adapter,
+                   {reinterpret_cast<const uint8_t*>(command.data()), command.size()}, kPsh | kAck, true);
 }
 
 void Pop3Interceptor::OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,

@@ -72,6 +72,42 @@ TEST(Pop3Ipv6SessionTest, LossOnEveryLegNeitherLosesNorCorruptsAnything) {
     }
 }
 
+// Pipelined commands, and a client that leaves without QUIT after a spam answer (the engine sends the
+// QUIT in its name so that the deletion holds): the frames the engine makes for these are IPv6 too.
+TEST(Pop3Ipv6SessionTest, PipelinedRetrievalsAndALeavingClientAreHandledAsOverIpv4) {
+    const std::vector<std::string> mailbox = {MakeMessage("Hello", 900), MakeMessage("Buy SPAM now", 3000),
+                                              MakeMessage("Report", 70000)};
+    const std::string error = ErrorLine("Ann <ann@example.org>");
+    {
+        const auto script = Script({"USER bob", "PASS pw", "RETR 1", "RETR 2", "TOP 3 99999999", "QUIT"});
+        sim::ClientBehaviour pipelined;
+        pipelined.pipelined = true;
+        Pop3World world;
+        world.ipv6 = true;
+        FamilyCount count;
+        WatchFamilies(world, count);
+        auto& session = world.AddSession(mailbox, script, 40000, {}, {}, kServerIp, pipelined);
+        ASSERT_TRUE(world.RunAll());
+        const std::string expected = ExpectedStream(mailbox, script, {{2, error}});
+        EXPECT_TRUE(session.ClientStream() == expected) << FirstDifference(session.ClientStream(), expected);
+        EXPECT_EQ(session.pop3Server->committedDeletions(), std::set<int>{2});
+        EXPECT_EQ(world.analyzer.analysed, 3);
+        EXPECT_EQ(world.network.badEngineFrames(), 0);
+        EXPECT_EQ(count.ipv4, 0);
+    }
+    {
+        const auto script = Script({"USER bob", "RETR 2"});
+        sim::ClientBehaviour leaves;
+        leaves.onRetrievalError = sim::ClientBehaviour::OnRetrievalError::Close;
+        Pop3World world;
+        world.ipv6 = true;
+        auto& session = world.AddSession(mailbox, script, 40000, {}, {}, kServerIp, leaves);
+        ASSERT_TRUE(world.RunAll());
+        EXPECT_EQ(session.pop3Server->committedDeletions(), std::set<int>{2});
+        EXPECT_EQ(world.network.badEngineFrames(), 0);
+    }
+}
+
 // The same client port toward two servers, one over each family: two records, neither disturbs the other.
 TEST(Pop3Ipv6SessionTest, OneClientPortTowardAnIpv4AndAnIpv6ServerIsTwoConnections) {
     const std::vector<std::string> mailbox = {MakeMessage("Hello", 4000), MakeMessage("Buy SPAM now", 3000)};
