@@ -8,6 +8,7 @@
 #  - Messenger datagrams to 1026 are dropped; web segments make the filter report web activity; SIGUSR1
 #    engages the outbound email lock (no answer on port 25) and disengages it.
 #  - SIGTERM: it ends with status 0 and no rule of ours is left in either family.
+#  - packaging/remove-rules clears chains left behind in both families and keeps other chains.
 #
 #   filtering-ipv6.sh PATH/TO/bramvell
 set -euo pipefail
@@ -145,6 +146,23 @@ list=$(bv_server_list)
 cat "$BV_HOME"/log/*.txt >"$E2E_DIR/activity.txt"
 [[ $(grep -c 'Bramvell suspects this message is Spam' "$E2E_DIR/activity.txt") == "${#spam[@]}" ]] ||
   bv_fail "activity log: expected ${#spam[@]} spam verdicts: $(cat "$E2E_DIR/activity.txt")"
+
+# The package's helper for rules a filter that died left behind clears both families, and only ours.
+for tables in iptables ip6tables; do
+  e2e_client "$tables" -t raw -N BRAMVELL-OUT
+  e2e_client "$tables" -t raw -I OUTPUT -j BRAMVELL-OUT
+  e2e_client "$tables" -t filter -N BRAMVELL-IN-1000
+  e2e_client "$tables" -t filter -I INPUT -j BRAMVELL-IN-1000
+  e2e_client "$tables" -t filter -N OTHER-CHAIN
+done
+listed=$(e2e_client sh "$E2E_LIB_DIR/../../packaging/remove-rules" -n)
+grep -q 'table raw (IPv6): BRAMVELL-OUT' <<<"$listed" || bv_fail "remove-rules -n does not list the IPv6 chains: $listed"
+e2e_client sh "$E2E_LIB_DIR/../../packaging/remove-rules" >"$E2E_DIR/remove-rules.out" ||
+  bv_fail "remove-rules failed: $(cat "$E2E_DIR/remove-rules.out")"
+[[ -z $(e2e_our_rules) ]] || bv_fail "remove-rules left: $(e2e_our_rules)"
+for tables in iptables ip6tables; do
+  e2e_client "$tables" -t filter -n -L OTHER-CHAIN >/dev/null || bv_fail "remove-rules removed another chain ($tables)"
+done
 
 echo "PASSED: over IPv6 only, ${#good[@]} good messages delivered intact, ${#spam[@]} spam deleted with the -ERR line;" \
   "datagrams, web watch and lock as over IPv4; no rule left in either family"
