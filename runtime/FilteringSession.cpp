@@ -1,5 +1,6 @@
 #include "runtime/FilteringSession.h"
 
+#include "config/FileOptions.h"
 #include "config/FilterSettings.h"
 
 namespace bramvell {
@@ -23,6 +24,7 @@ FilterSettings& FilteringSession::settings() {
 
 bool FilteringSession::Load(const PumpEvents& pump, const ListDisplayTargets& displays) {
     FilterSettings& settings = stored_.settings();
+    LoadFileOptions(settings);
     return tables_.LoadSenderLists(settings, pump, displays) && tables_.LoadTokenTables(settings, pump);
 }
 
