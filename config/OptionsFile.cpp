@@ -10,7 +10,8 @@ constexpr std::array<std::string_view, 2> kScorers = {"classic", "chi-square"};
 
 constexpr std::array<OptionSpec, 1> kOptions = {{
     {"scorer", "classic", kScorers,
-     "the scorer of classify and test: classic, or chi-square (its own store; the filter scores classic)"},
+     "the scorer of the filter, classify and test: classic, or chi-square (its own store; unsure mail is "
+     "delivered; read when filtering starts)"},
 }};
 
 std::string_view Trimmed(std::string_view text) {
