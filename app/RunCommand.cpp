@@ -188,6 +188,10 @@ int RunHeadless(CommandContext& context) {
     }
 
     session.Load();
+    if (options.verbose) {
+        std::fprintf(stderr, "bramvell: scoring with the %s scorer\n",
+                     session.ScoresByChiSquare() ? "chi-square" : "classic");
+    }
     HeadlessMessageQueue queue;
     NoKeyState keys;
     session.Start(*source, queue, keys);
