@@ -24,7 +24,7 @@ constexpr std::size_t kMaxRememberedDeletions = 4096;
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
-    target_.Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
+    target_.PostClassified(verdict);
 
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);

@@ -72,36 +72,29 @@ TEST_F(OptionsFileTest, AValueItMayNotTakeReadsAsTheDefaultAndTheLastLineWins) {
     }
 }
 
-// The filter reads the answer style and the early-verdict size from the file; numbers are checked.
-TEST_F(OptionsFileTest, FilterOptionsComeFromTheFileAndNumbersAreChecked) {
+// The filter reads the answer style from the file; a value it may not take reads as the default.
+TEST_F(OptionsFileTest, TheSpamAnswerComesFromTheFile) {
     std::filesystem::create_directories(folder_ / "Bramvell/bramvell/Options");
     FileOptions defaults;
     LoadFileOptions(defaults, Location());
     EXPECT_EQ(defaults.spamAnswerNotice, 0);
-    EXPECT_EQ(defaults.earlyVerdictBytes, FileOptions::kDefaultEarlyVerdictBytes);
 
     OptionsFile options(Location());
     ASSERT_TRUE(options.Load());
     std::string problem;
-    for (const char* bad : {"", "12x", "-1", "65535", "67108865", "99999999999999999999999"}) {
-        EXPECT_FALSE(options.Set("early-verdict-bytes", bad, &problem)) << bad;
-    }
-    EXPECT_EQ(problem, "'99999999999999999999999' is not a value of early-verdict-bytes (a number from 65536 to "
-                       "67108864)");
-    ASSERT_TRUE(options.Set("early-verdict-bytes", "200000", &problem));
+    EXPECT_FALSE(options.Set("spam-answer", "silent", &problem));
+    EXPECT_EQ(problem, "'silent' is not a value of spam-answer (error, notice)");
     ASSERT_TRUE(options.Set("spam-answer", "notice", &problem));
     ASSERT_TRUE(options.Save());
     FileOptions read;
     LoadFileOptions(read, Location());
     EXPECT_EQ(read.spamAnswerNotice, 1);
-    EXPECT_EQ(read.earlyVerdictBytes, 200000u);
 
-    WriteWholeFile(FilePath(), "early-verdict-bytes = 1e6\nspam-answer = Notice\n");
+    WriteWholeFile(FilePath(), "spam-answer = Notice\n");
     FileOptions damaged;
     damaged.spamAnswerNotice = 1;
     LoadFileOptions(damaged, Location());
     EXPECT_EQ(damaged.spamAnswerNotice, 0);
-    EXPECT_EQ(damaged.earlyVerdictBytes, FileOptions::kDefaultEarlyVerdictBytes);
 }
 
 }  // namespace
