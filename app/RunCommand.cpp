@@ -19,6 +19,7 @@
 #include "config/FilterSettings.h"
 #include "engine/KeyState.h"
 #include "engine/MessageTarget.h"
+#include "engine/MessageVerdict.h"
 #include "engine/PacketSource.h"
 #include "platform/linux/NetworkInterfaces.h"
 #include "platform/linux/PacketSourceCheck.h"
@@ -30,8 +31,9 @@ namespace bramvell {
 namespace {
 
 struct PostedMessage {
-    uint32_t message;
-    uintptr_t wParam;
+    uint32_t message = 0;
+    uintptr_t wParam = 0;
+    std::optional<MessageVerdict> verdict;  // with WM_MAIL_CLASSIFIED: sender and score for --verbose
 };
 
 // Messages from the filter thread, queued for the main thread.
@@ -39,7 +41,12 @@ class HeadlessMessageQueue final : public MessageTarget {
   public:
     void Post(uint32_t message, uintptr_t wParam) override {
         std::lock_guard lock(mutex_);
-        queue_.push_back({message, wParam});
+        queue_.push_back({message, wParam, std::nullopt});
+    }
+
+    void PostClassified(const MessageVerdict& verdict) override {
+        std::lock_guard lock(mutex_);
+        queue_.push_back({WM_MAIL_CLASSIFIED, verdict.isSpam ? 1u : 0u, verdict});
     }
 
     bool Take(PostedMessage& message) {
@@ -47,7 +54,7 @@ class HeadlessMessageQueue final : public MessageTarget {
         if (queue_.empty()) {
             return false;
         }
-        message = queue_.front();
+        message = std::move(queue_.front());
         queue_.pop_front();
         return true;
     }
@@ -117,7 +124,9 @@ bool FindRunUser(const std::string& name, std::optional<uint32_t>& uid) {
 // Returns false when filtering failed.
 bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
     if (options.verbose) {
-        std::fprintf(stderr, "bramvell: %s\n", PostedMessageText(posted.message, posted.wParam).c_str());
+        const std::string text = posted.verdict ? ClassifiedMailText(*posted.verdict)
+                                                : PostedMessageText(posted.message, posted.wParam);
+        std::fprintf(stderr, "bramvell: %s\n", text.c_str());
     }
     const PostedMessageOutcome outcome = HandlePostedMessage(settings, posted.message, posted.wParam,
                                                              [&] { EmptyQuarantineOnDayChange(settings); });
@@ -179,6 +188,10 @@ int RunHeadless(CommandContext& context) {
     }
 
     session.Load();
+    if (options.verbose) {
+        std::fprintf(stderr, "bramvell: scoring with the %s scorer\n",
+                     session.ScoresByChiSquare() ? "chi-square" : "classic");
+    }
     HeadlessMessageQueue queue;
     NoKeyState keys;
     session.Start(*source, queue, keys);

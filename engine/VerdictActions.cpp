@@ -15,10 +15,16 @@ namespace bramvell {
 
 using namespace tcp_flags;
 
+namespace {
+
+constexpr std::size_t kMaxRememberedDeletions = 4096;
+
+}  // namespace
+
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
-    target_.Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
+    target_.PostClassified(verdict);
 
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
@@ -57,6 +63,9 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Mess
         command += connection.retrArgument.data();
         command += "\r\n";
         connection.deletedForClient = true;
+        if (connection.deletedNumbers.size() < kMaxRememberedDeletions) {
+            connection.deletedNumbers.push_back(connection.retrArgument);
+        }
     }
     // The command follows the acknowledgement just sent, with the same numbers.
     connection.EnterPhase(Pop3Phase::AwaitingAnswer);

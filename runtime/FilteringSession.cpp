@@ -1,5 +1,7 @@
 #include "runtime/FilteringSession.h"
 
+#include "classify/ScorerChoice.h"
+#include "config/FileOptions.h"
 #include "config/FilterSettings.h"
 
 namespace bramvell {
@@ -23,13 +25,19 @@ FilterSettings& FilteringSession::settings() {
 
 bool FilteringSession::Load(const PumpEvents& pump, const ListDisplayTargets& displays) {
     FilterSettings& settings = stored_.settings();
-    return tables_.LoadSenderLists(settings, pump, displays) && tables_.LoadTokenTables(settings, pump);
+    LoadFileOptions(settings);
+    if (!tables_.LoadSenderLists(settings, pump, displays) || !tables_.LoadTokenTables(settings, pump)) {
+        return false;
+    }
+    // The scorer is chosen once per run: a change of the option takes effect at the next start.
+    tables_.OpenScorer(settings, StoredScorer() == Scorer::ChiSquare);
+    return true;
 }
 
 bool FilteringSession::Start(PacketSource& source, MessageTarget& target, KeyState& keys) {
     FilterSettings& settings = stored_.settings();
     settings.mainWindow = &target;
-    return filter_.Start(settings, source, keys);
+    return filter_.Start(settings, source, keys, tables_.ChiSquare());
 }
 
 bool FilteringSession::Stop(const StopSteps& steps) {
