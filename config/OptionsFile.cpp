@@ -109,10 +109,6 @@ bool OptionsFile::Set(std::string_view key, std::string_view value, std::string*
         return false;
     }
     if (!IsAllowed(*option, value)) {
-        *problem = "'" + std::string(value) + "' is not a value of " + std::string(key) + " (a number from " +
-                       std::to_string(option->minNumber) + " to " + std::to_string(option->maxNumber) + ")";
-            return false;
-        }
         *problem = "'" + std::string(value) + "' is not a value of " + std::string(key) + " (";
         for (std::size_t i = 0; i < option->allowedValues.size(); ++i) {
             *problem += (i == 0 ? "" : ", ") + std::string(option->allowedValues[i]);
