@@ -41,6 +41,9 @@ constexpr std::array<HelpEntry, 94> kHelp = {{
             " Classic: the word tables. Chi-square: its\r own store (bramvell learn); unsure mail\r is delivered. "
             "Levels 1-9 set its spam\r cutoff: 90, 93, 95, 97, 98, 99, 99.5,\r 99.8, 99.9% (off: level 1); 20% or "
             "less\r is good. Read when filtering starts"}},
+    {1151, {" Answer for Deleted Spam",
+            " An error line, or a short stand-in\r message that every mail client stores\r and goes past "
+            "(for clients that stop\r at an error, such as mpop)"}},
     {1039, {" Enable Quarantine",
             " Check this box to store suspected\r Spam email and attachments in the\r folder specified below"}},
     {1059, {" Quarantined Spam Folder", " The folder in which Bramvell\r stores suspected Spam"}},

@@ -43,18 +43,27 @@ void SpamFilterOptionsPage::BuildControls() {
         BindCheck(1035, QStringLiteral("Probability threshold for suspected Spam :"), s.thresholdEnabled),
         BindNumber(1057, s.thresholdLevel), 1083, kMinThresholdLevel, kMaxThresholdLevel));
 
-    auto* scorerRow = new QHBoxLayout;
-    scorerRow->addWidget(new QLabel(QStringLiteral("Score mail with :"), this));
-    scorerRow->addStretch(1);
-    scorer_ = new QComboBox(this);
-    scorer_->setObjectName(QString::number(kScorerId));
-    scorer_->addItem(QStringLiteral("Classic word tables"), QStringLiteral("classic"));
-    scorer_->addItem(QStringLiteral("Chi-square (unsure mail delivered)"), QStringLiteral("chi-square"));
     OptionsFile options;
-    storedScorer_ = options.Load() ? options.Get("scorer") : std::string("classic");
-    scorer_->setCurrentIndex(std::max(0, scorer_->findData(QString::fromStdString(storedScorer_))));
-    scorerRow->addWidget(scorer_);
-    layout->addLayout(scorerRow);
+    const bool loaded = options.Load();
+    auto choiceRow = [&](OptionChoice& choice, int id, const QString& label,
+                         std::initializer_list<std::pair<const char*, const char*>> items) {
+        auto* row = new QHBoxLayout;
+        row->addWidget(new QLabel(label, this));
+        row->addStretch(1);
+        choice.box = new QComboBox(this);
+        choice.box->setObjectName(QString::number(id));
+        for (const auto& [text, value] : items) {
+            choice.box->addItem(QString::fromUtf8(text), QString::fromLatin1(value));
+        }
+        choice.stored = loaded ? options.Get(choice.key) : std::string(FindOption(choice.key)->defaultValue);
+        choice.box->setCurrentIndex(std::max(0, choice.box->findData(QString::fromStdString(choice.stored))));
+        row->addWidget(choice.box);
+        layout->addLayout(row);
+    };
+    choiceRow(scorer_, kScorerId, QStringLiteral("Score mail with :"),
+              {{"Classic word tables", "classic"}, {"Chi-square (unsure mail delivered)", "chi-square"}});
+    choiceRow(spamAnswer_, kSpamAnswerId, QStringLiteral("Answer the mail client for deleted Spam with :"),
+              {{"An error line", "error"}, {"A short stand-in message", "notice"}});
 
     layout->addWidget(
         BindCheck(1039, QStringLiteral("Quarantine suspected Spam to this folder :"), s.quarantineEnabled));
@@ -89,20 +98,26 @@ void SpamFilterOptionsPage::SetCorpusJobs(CorpusJobs jobs, CorpusToolHooks hooks
 }
 
 void SpamFilterOptionsPage::OnControlsRead() {
-    if (scorer_ == nullptr) {
-        return;
+    for (OptionChoice* choice : {&scorer_, &spamAnswer_}) {
+        if (choice->box == nullptr) {
+            continue;
+        }
+        const std::string chosen = choice->box->currentData().toString().toStdString();
+        if (chosen == choice->stored) {
+            continue;  // nothing to write: a hand-edited file stays as it is
+        }
+        OptionsFile options;
+        std::string problem;
+        if (options.Load() && options.Set(choice->key, chosen, &problem) && options.Save()) {
+            choice->stored = chosen;
+        } else if (prompter() != nullptr) {
+            prompter()->Warn(this, QStringLiteral("The options could not be written to %1")
+                                       .arg(QString::fromStdString(options.Path())));
+        }
     }
-    const std::string chosen = scorer_->currentData().toString().toStdString();
-    if (chosen == storedScorer_) {
-        return;  // nothing to write: a hand-edited file stays as it is
-    }
-    OptionsFile options;
-    std::string problem;
-    if (options.Load() && options.Set("scorer", chosen, &problem) && options.Save()) {
-        storedScorer_ = chosen;
-    } else if (prompter() != nullptr) {
-        prompter()->Warn(this, QStringLiteral("The scorer could not be written to %1")
-                                   .arg(QString::fromStdString(options.Path())));
+    // The answer applies to the next spam message at once; the scorer at the next start.
+    if (spamAnswer_.box != nullptr) {
+        settings()->spamAnswerNotice = spamAnswer_.stored == "notice" ? 1 : 0;
     }
 }
 

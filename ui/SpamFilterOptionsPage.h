@@ -11,7 +11,8 @@
 namespace bramvell {
 
 // "Spam Filter Options": the filter switches, the threshold level, quarantine and renaming, and the
-// scorer (classic or chi-square), which lives in the options file rather than the settings value.
+// scorer (classic or chi-square) and the answer for deleted spam, which live in the options file
+// rather than the settings value.
 class SpamFilterOptionsPage : public CSAPrefsSubDlg {
     Q_OBJECT
   public:
@@ -23,19 +24,28 @@ class SpamFilterOptionsPage : public CSAPrefsSubDlg {
     CorpusTools* corpusTools() const { return corpusTools_; }
 
     static constexpr int kScorerId = 1150;
+    static constexpr int kSpamAnswerId = 1151;
 
   protected:
     void BuildControls() override;
     void OnInitPage() override;
-    // Writes the scorer to the options file when the choice differs from what the file holds.
+    // Writes the scorer and the spam answer to the options file when a choice differs from what the
+    // file holds.
     void OnControlsRead() override;
 
   private:
     std::optional<CorpusJobs> corpusJobs_;
     CorpusToolHooks corpusHooks_;
     CorpusTools* corpusTools_ = nullptr;
-    QComboBox* scorer_ = nullptr;
-    std::string storedScorer_;  // as the options file held it when the page was built or last written
+    // A choice kept in the options file; `stored` is what the file held when the page was built or
+    // last written.
+    struct OptionChoice {
+        std::string key;
+        QComboBox* box = nullptr;
+        std::string stored;
+    };
+    OptionChoice scorer_{"scorer", nullptr, {}};
+    OptionChoice spamAnswer_{"spam-answer", nullptr, {}};
 };
 
 }  // namespace bramvell

@@ -217,6 +217,17 @@ TEST_F(OptionPagesTest, SpamFilterOptionsScorerGoesToTheOptionsFile) {
     scorer->setCurrentIndex(scorer->findData(QStringLiteral("classic")));
     ASSERT_TRUE(again.ReadControls());
     EXPECT_EQ(stored(), "classic");
+
+    // The answer for deleted spam goes the same way, and the running filter takes it at once.
+    auto* answer = again.ControlAs<QComboBox>(SpamFilterOptionsPage::kSpamAnswerId);
+    ASSERT_NE(answer, nullptr);
+    EXPECT_EQ(answer->currentData().toString(), "error");
+    answer->setCurrentIndex(answer->findData(QStringLiteral("notice")));
+    ASSERT_TRUE(again.ReadControls());
+    OptionsFile options;
+    ASSERT_TRUE(options.Load());
+    EXPECT_EQ(options.Get("spam-answer"), "notice");
+    EXPECT_EQ(settings.spamAnswerNotice, 1);
     EXPECT_TRUE(prompter.warnings.isEmpty());
     ::unsetenv("XDG_CONFIG_HOME");
 }
