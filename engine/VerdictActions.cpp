@@ -9,7 +9,7 @@
 #include "engine/ErrorReply.h"
 #include "engine/MessageTarget.h"
 #include "engine/Pop3Interceptor.h"
-#include "engine/QuarantineFile.h"
+#include "engine/VerdictEffects.h"
 
 namespace bramvell {
 
@@ -18,36 +18,18 @@ using namespace tcp_flags;
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
-    target_.Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
-
+    const std::string command = ApplyVerdictEffects(settings_, target_, clock_, verdict, connection.held.Segments(),
+                                                    connection.retrArgument.data());
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
         replay_.Start(connection, frame.source, frame.adapter);
         return;
-    }
-
-    bool deleteOnServer = true;
-    if (settings_.quarantineEnabled != 0) {
-        QuarantineFile file;
-        const bool created = file.Create(settings_.QuarantineFolder(), clock_.Now());
-        Log("Saving message to Quarantine folder: " + file.path() + "\n");
-        if (!created || !file.Write(connection.held.Segments())) {
-            // No copy, no deletion: the user asked to keep what is filtered.
-            Log("The quarantine copy could not be written; the message was left on the server\n");
-            deleteOnServer = false;
-        }
     }
     ReplacedAnswer& answer = connection.answer;
     answer.answerSeq = connection.expectedSeq;
     answer.cursor = answer.answerSeq;
     answer.errorClientSeq = connection.replyStartSeq + connection.server.toPeerOffset;
     connection.held.Clear();
-    std::string command = "NOOP\r\n";
-    if (deleteOnServer) {
-        command = "DELE ";
-        command += connection.retrArgument.data();
-        command += "\r\n";
-    }
     SendInjectedCommand(connection, frame, command);
 }
 

@@ -1,6 +1,10 @@
 #include "runtime/FilteringSession.h"
 
 #include "config/FilterSettings.h"
+#include "config/MailAccounts.h"
+#include "config/OptionsFile.h"
+#include "lists/ListStore.h"
+#include "runtime/ClassifierAnalyzer.h"
 
 namespace bramvell {
 
@@ -12,6 +16,7 @@ FilteringSession::~FilteringSession() {
         // Dropped without an orderly stop: end the thread, save nothing.
         stored_.settings().stopRequested = 1;
         filter_.Join();
+        bridge_.reset();
         stored_.settings().mainWindow = nullptr;
         tables_.Free(stored_.settings());
     }
@@ -29,7 +34,39 @@ bool FilteringSession::Load(const PumpEvents& pump, const ListDisplayTargets& di
 bool FilteringSession::Start(PacketSource& source, MessageTarget& target, KeyState& keys) {
     FilterSettings& settings = stored_.settings();
     settings.mainWindow = &target;
-    return filter_.Start(settings, source, keys);
+    const bool started = filter_.Start(settings, source, keys);
+    StartBridge(target);
+    return started;
+}
+
+bool FilteringSession::StartBridgeOnly(MessageTarget& target) {
+    stored_.settings().mainWindow = &target;
+    return StartBridge(target);
+}
+
+bool FilteringSession::StartBridge(MessageTarget& target) {
+    if (bridge_) {
+        return true;
+    }
+    OptionsFile options;
+    if (!options.Load()) {
+        return false;
+    }
+    const std::vector<MailAccount> accounts = LoadAccounts(options);
+    if (accounts.empty()) {
+        return false;
+    }
+    FilterSettings& settings = stored_.settings();
+    // One analysis per bridge connection, over the same tables the filter thread reads under their locks.
+    AnalyzerFactory makeAnalyzer = [&settings]() -> std::unique_ptr<MessageAnalyzer> {
+        return std::make_unique<ClassifierAnalyzer>(settings, settings.listStore);
+    };
+    bridge_ = std::make_unique<TlsBridge>(BridgeServices{settings, target, std::move(makeAnalyzer), DefaultClock()});
+    return bridge_->Start(accounts);
+}
+
+std::vector<AccountStatus> FilteringSession::BridgeStatus() const {
+    return bridge_ ? bridge_->Status() : std::vector<AccountStatus>{};
 }
 
 bool FilteringSession::Stop(const StopSteps& steps) {
@@ -43,6 +80,7 @@ bool FilteringSession::Stop(const StopSteps& steps) {
         steps.waitForThread();
     }
     filter_.Join();
+    bridge_.reset();  // its connections end first; what they posted is taken below
     // Verdicts posted while the thread was stopping still count.
     if (steps.takeLateMessages) {
         steps.takeLateMessages();
