@@ -82,11 +82,27 @@ void Pop3StreamFilter::OnClientLine(std::string_view line, Output& out) {
     bool isQuit = false;
     PendingReply reply = ShapeOfCommand(command, isQuit);
     quitSent_ = quitSent_ || isQuit;
+    if (isQuit && std::any_of(pending_.begin(), pending_.end(),
+                              [](const PendingReply& p) { return p.shape == ReplyShape::Retrieval; })) {
+        heldQuit_.assign(line);
+        return;
+    }
     if (reply.shape != ReplyShape::Local) {
         out.toServer += line;
     }
     pending_.push_back(std::move(reply));
     AnswerLocalCommands(out);
+}
+
+void Pop3StreamFilter::SendHeldQuit(Output& out) {
+    if (heldQuit_.empty() || std::any_of(pending_.begin(), pending_.end(), [](const PendingReply& p) {
+            return p.shape == ReplyShape::Retrieval;
+        })) {
+        return;
+    }
+    out.toServer += heldQuit_;
+    heldQuit_.clear();
+    pending_.push_back({ReplyShape::SingleLine, {}, {}});
 }
 
 void Pop3StreamFilter::AnswerLocalCommands(Output& out) {
@@ -242,6 +258,7 @@ void Pop3StreamFilter::CompleteReply(Output& out) {
     phase_ = Phase::StatusLine;
     sink_ = Sink::Client;
     capaLine_.clear();
+    SendHeldQuit(out);
     AnswerLocalCommands(out);
 }
 
@@ -302,6 +319,9 @@ void Pop3StreamFilter::OnClientGone(Output& out) {
         // Nobody will read this message: nothing is acted on for it.
         held_.clear();
         sink_ = Sink::Hidden;
+    }
+    if (!heldQuit_.empty()) {
+        return;  // goes out once the retrievals before it are answered
     }
     if (deleteSent_ && !quitSent_) {
         out.toServer += "QUIT\r\n";

@@ -66,6 +66,8 @@ class Pop3StreamFilter {
 
     void OnClientLine(std::string_view line, Output& out);
     void AnswerLocalCommands(Output& out);
+    // A QUIT waits until every retrieval before it is judged, so that a "DELE" can still go first.
+    void SendHeldQuit(Output& out);
     // Takes bytes up to and including the next LF of the current reply; returns how many.
     std::size_t TakeReplyBytes(std::string_view data, Output& out);
     void BeginReply(char firstByte);
@@ -84,6 +86,7 @@ class Pop3StreamFilter {
     bool clientLineOverlong_ = false;
     bool authAwaitingAnswer_ = false;  // a "+ " continuation went to the client; its next line answers it
     bool quitSent_ = false;
+    std::string heldQuit_;
     bool deleteSent_ = false;
     bool clientGone_ = false;
 
