@@ -109,6 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         toServer += out.toServer;
         out = {};
     }
+    // The conversation ends with the server leaving: what is held of a reply goes to the client.
+    filter.OnServerGone(out);
+    toClient += out.toClient;
     const std::string upper = Upper(fromClient);
     exact = exact && upper.find("CAPA") == std::string::npos && upper.find("STLS") == std::string::npos;
     if (exact) {
