@@ -5,7 +5,6 @@
 #include <cstring>
 #include <utility>
 
-#include "bridge/SpamAnswer.h"
 #include "config/ActivityLog.h"
 #include "config/FilterSettings.h"
 #include "engine/AttachmentRenamer.h"
@@ -281,7 +280,7 @@ void Pop3StreamFilter::Judge(bool complete, Output& out) {
         return;  // judged early: the rest is collected for the quarantine copy
     }
     ApplyVerdictEffects(services_.settings, services_.target, services_.clock, verdict_, {},
-                        pending_.front().argument);
+                        pending_.front().argument);  // good mail: the main window hears of it
     out.toClient += held_;
     held_.clear();
     held_.shrink_to_fit();
@@ -291,15 +290,15 @@ void Pop3StreamFilter::Judge(bool complete, Output& out) {
 void Pop3StreamFilter::ActOnSpam(Output& out) {
     std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(held_.data()), held_.size());
     const HeldSegment reply[] = {PlainBytesSegment(bytes)};
-    const std::string command = ApplyVerdictEffects(services_.settings, services_.target, services_.clock,
-                                                    verdict_, reply, pending_.front().argument, heldComplete_);
+    const VerdictOutcome outcome = ApplyVerdictEffects(services_.settings, services_.target, services_.clock,
+                                                       verdict_, reply, pending_.front().argument, heldComplete_);
     held_.clear();
     held_.shrink_to_fit();
-    out.toServer += command;
+    out.toServer += outcome.command;
     // Behind every command the server has already: it answers them first.
     pending_.push_back({ReplyShape::Injected, {}, {}});
-    deleteSent_ = deleteSent_ || command.starts_with("DELE");
-    out.toClient += SpamAnswer(services_.settings, verdict_);
+    deleteSent_ = deleteSent_ || outcome.deletedOnServer;
+    out.toClient += SpamAnswerFor(services_.settings, verdict_, outcome);
 }
 
 void Pop3StreamFilter::PassHeldUnfiltered(Output& out) {

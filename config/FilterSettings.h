@@ -107,10 +107,17 @@ struct FilterControl {
     ControlByte outboundEmailLock{0};
 };
 
+// What the options file says (not items of the stored value): read when the filter starts.
+struct FileOptions {
+    static constexpr uint32_t kDefaultEarlyVerdictBytes = 1u << 20;
+    ControlByte spamAnswerNotice{0};  // 0: the "-ERR" line, 1: the stand-in message
+    std::atomic<uint32_t> earlyVerdictBytes{kDefaultEarlyVerdictBytes};
+};
+
 // The one record every part of the program shares: options, statistics and control bytes, plus the
 // table handles and the message target of the running filter. Integers are atomics so that the
 // filter thread may read options while the user interface changes them.
-class FilterSettings : public FilterOptions, public FilterStatistics, public FilterControl {
+class FilterSettings : public FilterOptions, public FilterStatistics, public FilterControl, public FileOptions {
 public:
     FilterSettings();
     virtual ~FilterSettings() = default;

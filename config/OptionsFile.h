@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,8 +16,11 @@ namespace bramvell {
 struct OptionSpec {
     std::string_view key;
     std::string_view defaultValue;
-    std::span<const std::string_view> allowedValues;
+    std::span<const std::string_view> allowedValues;  // empty: any text, or a number when numeric
     std::string_view help;
+    bool numeric = false;  // a decimal number from minNumber to maxNumber
+    uint64_t minNumber = 0;
+    uint64_t maxNumber = 0;
 };
 
 // Every option the options file knows, in the order `config list` shows them.

@@ -1,9 +1,10 @@
 // The server's answer to the command sent in the client's name never reaches the client: its first
 // line is replaced by the error reply, which the engine then delivers like a replay.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "engine/ErrorReply.h"
+#include "config/PrintableText.h"
 #include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
 #include "engine/StreamTranslation.h"
@@ -46,8 +47,16 @@ void Pop3Interceptor::ReplaceAnswerWithErrorReply(Pop3Connection& connection, Fr
         lf ? static_cast<std::size_t>(static_cast<const uint8_t*>(lf) - payload.data()) + 1 : payload.size();
     connection.answer.lineOpen = lf == nullptr;
     connection.answer.cursor = connection.answer.answerSeq + static_cast<uint32_t>(answerLength);
+    if (!connection.answer.lineOpen) {
+        connection.replies.SetCursor(connection.answer.cursor);
+    }
+    if (!payload.empty() && payload[0] == '-' && connection.deletedForClient) {
+        Log("The server did not delete the message: " +
+            PrintableText({reinterpret_cast<const char*>(payload.data()), std::min<std::size_t>(answerLength, 200)}) +
+            "\n");
+    }
 
-    const std::string reply = BuildErrorReply(connection.verdict);
+    const std::string& reply = connection.spamAnswer;
     std::size_t rest = payload.size() - answerLength;
     uint8_t flags = kPsh | kAck | (answer.Flags() & kFin);
     if (reply.size() + rest > OwnFrames::PayloadCapacity(frame.layout)) {
@@ -127,6 +136,12 @@ void Pop3Interceptor::OnServerSegmentAfterErrorReply(Pop3Connection& connection,
         connection.answer.cursor += static_cast<uint32_t>(consumed);
         connection.server.toPeerOffset -= static_cast<uint32_t>(consumed);
         connection.answer.lineOpen = lf == nullptr;
+        if (!connection.answer.lineOpen) {
+            connection.replies.SetCursor(connection.answer.cursor);
+            if (connection.phase() == Pop3Phase::ErrorReplyDelivered) {
+                connection.EnterPhase(Pop3Phase::Passing);
+            }
+        }
         if (consumed == available) {
             AcknowledgeToServer(connection, frame, connection.answer.cursor);
             return;

@@ -79,6 +79,8 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         }
     }
     connection->serverIsn = isn;
+    // The greeting is not awaited: a client waits for it before its first command anyway.
+    connection->replies.Reset(isn + 1);
     connection->server.highestSeq = isn + 1;
     connection->serverAckEdge = isn + 1;
     connection->engineAckEdge = isn + 1;
@@ -123,6 +125,7 @@ void Pop3Interceptor::OnIdle(PacketSource& source, AdapterHandle adapter) {
             StampClosed(*connection);
         }
         OnInjectedTimer(*connection, now, source, adapter);
+        OnCommandTimers(*connection, now, source, adapter);
     }
     if (pool_.FreeBlocks() > 0 && now - lastHoldTick_ > limits_.keepBlocksMs) {
         pool_.Release();
@@ -158,6 +161,10 @@ bool Pop3Interceptor::IsStale(Pop3Connection& connection, uint64_t now) const {
 }
 
 void Pop3Interceptor::Abandon(Pop3Connection& connection) {
+    if (connection.phase() == Pop3Phase::Collecting) {
+        HandHeldReplyToScanner(connection);  // the rest of the reply is still to come
+    }
+    connection.commands.Clear();
     replay_.Stop(connection);
     connection.held.Clear();
     connection.EnterPhase(Pop3Phase::Passing);

@@ -38,6 +38,46 @@ const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, 
     return buffer_;
 }
 
+const PacketBuffer& OwnFrames::CommandToServer(std::span<const uint8_t> model, const FrameLayout& layout,
+                                               bool modelFromServer, const Pop3Connection& connection,
+                                               uint32_t seq, uint32_t ack, uint8_t flags,
+                                               std::span<const uint8_t> payload) {
+    TakeHeaders(model, layout);
+    {
+        FrameEditor edit(buffer_, layout_);
+        if (modelFromServer) {
+            edit.SwapEnds();
+            edit.SetPorts(connection.clientPort, kPop3Port);
+        }
+        edit.ResizePayload(payload.size());
+        if (!payload.empty()) {
+            std::memcpy(edit.Payload().data(), payload.data(), payload.size());
+        }
+        edit.SetFlags(flags);
+        edit.SetSequence(seq);
+        edit.SetAcknowledgement(ack);
+        edit.SetWindow(static_cast<uint16_t>(connection.client.window));
+        edit.KeepOnlyTimestamp();
+        edit.SetTimestamps(connection.client.tsVal, connection.server.tsVal);
+    }
+    buffer_.deviceFlags = PacketDirection::Outbound;
+    return buffer_;
+}
+
+const PacketBuffer& OwnFrames::EndAfter(std::span<const uint8_t> commandFrame, const FrameLayout& layout,
+                                        uint32_t seq, uint32_t ack, uint8_t flags) {
+    TakeHeaders(commandFrame, layout);
+    {
+        FrameEditor edit(buffer_, layout_);
+        edit.ResizePayload(0);
+        edit.SetFlags(flags);
+        edit.SetSequence(seq);
+        edit.SetAcknowledgement(ack);
+    }
+    buffer_.deviceFlags = PacketDirection::Outbound;
+    return buffer_;
+}
+
 const PacketBuffer& OwnFrames::ToClient(std::span<const uint8_t> model, const FrameLayout& layout,
                                         const ToClientFields& fields, std::span<const uint8_t> first,
                                         std::span<const uint8_t> second) {

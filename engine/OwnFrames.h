@@ -34,6 +34,14 @@ class OwnFrames {
     const PacketBuffer& ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,
                                  const Pop3Connection& connection, uint32_t ack, uint8_t flags,
                                  std::string_view payload = {});
+    // Client bytes (a command) to the server, made from either side's segment (`modelFromServer` says
+    // which), numbered `seq` in the server's view, acknowledging `ack`.
+    const PacketBuffer& CommandToServer(std::span<const uint8_t> model, const FrameLayout& layout,
+                                        bool modelFromServer, const Pop3Connection& connection, uint32_t seq,
+                                        uint32_t ack, uint8_t flags, std::span<const uint8_t> payload);
+    // The end of the client's stream (FIN or RST) right after a command frame the engine sent before.
+    const PacketBuffer& EndAfter(std::span<const uint8_t> commandFrame, const FrameLayout& layout, uint32_t seq,
+                                 uint32_t ack, uint8_t flags);
     // A segment to the client in the server's name, made from the headers of `model` (a server
     // segment or a held copy of one); the payload is `first` followed by `second`.
     const PacketBuffer& ToClient(std::span<const uint8_t> model, const FrameLayout& layout,

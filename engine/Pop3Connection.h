@@ -4,10 +4,13 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
+#include "engine/CommandQueue.h"
 #include "engine/HeldReply.h"
 #include "engine/MessageVerdict.h"
+#include "engine/ReplyScanner.h"
 #include "engine/TcpSide.h"
 
 namespace bramvell {
@@ -23,6 +26,7 @@ enum class Pop3Phase : uint8_t {
     DeliveringErrorReply,  // the error line that replaces that answer is on its way to the client
     ErrorReplyDelivered,   // the client has it (or is given up on); the rest of the answer is still cut
     Replaying,             // the held reply is on its way to the client
+    Quitting,              // the client left without "QUIT" after a deletion: "QUIT" went to the server
 };
 
 // The phases a connection may enter from `from`: each step of a retrieval follows the one before it, and
@@ -33,6 +37,7 @@ constexpr bool PhaseMayFollow(Pop3Phase from, Pop3Phase to) {
             return true;
         case Pop3Phase::Collecting:
         case Pop3Phase::Replaying:
+        case Pop3Phase::Quitting:
             return from == Pop3Phase::Passing;
         case Pop3Phase::AwaitingAnswer:
             return from == Pop3Phase::Collecting;
@@ -57,10 +62,11 @@ struct ReplayState {
     uint16_t lastWindow = 0;
 };
 
-// A command the engine sent to the server in the client's name ("DELE n" or "NOOP"), kept so that it
-// can be sent again until the server acknowledges it.
+// A command the engine sent to the server on its own ("DELE n", "NOOP", "QUIT", or a client's command
+// it had queued), kept so that it can be sent again until the server acknowledges it.
 struct InjectedCommand {
     std::vector<uint8_t> frame;  // the whole frame, allocated once per connection
+    FrameLayout layout;
     uint32_t endSeq = 0;         // server view, after the command's bytes
     uint64_t lastSendTick = 0;
     uint32_t timeoutMs = 0;
@@ -106,6 +112,20 @@ struct Pop3Connection {
     InjectedCommand injected;
     ReplacedAnswer answer;
     MessageVerdict verdict;  // of the last message analysed, for its error reply
+    std::string spamAnswer;  // what the client gets in place of that message when it was spam
+
+    // Commands and replies.
+    CommandQueue commands;  // client view: starts at clientForwardedSeq
+    ReplyScanner replies;   // server view
+    bool opaque = false;    // the stream is no longer POP3 the engine can read (TLS after "STLS")
+    bool deletedForClient = false;  // a "DELE" went to the server in the client's name
+    bool quitForwarded = false;     // the client's own "QUIT" went to the server
+    uint8_t heldEnd = 0;            // the client's FIN or RST, kept until the server is done
+    uint64_t quitDeadline = 0;      // tick: the end goes on then even without the answer to "QUIT"
+    uint64_t commandsWaitingSince = 0;  // tick: a queued command began to wait for the server
+    // Headers of the client's last queued segment, for sending a queued command when no frame is at hand.
+    std::vector<uint8_t> clientModel;
+    FrameLayout clientModelLayout;
 
     Pop3Phase phase() const { return phase_; }
     // The one place the phase changes. A step out of order is a fault in the engine, not in the traffic.

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "config/FilterSettings.h"
+#include "engine/FrameEditor.h"
 #include "engine/StreamTranslation.h"
 
 namespace bramvell {
@@ -14,35 +15,9 @@ using namespace tcp_flags;
 namespace {
 
 constexpr std::size_t kRetrArgumentOffset = 5;
-constexpr std::size_t kMaxRetrArgument = kRetrArgumentCapacity - 1;
 
 bool StartsWithRetr(std::span<const uint8_t> payload) {
     return payload.size() >= 4 && std::memcmp(payload.data(), "RETR", 4) == 0;
-}
-
-// "RETR", a separator, an argument of 1 to 7 printable characters, CR LF, and nothing else in the
-// segment. Anything else is not a retrieval the engine can safely answer for (a longer argument would
-// be cut, and the deletion would hit another message).
-bool ParseRetrLine(std::span<const uint8_t> payload, std::string_view& argument) {
-    if (payload.size() <= 7 || !StartsWithRetr(payload)) {
-        return false;
-    }
-    for (std::size_t i = kRetrArgumentOffset;
-         i < payload.size() && i <= kRetrArgumentOffset + kMaxRetrArgument; ++i) {
-        const uint8_t byte = payload[i];
-        if (byte == '\r') {
-            if (i + 2 != payload.size() || payload[i + 1] != '\n' || i == kRetrArgumentOffset) {
-                return false;
-            }
-            argument = {reinterpret_cast<const char*>(payload.data()) + kRetrArgumentOffset,
-                        i - kRetrArgumentOffset};
-            return true;
-        }
-        if (byte < 0x20 || byte == 0x7F) {
-            return false;
-        }
-    }
-    return false;
 }
 
 // The argument of a "RETR" segment as compared with the one being answered: offset 5 up to the CR.
@@ -109,45 +84,57 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     if (connection.Replaying() && (flags & kAck) != 0) {
         replay_.OnAck(connection, tcp, frame.source, frame.adapter);
     }
-    if ((flags & kRst) != 0) {
-        // The server must learn that the client is gone (it holds the mailbox locked until then).
-        Abandon(connection);
-        TranslateClientSegment(connection, frame);
+    if (connection.phase() == Pop3Phase::Quitting) {
+        frame.dropMark = true;  // the client is leaving; its end goes on once "QUIT" is answered
         return;
+    }
+    if ((flags & kRst) != 0) {
+        OnClientReset(connection, frame);
+        return;
+    }
+    if (connection.phase() == Pop3Phase::ErrorReplyDelivered && !connection.answer.lineOpen) {
+        connection.EnterPhase(Pop3Phase::Passing);  // the error reply is done and its answer cut
+    }
+    const bool oneCommand = newData && TakeClientData(connection, frame);
+    if ((flags & kFin) != 0 && (!connection.commands.Empty() || connection.heldEnd != 0 || NeedsQuit(connection))) {
+        // The end comes after the queued commands (and the "QUIT" a deletion needs).
+        connection.heldEnd = kFin;
+        FrameEditor(frame.buffer, frame.layout).SetFlags(static_cast<uint8_t>(flags & ~kFin));
     }
     switch (connection.phase()) {
         case Pop3Phase::Collecting:
-            ClientWhileCollecting(connection, frame, newData);
-            return;
+            ClientWhileCollecting(connection, frame);
+            break;
         case Pop3Phase::AwaitingAnswer:
+        case Pop3Phase::Quitting:
             frame.dropMark = true;
-            return;
+            break;
         case Pop3Phase::DeliveringErrorReply:
         case Pop3Phase::ErrorReplyDelivered:
-            ClientAfterErrorReply(connection, frame, newData);
-            return;
+            ClientAfterErrorReply(connection, frame);
+            break;
         case Pop3Phase::Replaying:
         case Pop3Phase::Passing:
-            if (wasReplaying && ClientAfterReplay(connection, frame, newData)) {
+            if (oneCommand) {
+                TranslateClientSegment(connection, frame);
+                OnCommandForwarded(connection, ParseCommandLine(TcpFrame(frame.buffer.Bytes(), frame.layout).Payload()));
                 return;
             }
-            ClientWhilePassing(connection, frame, newData);
-            return;
+            if (!wasReplaying || !ClientAfterReplay(connection, frame)) {
+                TranslateClientSegment(connection, frame);
+            }
+            break;
     }
+    ReleaseQueuedCommand(connection, frame, false);
 }
 
-void Pop3Interceptor::ClientWhilePassing(Pop3Connection& connection, FrameContext& frame, bool newData) {
-    TranslateClientSegment(connection, frame);
-    MaybeStartCollecting(connection, TcpFrame(frame.buffer.Bytes(), frame.layout), newData);
-}
-
-void Pop3Interceptor::ClientWhileCollecting(Pop3Connection& connection, FrameContext& frame, bool newData) {
+void Pop3Interceptor::ClientWhileCollecting(Pop3Connection& connection, FrameContext& frame) {
     TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
     const auto length = static_cast<uint32_t>(tcp.PayloadLength());
     // A resent "RETR" the server has not acknowledged (the first copy was lost beyond us). New commands
     // wait until the reply has been dealt with.
     const bool unacknowledged =
-        length > 0 && !newData &&
+        length > 0 &&
         SeqAfter(tcp.Sequence() + length + connection.client.toPeerOffset, connection.server.ack);
     // A window that opens again after the engine told the server it was closed.
     const bool windowReopened =
@@ -159,20 +146,21 @@ void Pop3Interceptor::ClientWhileCollecting(Pop3Connection& connection, FrameCon
     frame.dropMark = true;
 }
 
-// The error reply is done once the client has acknowledged it or moved on.
-void Pop3Interceptor::ClientAfterErrorReply(Pop3Connection& connection, FrameContext& frame, bool newData) {
-    if (connection.phase() == Pop3Phase::DeliveringErrorReply && !newData) {
+// The error reply is done once the client has acknowledged it; the connection passes again once the
+// answer it replaced has been cut to its end.
+void Pop3Interceptor::ClientAfterErrorReply(Pop3Connection& connection, FrameContext& frame) {
+    if (connection.phase() == Pop3Phase::DeliveringErrorReply) {
         frame.dropMark = true;
         return;
     }
-    replay_.Stop(connection);
-    connection.EnterPhase(Pop3Phase::Passing);
-    ClientWhilePassing(connection, frame, newData);
+    if (!connection.answer.lineOpen) {
+        connection.EnterPhase(Pop3Phase::Passing);
+    }
+    TranslateClientSegment(connection, frame);
 }
 
-bool Pop3Interceptor::ClientAfterReplay(Pop3Connection& connection, FrameContext& frame, bool newData) {
+bool Pop3Interceptor::ClientAfterReplay(Pop3Connection& connection, FrameContext& frame) {
     TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
-    const bool replaying = connection.phase() == Pop3Phase::Replaying;
     if (tcp.PayloadLength() == 0) {
         // Acknowledgements of replayed data are the engine's business; the server had them already.
         if ((tcp.Flags() & kFin) == 0 &&
@@ -183,34 +171,14 @@ bool Pop3Interceptor::ClientAfterReplay(Pop3Connection& connection, FrameContext
         TranslateClientSegment(connection, frame);
         return true;
     }
-    // The same retrieval again while its reply is still being delivered (or sent again later).
-    if (StartsWithRetr(tcp.Payload()) && (replaying || !newData) &&
+    // The retrieval sent again while its reply is still being delivered (or later).
+    if (StartsWithRetr(tcp.Payload()) &&
         RetrArgumentOf(tcp.Payload()) == std::string_view(connection.retrArgument.data())) {
         Log("Duplicate RETR!\n");
         frame.dropMark = true;
         return true;
     }
-    if (replaying) {
-        // Another command while the reply is still on its way: it passes, and cannot start a retrieval
-        // of its own until the replay is over.
-        TranslateClientSegment(connection, frame);
-        return true;
-    }
     return false;
-}
-
-void Pop3Interceptor::MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData) {
-    std::string_view argument;
-    if (!newData || connection.phase() != Pop3Phase::Passing || settings_.filterEnabled == 0 ||
-        !ParseRetrLine(tcp.Payload(), argument) || keys_.IsPauseKeyHeld()) {
-        return;
-    }
-    connection.EnterPhase(Pop3Phase::Collecting);
-    connection.expectedSeq = connection.server.highestSeq;
-    connection.replyStartSeq = connection.expectedSeq;
-    connection.retrArgument.fill('\0');
-    std::memcpy(connection.retrArgument.data(), argument.data(), argument.size());
-    connection.held.Clear();
 }
 
 void Pop3Interceptor::OnServerSegment(FrameContext& frame) {
@@ -247,18 +215,22 @@ void Pop3Interceptor::OnServerSegment(FrameContext& frame) {
         case Pop3Phase::Passing:
         case Pop3Phase::Replaying:
             ServerWhilePassing(connection, frame);
-            return;
+            break;
         case Pop3Phase::Collecting:
             CollectReplySegment(connection, frame);
-            return;
+            break;
         case Pop3Phase::AwaitingAnswer:
             OnInjectedCommandAnswer(connection, frame);
-            return;
+            break;
         case Pop3Phase::DeliveringErrorReply:
         case Pop3Phase::ErrorReplyDelivered:
             OnServerSegmentAfterErrorReply(connection, frame);
+            break;
+        case Pop3Phase::Quitting:
+            ServerWhileQuitting(connection, frame);
             return;
     }
+    ReleaseQueuedCommand(connection, frame, true);
 }
 
 void Pop3Interceptor::ServerWhilePassing(Pop3Connection& connection, FrameContext& frame) {
@@ -268,6 +240,10 @@ void Pop3Interceptor::ServerWhilePassing(Pop3Connection& connection, FrameContex
     if (connection.engineAcknowledged && tcp.PayloadLength() > 0 &&
         !SeqAfter(end, connection.serverAckEdge) && !SeqAfter(end, connection.engineAckEdge)) {
         AcknowledgeToServer(connection, frame, connection.serverAckEdge);
+        return;
+    }
+    if (!FollowPassingReply(connection, tcp)) {
+        frame.dropMark = true;
         return;
     }
     TranslateServerSegment(connection, frame);

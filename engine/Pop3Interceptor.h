@@ -11,6 +11,7 @@
 #include "engine/MessageAnalyzer.h"
 #include "engine/OwnFrames.h"
 #include "engine/Pop3Handler.h"
+#include "engine/Pop3Commands.h"
 #include "engine/Pop3Limits.h"
 #include "engine/ReplayToClient.h"
 #include "engine/TickClock.h"
@@ -63,22 +64,53 @@ class Pop3Interceptor final : public Pop3Handler {
 
   private:
     // Per phase, the handling of a client segment that is neither a SYN nor a reset.
-    void ClientWhilePassing(Pop3Connection& connection, FrameContext& frame, bool newData);
-    void ClientWhileCollecting(Pop3Connection& connection, FrameContext& frame, bool newData);
-    void ClientAfterErrorReply(Pop3Connection& connection, FrameContext& frame, bool newData);
+    void ClientWhileCollecting(Pop3Connection& connection, FrameContext& frame);
+    void ClientAfterErrorReply(Pop3Connection& connection, FrameContext& frame);
     // A client segment once a replay was under way; true when it has been dealt with.
-    bool ClientAfterReplay(Pop3Connection& connection, FrameContext& frame, bool newData);
+    bool ClientAfterReplay(Pop3Connection& connection, FrameContext& frame);
     // Per phase, the handling of a server segment.
     void ServerWhilePassing(Pop3Connection& connection, FrameContext& frame);
     void CollectReplySegment(Pop3Connection& connection, FrameContext& frame);
     void OnInjectedCommandAnswer(Pop3Connection& connection, FrameContext& frame);
     void OnServerSegmentAfterErrorReply(Pop3Connection& connection, FrameContext& frame);
 
+    void ServerWhileQuitting(Pop3Connection& connection, FrameContext& frame);
+
     // Tracking.
     void OnClientSyn(FrameContext& frame);
     void OnServerSynAck(FrameContext& frame);
     Pop3Connection* Track(Pop3Connection* connection);
-    void MaybeStartCollecting(Pop3Connection& connection, const TcpFrame& tcp, bool newData);
+
+    // Commands, one at a time. Takes the new bytes of a client segment: true when the segment is one
+    // whole command that may go on as it is; otherwise its new bytes are queued and the segment keeps
+    // only what had gone on before.
+    bool TakeClientData(Pop3Connection& connection, FrameContext& frame);
+    // The server is done with the last command and nothing the engine must deliver is under way.
+    static bool ReadyForCommand(const Pop3Connection& connection);
+    // Notes a command line that has gone to the server: a retrieval starts collecting its reply.
+    void OnCommandForwarded(Pop3Connection& connection, const CommandLine& command);
+    // Sends the next queued command when the server is ready for it, or the client's held end.
+    void ReleaseQueuedCommand(Pop3Connection& connection, FrameContext& frame, bool modelFromServer);
+    // Sends bytes to the server after what the client's stream has passed on; `engineBytes` when they
+    // are the engine's own (a "DELE" or "QUIT" the client never sent), not the client's queued ones.
+    void SendOwnCommand(Pop3Connection& connection, std::span<const uint8_t> model, const FrameLayout& layout,
+                        bool modelFromServer, PacketSource& source, AdapterHandle adapter,
+                        std::span<const uint8_t> bytes, uint8_t flags, bool engineBytes);
+    // A "DELE" went out in the client's name and its own "QUIT" has not.
+    static bool NeedsQuit(const Pop3Connection& connection) {
+        return connection.deletedForClient && !connection.quitForwarded;
+    }
+    void OnClientReset(Pop3Connection& connection, FrameContext& frame);
+    // The client's end (held in heldEnd) goes to the server, after a "QUIT" when a deletion needs one.
+    void EndClientStream(Pop3Connection& connection, FrameContext& frame, bool modelFromServer);
+    void StartQuit(Pop3Connection& connection, FrameContext& frame, bool modelFromServer);
+    void FinishQuit(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
+    // Reads a passing server segment's bytes for the ends of replies; false when it lies beyond a gap
+    // while a reply is awaited (it is dropped and sent again by the server).
+    bool FollowPassingReply(Pop3Connection& connection, const TcpFrame& tcp);
+    // A held reply given up on: the scanner follows the rest of it.
+    static void HandHeldReplyToScanner(Pop3Connection& connection);
+    void OnCommandTimers(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
     // Answers the server segment in the buffer with the client's acknowledgement of `ack` (a frame of
     // the engine's own); the segment itself goes no further.
     void AcknowledgeToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
@@ -89,7 +121,6 @@ class Pop3Interceptor final : public Pop3Handler {
     void ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
 
     // Verdict actions.
-    void SendInjectedCommand(Pop3Connection& connection, FrameContext& frame, std::string_view command);
     void ReplaceAnswerWithErrorReply(Pop3Connection& connection, FrameContext& frame);
     void OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,
                          AdapterHandle adapter);

@@ -19,6 +19,12 @@ struct Pop3Limits {
     // A connection one side of which has sent nothing this long is taken for gone (a live peer
     // acknowledges what it gets, and any POP3 server logs out an idle client long before): what it
     // holds is given back and the record closed.
+    // A client that leaves without "QUIT" after a deletion: how long its end waits for the answer to the
+    // "QUIT" the engine sends.
+    uint64_t quitAnswerWaitMs = 2000;
+    // A queued command waits for the end of the reply before it at most this long after the server went
+    // quiet (a reply of a shape the engine did not expect).
+    uint64_t unfollowedReplyMs = 10000;
     uint64_t staleAfterMs = 30 * 60 * 1000;
 };
 

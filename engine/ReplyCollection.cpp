@@ -20,6 +20,7 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
     if ((tcp.Flags() & kFin) != 0) {
         // The server ends the connection before the reply is complete: the client gets everything as sent.
         ReleaseHeld(connection, frame.source, frame.adapter);
+        FollowPassingReply(connection, tcp);
         TranslateServerSegment(connection, frame);
         return;
     }
@@ -52,6 +53,7 @@ void Pop3Interceptor::CollectReplySegment(Pop3Connection& connection, FrameConte
         connection.held.Count() + 1 > limits_.maxHeldSegments) {
         Log("Message too large to check: passed to the mail client unfiltered\n");
         ReleaseHeld(connection, frame.source, frame.adapter);
+        FollowPassingReply(connection, TcpFrame(frame.buffer.Bytes(), frame.layout));
         TranslateServerSegment(connection, frame);
         return;
     }
@@ -89,6 +91,7 @@ void Pop3Interceptor::FinishCollecting(Pop3Connection& connection, FrameContext&
         ReleaseHeld(connection, frame.source, frame.adapter);
         return;
     }
+    connection.replies.SetCursor(connection.expectedSeq);
     MessageLineReader reader(connection.held.Segments());
     AttachmentRenamer renamer(reader, settings_, clock_);
     const MessageVerdict verdict = analyzer_.Analyze(reader, renamer);
@@ -96,6 +99,7 @@ void Pop3Interceptor::FinishCollecting(Pop3Connection& connection, FrameContext&
 }
 
 void Pop3Interceptor::ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+    HandHeldReplyToScanner(connection);  // the rest of the reply passes, and its end must be found
     connection.EnterPhase(Pop3Phase::Passing);
     replay_.Start(connection, source, adapter);
 }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "config/FilterSettings.h"
-#include "engine/ErrorReply.h"
 #include "engine/MessageTarget.h"
 #include "engine/Pop3Interceptor.h"
 #include "engine/VerdictEffects.h"
@@ -18,38 +17,26 @@ using namespace tcp_flags;
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
-    const std::string command = ApplyVerdictEffects(settings_, target_, clock_, verdict, connection.held.Segments(),
-                                                    connection.retrArgument.data());
+    const VerdictOutcome outcome = ApplyVerdictEffects(settings_, target_, clock_, verdict,
+                                                       connection.held.Segments(), connection.retrArgument.data());
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
         replay_.Start(connection, frame.source, frame.adapter);
         return;
     }
+    connection.spamAnswer = SpamAnswerFor(settings_, verdict, outcome);
+
     ReplacedAnswer& answer = connection.answer;
     answer.answerSeq = connection.expectedSeq;
     answer.cursor = answer.answerSeq;
     answer.errorClientSeq = connection.replyStartSeq + connection.server.toPeerOffset;
     connection.held.Clear();
-    SendInjectedCommand(connection, frame, command);
-}
-
-// The command follows the acknowledgement just sent, with the same numbers.
-void Pop3Interceptor::SendInjectedCommand(Pop3Connection& connection, FrameContext& frame,
-                                          std::string_view command) {
-    const PacketBuffer& out = ownFrames_.ToServer(frame.buffer.Bytes(), frame.layout, connection,
-                                                  connection.expectedSeq, kPsh | kAck, command);
+    const std::string& command = outcome.command;
+    connection.deletedForClient = connection.deletedForClient || outcome.deletedOnServer;
+    // The command follows the acknowledgement just sent, with the same numbers.
     connection.EnterPhase(Pop3Phase::AwaitingAnswer);
-
-    InjectedCommand& injected = connection.injected;
-    injected.frame.assign(out.Bytes().begin(), out.Bytes().end());
-    injected.endSeq = connection.server.ack + static_cast<uint32_t>(command.size());
-    injected.lastSendTick = ticks_.NowMilliseconds();
-    injected.timeoutMs = limits_.initialTimeoutMs;
-    injected.timeouts = 0;
-    injected.pending = true;
-    // From now on the server's view of the client's stream holds these extra bytes.
-    connection.client.toPeerOffset += static_cast<uint32_t>(command.size());
-    frame.source.SendPacketToAdapter(frame.adapter, out);
+    SendOwnCommand(connection, frame.buffer.Bytes(), frame.layout, true, frame.source, frame.adapter,
+                   {reinterpret_cast<const uint8_t*>(command.data()), command.size()}, kPsh | kAck, true);
 }
 
 void Pop3Interceptor::OnInjectedTimer(Pop3Connection& connection, uint64_t now, PacketSource& source,

@@ -4,15 +4,17 @@
 #include "config/FilterSettings.h"
 #include "engine/MessageTarget.h"
 #include "engine/QuarantineFile.h"
+#include "engine/SpamAnswer.h"
 
 namespace bramvell {
 
-std::string ApplyVerdictEffects(const FilterSettings& settings, MessageTarget& target, const Clock& clock,
-                                const MessageVerdict& verdict, std::span<const HeldSegment> reply,
-                                std::string_view retrArgument, bool replyComplete) {
+VerdictOutcome ApplyVerdictEffects(const FilterSettings& settings, MessageTarget& target, const Clock& clock,
+                                   const MessageVerdict& verdict, std::span<const HeldSegment> reply,
+                                   std::string_view retrArgument, bool replyComplete) {
     target.Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
+    VerdictOutcome outcome;
     if (!verdict.isSpam) {
-        return {};
+        return outcome;
     }
     if (settings.quarantineEnabled != 0) {
         bool saved = false;
@@ -21,17 +23,31 @@ std::string ApplyVerdictEffects(const FilterSettings& settings, MessageTarget& t
             const bool created = file.Create(settings.QuarantineFolder(), clock.Now());
             LogActivity(settings, "Saving message to Quarantine folder: " + file.path() + "\n", clock);
             saved = created && file.Write(reply);
+            if (saved) {
+                outcome.quarantinePath = file.path();
+            }
         }
         if (!saved) {
             LogActivity(settings, "The quarantine copy could not be written; the message was left on the server\n",
                         clock);
-            return "NOOP\r\n";
+            outcome.command = "NOOP\r\n";
+            return outcome;
         }
     }
-    std::string command = "DELE ";
-    command += retrArgument;
-    command += "\r\n";
-    return command;
+    outcome.command = "DELE ";
+    outcome.command += retrArgument;
+    outcome.command += "\r\n";
+    outcome.deletedOnServer = true;
+    return outcome;
+}
+
+std::string SpamAnswerFor(const FilterSettings& settings, const MessageVerdict& verdict,
+                          const VerdictOutcome& outcome) {
+    SpamAnswerParts parts;
+    parts.notice = settings.spamAnswerNotice != 0;
+    parts.deletedOnServer = outcome.deletedOnServer;
+    parts.quarantinePath = outcome.quarantinePath;
+    return BuildSpamAnswer(verdict, parts);
 }
 
 }  // namespace bramvell

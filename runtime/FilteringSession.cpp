@@ -1,5 +1,6 @@
 #include "runtime/FilteringSession.h"
 
+#include "config/FileOptions.h"
 #include "config/FilterSettings.h"
 #include "config/MailAccounts.h"
 #include "config/OptionsFile.h"
@@ -52,6 +53,8 @@ bool FilteringSession::StartBridge(MessageTarget& target) {
     if (!options.Load()) {
         return false;
     }
+    // The options file's options hold for the whole run, the packet filter's included.
+    ApplyOptionsFile(options, stored_.settings());
     const std::vector<MailAccount> accounts = LoadAccounts(options);
     if (accounts.empty()) {
         return false;

@@ -236,6 +236,23 @@ TEST(Pop3StreamFilterTest, RenamedAttachmentsQuarantineFailureAndAServerThatLeav
     EXPECT_EQ(cut.analyzer.analysed, 0);
 }
 
+TEST(Pop3StreamFilterTest, TheNoticeAnswerIsAStandInMessageNamingTheCopy) {
+    Bridged session;
+    session.settings.spamAnswerNotice = 1;
+    session.TakeClient();
+    session.Client("RETR 1\r\nLIST\r\n");
+    session.Server(Retrieved(Message("SPAM")) + "+OK\r\n.\r\n");
+    const std::string answer = session.TakeClient();
+    ASSERT_TRUE(answer.starts_with("+OK stand-in message follows\r\nFrom: Bramvell")) << answer;
+    EXPECT_NE(answer.find("Subject: Filtered by Bramvell - message from alice@example.org has a Spam probability "
+                          "of 87%\r\n"),
+              std::string::npos);
+    EXPECT_NE(answer.find("deleted it on the server.\r\nIts copy is in the quarantine folder:\r\n" +
+                          session.folder.path()),
+              std::string::npos);
+    EXPECT_TRUE(answer.ends_with(".txt\r\n.\r\n+OK\r\n.\r\n")) << answer;
+}
+
 TEST(Pop3StreamFilterTest, WhileTheFilterIsOffRetrievalsPassUnjudged) {
     Bridged session;
     session.settings.filterEnabled = 0;

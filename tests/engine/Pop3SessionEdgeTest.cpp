@@ -55,11 +55,11 @@ TEST(Pop3SessionEdgeTest, TwoQuarantinedMessagesInOneSecondKeepTwoFiles) {
     EXPECT_EQ(ReadWholeFile(world.QuarantineFolder() + "/20260315103000-1.txt"), withoutStatus(mailbox[1]));
 }
 
-// Retrievals the engine must leave alone: paused, lower case, an argument too long to repeat
+// Retrievals the engine must leave alone: paused, an argument too long to repeat
 // faithfully, a command with nothing after it, and a single-line error answer.
 TEST(Pop3SessionEdgeTest, RetrievalsThatAreNotInterceptedPassUntouched) {
     const std::vector<std::string> mailbox = {MakeMessage("SPAM", 700)};
-    std::vector<sim::Pop3Command> script = Script({"USER bob", "retr 1", "RETR 12345678", "RETR 9"});
+    std::vector<sim::Pop3Command> script = Script({"USER bob", "TOP 1 10", "RETR 12345678", "RETR 9"});
     script.push_back({"RETR \r\n", true});
     script.push_back(Command("QUIT"));
     Pop3World world;

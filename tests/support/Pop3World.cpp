@@ -11,8 +11,12 @@ bool Pop3World::Session::Finished() const {
     if (!connected) {
         return false;
     }
-    if (client->WasReset() || server->WasReset()) {
+    if (server->WasReset()) {
         return true;
+    }
+    if (client->WasReset()) {
+        // The server may still be hearing of it (a QUIT sent in the client's name, then the reset).
+        return server->PeerClosed() && server->FinAcknowledged();
     }
     return pop3Client->Done() && client->PeerClosed() && client->FinAcknowledged() && server->PeerClosed() &&
            server->FinAcknowledged();
@@ -35,7 +39,7 @@ Pop3World::Pop3World(sim::SimNetwork::Mode mode, uint32_t networkDelayMs, bool i
 Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
                                           std::vector<sim::Pop3Command> script, uint16_t clientPort,
                                           sim::TcpTuning clientTuning, sim::TcpTuning serverTuning,
-                                          uint32_t serverIp) {
+                                          uint32_t serverIp, sim::ClientBehaviour behaviour) {
     const sim::SimAddress clientAddress{kClientIp, clientPort, {2, 0, 0, 0, 0, 1}};
     const sim::SimAddress serverAddress{serverIp, 110, {2, 0, 0, 0, 0, 2}};
     auto session = std::make_unique<Session>();
@@ -45,7 +49,7 @@ Pop3World::Session& Pop3World::AddSession(std::vector<std::string> mailbox,
     const uint32_t serverIsn = 0xFFF00000u + 7919u * clientPort + serverIp + 104729u * salt;
     session->client = &network.AddClient(clientAddress, serverAddress, clientTuning, clientIsn);
     session->server = &network.AddServer(serverAddress, clientAddress, serverTuning, serverIsn);
-    session->pop3Client = std::make_unique<sim::SimPop3Client>(*session->client, std::move(script));
+    session->pop3Client = std::make_unique<sim::SimPop3Client>(*session->client, std::move(script), behaviour);
     session->pop3Server = std::make_unique<sim::SimPop3Server>(*session->server, std::move(mailbox));
     Session* raw = session.get();
     network.AddPoller([this, raw] {

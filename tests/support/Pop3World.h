@@ -46,7 +46,8 @@ class Pop3World {
 
     Session& AddSession(std::vector<std::string> mailbox, std::vector<sim::Pop3Command> script,
                         uint16_t clientPort = 40000, sim::TcpTuning clientTuning = {},
-                        sim::TcpTuning serverTuning = {}, uint32_t serverIp = kServerIp);
+                        sim::TcpTuning serverTuning = {}, uint32_t serverIp = kServerIp,
+                        sim::ClientBehaviour behaviour = {});
     // Starts every session added so far that has not connected yet and waits for nothing.
     void Connect();
     void Start(Session& session);

@@ -51,6 +51,16 @@ std::string SimPop3Server::RetrReply(const std::string& message) {
     return reply;
 }
 
+std::string SimPop3Server::TopReply(const std::string& message, std::size_t lines) {
+    const std::string whole = RetrReply(message);
+    const std::size_t bodyStart = whole.find("\r\n\r\n");
+    std::size_t end = bodyStart == std::string::npos ? whole.size() - 3 : bodyStart + 4;
+    for (std::size_t i = 0; i < lines && end < whole.size() - 3; ++i) {
+        end = whole.find("\r\n", end) + 2;
+    }
+    return "+OK\r\n" + whole.substr(whole.find("\r\n") + 2, end - whole.find("\r\n") - 2) + ".\r\n";
+}
+
 SimPop3Server::SimPop3Server(SimTcpEndpoint& tcp, std::vector<std::string> messages)
     : tcp_(tcp), messages_(std::move(messages)) {
     for (std::string& message : messages_) {
@@ -148,6 +158,20 @@ void SimPop3Server::Handle(const std::string& line) {
             return;
         }
         ReplyRetr(number);
+    } else if (verb == "TOP") {
+        const std::size_t space2 = argument.find(' ');
+        const std::string first = argument.substr(0, space2);
+        const bool valid = space2 != std::string::npos && !first.empty() && first.size() < 6 &&
+                           std::all_of(first.begin(), first.end(), ::isdigit) && std::stoi(first) >= 1 &&
+                           std::stoi(first) <= static_cast<int>(messages_.size()) &&
+                           marked_.count(std::stoi(first)) == 0;
+        if (!valid) {
+            Reply("-ERR There's no message " + first + ".\r\n");
+            return;
+        }
+        const std::string count = argument.substr(space2 + 1);
+        const std::size_t lines = count.size() > 9 ? 999999999 : std::stoul(count);
+        Reply(TopReply(messages_[std::stoi(first) - 1], lines));
     } else if (verb == "DELE") {
         if (!present) {
             Reply("-ERR There's no message " + argument + ".\r\n");
@@ -173,8 +197,8 @@ Pop3Command Command(std::string_view line) {
     return {std::string(line) + "\r\n", multi};
 }
 
-SimPop3Client::SimPop3Client(SimTcpEndpoint& tcp, std::vector<Pop3Command> script)
-    : tcp_(tcp), script_(std::move(script)) {}
+SimPop3Client::SimPop3Client(SimTcpEndpoint& tcp, std::vector<Pop3Command> script, ClientBehaviour behaviour)
+    : tcp_(tcp), script_(std::move(script)), behaviour_(behaviour) {}
 
 std::vector<std::string_view> SimPop3Client::replies() const {
     std::vector<std::string_view> replies;
@@ -220,6 +244,14 @@ void SimPop3Client::Poll() {
         greeting_ = tcp_.Received().substr(greeting.first, greeting.second);
         greeted_ = true;
     }
+    if (behaviour_.pipelined && !waiting_ && next_ == 0) {
+        std::string all;
+        for (const Pop3Command& command : script_) {
+            all += command.bytes;
+        }
+        tcp_.Write(all);
+        waiting_ = true;
+    }
     while (true) {
         if (waiting_) {
             std::pair<std::size_t, std::size_t> reply;
@@ -227,8 +259,23 @@ void SimPop3Client::Poll() {
                 return;
             }
             replies_.push_back(reply);
-            waiting_ = false;
+            const bool retrieval = script_[next_].multiLine && (Upper(script_[next_].bytes).rfind("RETR", 0) == 0 ||
+                                                                Upper(script_[next_].bytes).rfind("TOP", 0) == 0);
+            if (retrieval && tcp_.Received().compare(reply.first, 4, "-ERR") == 0 &&
+                behaviour_.onRetrievalError != ClientBehaviour::OnRetrievalError::GoOn) {
+                done_ = true;
+                if (behaviour_.onRetrievalError == ClientBehaviour::OnRetrievalError::Abort) {
+                    tcp_.Abort();
+                } else {
+                    tcp_.Close();
+                }
+                return;
+            }
             ++next_;
+            waiting_ = behaviour_.pipelined && next_ < script_.size();
+            if (waiting_) {
+                continue;
+            }
         }
         if (next_ >= script_.size()) {
             done_ = true;

@@ -27,6 +27,8 @@ class SimPop3Server {
     const std::set<int>& committedDeletions() const { return committed_; }
     // The reply the server gives to "RETR n", as it goes on the wire.
     static std::string RetrReply(const std::string& message);
+    // The reply to "TOP n lines": the header, the blank line and that many body lines.
+    static std::string TopReply(const std::string& message, std::size_t lines);
     // The message with CR LF line ends, ending with one.
     static std::string Normalise(const std::string& message);
 
@@ -54,11 +56,19 @@ struct Pop3Command {
 // "RETR 1" -> "RETR 1\r\n", multi-line as POP3 says for RETR, TOP, and LIST/UIDL without argument.
 Pop3Command Command(std::string_view line);
 
+// How a scripted client behaves beyond its script.
+struct ClientBehaviour {
+    enum class OnRetrievalError { GoOn, Close, Abort };
+    bool pipelined = false;  // every command written at once after the greeting
+    // What it does when a retrieval is answered "-ERR": goes on, or leaves without "QUIT" (FIN or RST).
+    OnRetrievalError onRetrievalError = OnRetrievalError::GoOn;
+};
+
 // A scripted POP3 client: waits for the greeting, sends each command once the previous reply is
-// complete, closes after the last reply. Records every reply.
+// complete (or all at once), closes after the last reply. Records every reply.
 class SimPop3Client {
   public:
-    SimPop3Client(SimTcpEndpoint& tcp, std::vector<Pop3Command> script);
+    SimPop3Client(SimTcpEndpoint& tcp, std::vector<Pop3Command> script, ClientBehaviour behaviour = {});
 
     void Poll();
     bool Done() const { return done_; }
@@ -71,6 +81,7 @@ class SimPop3Client {
 
     SimTcpEndpoint& tcp_;
     std::vector<Pop3Command> script_;
+    ClientBehaviour behaviour_;
     std::vector<std::pair<std::size_t, std::size_t>> replies_;  // offset and length in the stream
     std::string greeting_;
     std::size_t next_ = 0;
