@@ -15,10 +15,11 @@ namespace bramvell {
 namespace {
 
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: bramvell account add NAME --server HOST[:PORT] --security tls|starttls [--listen PORT] "
-                 "[--ca-file FILE]\n"
-                 "       bramvell account list | remove NAME\n");
+    std::fprintf(
+        stderr,
+        "usage: bramvell account add NAME --server HOST[:PORT] --security tls|starttls [--listen PORT] "
+        "[--ca-file FILE]\n"
+        "       bramvell account list | remove NAME\n");
     return 2;
 }
 
@@ -26,14 +27,16 @@ int Usage() {
 std::string CheckedCaFile(const std::string& name, std::string* problem) {
     std::unique_ptr<char, decltype(&std::free)> absolute(realpath(name.c_str(), nullptr), &std::free);
     struct stat info {};
-    if (!absolute || stat(absolute.get(), &info) != 0 || !S_ISREG(info.st_mode) || access(absolute.get(), R_OK) != 0) {
+    if (!absolute || stat(absolute.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        access(absolute.get(), R_OK) != 0) {
         *problem = "cannot read the CA file " + name;
         return {};
     }
     return absolute.get();
 }
 
-bool ParseAdd(const std::vector<std::string>& words, MailAccount& account, bool& listenGiven, std::string* problem) {
+bool ParseAdd(const std::vector<std::string>& words, MailAccount& account, bool& listenGiven,
+              std::string* problem) {
     account.name = words[1];
     std::string server;
     std::string security;
@@ -80,9 +83,10 @@ void PrintAccount(const MailAccount& account) {
                 account.security == MailSecurity::Tls ? "TLS" : "STLS",
                 account.caFile.empty() ? "certificate checked against the system's trust store"
                                        : ("certificate checked against " + account.caFile).c_str());
-    std::printf("  in the mail client: POP3 server 127.0.0.1 (or ::1), port %u, no encryption,\n"
-                "  your own user name and password for %s\n",
-                account.listenPort, account.host.c_str());
+    std::printf(
+        "  in the mail client: POP3 server 127.0.0.1 (or ::1), port %u, no encryption,\n"
+        "  your own user name and password for %s\n",
+        account.listenPort, account.host.c_str());
 }
 
 int RunAccount(CommandContext& context) {
@@ -92,7 +96,8 @@ int RunAccount(CommandContext& context) {
     }
     OptionsFile options;
     if (!options.Load()) {
-        std::fprintf(stderr, "bramvell account: cannot open the settings folder for %s\n", options.Path().c_str());
+        std::fprintf(stderr, "bramvell account: cannot open the settings folder for %s\n",
+                     options.Path().c_str());
         return 1;
     }
     const std::string& verb = words[0];
@@ -103,12 +108,13 @@ int RunAccount(CommandContext& context) {
             PrintAccount(account);
         }
         for (const std::string& name : skipped) {
-            std::printf("%s: incomplete or damaged lines in %s; not served (remove and add it again)\n", name.c_str(),
-                        options.Path().c_str());
+            std::printf("%s: incomplete or damaged lines in %s; not served (remove and add it again)\n",
+                        name.c_str(), options.Path().c_str());
         }
         if (accounts.empty() && skipped.empty()) {
-            std::printf("no accounts; add one with: bramvell account add NAME --server HOST[:PORT] --security "
-                        "tls|starttls\n");
+            std::printf(
+                "no accounts; add one with: bramvell account add NAME --server HOST[:PORT] --security "
+                "tls|starttls\n");
         }
         return 0;
     }
@@ -150,7 +156,9 @@ int RunAccount(CommandContext& context) {
 }
 
 const CommandRegistration registration(
-    {"account", "account add NAME --server HOST[:PORT] --security tls|starttls [--listen PORT] [--ca-file FILE] | list | remove NAME",
+    {"account",
+     "account add NAME --server HOST[:PORT] --security tls|starttls [--listen PORT] [--ca-file FILE] | list "
+     "| remove NAME",
      "mailboxes behind TLS, served to the mail client as plain POP3 on 127.0.0.1", RunAccount});
 
 }  // namespace

@@ -47,7 +47,8 @@ class Session {
           server_(server),
           services_(services),
           stopFd_(stopFd),
-          filter_({services.settings, analyzer, services.target, services.clock}, LimitsFor(services.settings)) {}
+          filter_({services.settings, analyzer, services.target, services.clock},
+                  LimitsFor(services.settings)) {}
 
     std::string Run(const std::string& plainGreeting);
 
@@ -188,7 +189,8 @@ std::string Session::Run(const std::string& plainGreeting) {
 }  // namespace
 
 std::string NoSecureConnectionReply(const MailAccount& account, const std::string& problem) {
-    return "-ERR Bramvell cannot reach " + account.ServerText() + " securely: " + PrintableText(problem) + "\r\n";
+    return "-ERR Bramvell cannot reach " + account.ServerText() + " securely: " + PrintableText(problem) +
+           "\r\n";
 }
 
 std::string ServeBridgeClient(int clientFd, const MailAccount& account, const TlsContext& tls,
@@ -198,8 +200,8 @@ std::string ServeBridgeClient(int clientFd, const MailAccount& account, const Tl
     std::unique_ptr<TlsConnection> server = TlsConnection::Open(account, tls, greeting, &problem, stopFd);
     if (!server) {
         LogActivity(services.settings,
-                    "TLS bridge, account " + account.name + ": no secure connection to " + account.ServerText() +
-                        ": " + problem + "\n",
+                    "TLS bridge, account " + account.name + ": no secure connection to " +
+                        account.ServerText() + ": " + problem + "\n",
                     services.clock);
         SendAll(clientFd, NoSecureConnectionReply(account, problem));
         close(clientFd);
@@ -208,7 +210,8 @@ std::string ServeBridgeClient(int clientFd, const MailAccount& account, const Tl
     std::unique_ptr<MessageAnalyzer> analyzer = services.makeAnalyzer();
     problem = Session(clientFd, account, *server, services, *analyzer, stopFd).Run(greeting);
     if (!problem.empty()) {
-        LogActivity(services.settings, "TLS bridge, account " + account.name + ": " + problem + "\n", services.clock);
+        LogActivity(services.settings, "TLS bridge, account " + account.name + ": " + problem + "\n",
+                    services.clock);
     }
     close(clientFd);
     return problem;

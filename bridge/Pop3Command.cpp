@@ -40,7 +40,8 @@ bool IsWholeMessageLineCount(std::string_view word) {
         return false;
     }
     const std::string_view digits = word.substr(std::min(word.find_first_not_of('0'), word.size()));
-    return digits.size() > 6 || (digits.size() == 6 && std::stoul(std::string(digits)) >= kWholeMessageTopLines);
+    return digits.size() > 6 ||
+           (digits.size() == 6 && std::stoul(std::string(digits)) >= kWholeMessageTopLines);
 }
 
 }  // namespace

@@ -205,7 +205,8 @@ void Pop3StreamFilter::Emit(std::string_view piece, bool lineEnds, Output& out) 
                     sink_ = Sink::Discard;
                     return;
                 }
-                LogActivity(services_.settings, "Message too large to check: passed to the mail client unfiltered\n",
+                LogActivity(services_.settings,
+                            "Message too large to check: passed to the mail client unfiltered\n",
                             services_.clock);
                 PassHeldUnfiltered(out);
                 out.toClient += piece;
@@ -220,7 +221,8 @@ void Pop3StreamFilter::Emit(std::string_view piece, bool lineEnds, Output& out) 
 }
 
 void Pop3StreamFilter::EndLine(Output& out) {
-    const bool terminator = (lineLength_ == 3 && lineHead_ == ".\r\n") || (lineLength_ == 2 && lineHead_ == ".\n");
+    const bool terminator =
+        (lineLength_ == 3 && lineHead_ == ".\r\n") || (lineLength_ == 2 && lineHead_ == ".\n");
     const bool continuation = lineHead_.size() >= 2 && lineHead_[0] == '+' &&
                               (lineHead_[1] == ' ' || lineHead_[1] == '\r' || lineHead_[1] == '\n');
     lineLength_ = 0;
@@ -239,8 +241,8 @@ void Pop3StreamFilter::EndLine(Output& out) {
         authAwaitingAnswer_ = !clientGone_;
         return;
     }
-    const bool multiLine = positive_ && (shape == ReplyShape::Retrieval || shape == ReplyShape::MultiLineIfOk ||
-                                         shape == ReplyShape::Capa);
+    const bool multiLine = positive_ && (shape == ReplyShape::Retrieval ||
+                                         shape == ReplyShape::MultiLineIfOk || shape == ReplyShape::Capa);
     if (multiLine) {
         phase_ = Phase::Body;
         return;
@@ -290,8 +292,9 @@ void Pop3StreamFilter::Judge(bool complete, Output& out) {
 void Pop3StreamFilter::ActOnSpam(Output& out) {
     std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(held_.data()), held_.size());
     const HeldSegment reply[] = {PlainBytesSegment(bytes)};
-    const VerdictOutcome outcome = ApplyVerdictEffects(services_.settings, services_.target, services_.clock,
-                                                       verdict_, reply, pending_.front().argument, heldComplete_);
+    const VerdictOutcome outcome =
+        ApplyVerdictEffects(services_.settings, services_.target, services_.clock, verdict_, reply,
+                            pending_.front().argument, heldComplete_);
     held_.clear();
     held_.shrink_to_fit();
     out.toServer += outcome.command;

@@ -96,8 +96,8 @@ class Pop3StreamFilter {
     std::size_t lineLength_ = 0;
     std::string lineHead_;  // the current line's first bytes (up to three)
     std::string capaLine_;
-    std::string held_;      // the retrieval being collected, status line first
-    bool judged_ = false;   // an early verdict was spam: the rest is collected for the copy
+    std::string held_;     // the retrieval being collected, status line first
+    bool judged_ = false;  // an early verdict was spam: the rest is collected for the copy
     bool heldComplete_ = true;
     MessageVerdict verdict_;
 };

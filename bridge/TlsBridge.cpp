@@ -92,7 +92,8 @@ bool TlsBridge::OpenListeners(Account& entry) {
     uint16_t port = account.listenPort;
     const int v4 = ListenOnLoopback(AF_INET, port);
     if (v4 < 0) {
-        entry.status.lastError = "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
+        entry.status.lastError =
+            "cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno);
         Log("TLS bridge, account " + account.name + ": " + entry.status.lastError + "\n");
         return false;
     }
@@ -106,8 +107,8 @@ bool TlsBridge::OpenListeners(Account& entry) {
     }
     entry.status.port = port;
     entry.status.listening = true;
-    Log("TLS bridge, account " + account.name + ": listening on " + where + " for " + account.ServerText() + " (" +
-        std::string(SecurityName(account.security)) + ")\n");
+    Log("TLS bridge, account " + account.name + ": listening on " + where + " for " + account.ServerText() +
+        " (" + std::string(SecurityName(account.security)) + ")\n");
     return true;
 }
 

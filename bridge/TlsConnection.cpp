@@ -129,7 +129,8 @@ bool UpgradeWithStls(int fd, std::string& greeting, std::string* problem) {
 
 bool IsAddress(const std::string& host) {
     in6_addr address{};
-    return inet_pton(AF_INET, host.c_str(), &address) == 1 || inet_pton(AF_INET6, host.c_str(), &address) == 1;
+    return inet_pton(AF_INET, host.c_str(), &address) == 1 ||
+           inet_pton(AF_INET6, host.c_str(), &address) == 1;
 }
 
 }  // namespace

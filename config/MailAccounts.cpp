@@ -80,8 +80,8 @@ std::optional<uint16_t> ParsePort(std::string_view text) {
 bool IsValidAccountName(std::string_view name) {
     return !name.empty() && name.size() <= kMaxAccountNameLength &&
            std::all_of(name.begin(), name.end(), [](char c) {
-               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                      c == '_';
+               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_';
            });
 }
 
@@ -108,11 +108,11 @@ bool ParseServer(std::string_view text, MailSecurity security, MailAccount& acco
         port = text.substr(colon + 1);
         hasPort = true;
     }
-    const bool hostOk = !host.empty() && host.size() <= 253 &&
-                        std::all_of(host.begin(), host.end(), [](char c) {
-                            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                                   c == '-' || c == '.' || c == ':';
-                        });
+    const bool hostOk =
+        !host.empty() && host.size() <= 253 && std::all_of(host.begin(), host.end(), [](char c) {
+            return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+                   c == '.' || c == ':';
+        });
     if (!hostOk) {
         *problem = "'" + std::string(host) + "' is not a host name or address";
         return false;
@@ -142,7 +142,8 @@ std::vector<MailAccount> LoadAccounts(const OptionsFile& file, std::vector<std::
         if (!SplitKey(key, name, field)) {
             continue;
         }
-        auto partial = std::find_if(found.begin(), found.end(), [&](const Partial& p) { return p.name == name; });
+        auto partial =
+            std::find_if(found.begin(), found.end(), [&](const Partial& p) { return p.name == name; });
         if (partial == found.end()) {
             partial = found.insert(found.end(), Partial{std::string(name), {}});
         }
@@ -156,13 +157,15 @@ std::vector<MailAccount> LoadAccounts(const OptionsFile& file, std::vector<std::
         MailAccount account;
         account.name = partial.name;
         const auto& [server, securityText, listen, caFile] = partial.values;
-        const std::optional<MailSecurity> security = securityText ? ParseSecurity(*securityText) : std::nullopt;
+        const std::optional<MailSecurity> security =
+            securityText ? ParseSecurity(*securityText) : std::nullopt;
         std::string problem;
         const std::optional<uint16_t> listenPort = listen ? ParsePort(*listen) : std::nullopt;
-        const bool taken = listenPort && std::any_of(accounts.begin(), accounts.end(), [&](const MailAccount& a) {
-                               return a.listenPort == *listenPort;
-                           });
-        if (!server || !security || !listenPort || taken || !ParseServer(*server, *security, account, &problem)) {
+        const bool taken =
+            listenPort && std::any_of(accounts.begin(), accounts.end(),
+                                      [&](const MailAccount& a) { return a.listenPort == *listenPort; });
+        if (!server || !security || !listenPort || taken ||
+            !ParseServer(*server, *security, account, &problem)) {
             if (skipped != nullptr) {
                 skipped->push_back(partial.name);
             }
@@ -178,7 +181,8 @@ std::vector<MailAccount> LoadAccounts(const OptionsFile& file, std::vector<std::
 
 uint16_t FreeListenPort(const std::vector<MailAccount>& accounts) {
     uint16_t port = kFirstListenPort;
-    while (std::any_of(accounts.begin(), accounts.end(), [&](const MailAccount& a) { return a.listenPort == port; }) &&
+    while (std::any_of(accounts.begin(), accounts.end(),
+                       [&](const MailAccount& a) { return a.listenPort == port; }) &&
            port < 65535) {
         ++port;
     }
@@ -201,7 +205,8 @@ bool AddAccount(OptionsFile& file, const MailAccount& account, std::string* prob
     }
     for (const MailAccount& other : accounts) {
         if (other.listenPort == account.listenPort) {
-            *problem = "account '" + other.name + "' listens on port " + std::to_string(other.listenPort) + " already";
+            *problem = "account '" + other.name + "' listens on port " + std::to_string(other.listenPort) +
+                       " already";
             return false;
         }
     }

@@ -28,7 +28,8 @@ VerdictOutcome ApplyVerdictEffects(const FilterSettings& settings, MessageTarget
             }
         }
         if (!saved) {
-            LogActivity(settings, "The quarantine copy could not be written; the message was left on the server\n",
+            LogActivity(settings,
+                        "The quarantine copy could not be written; the message was left on the server\n",
                         clock);
             outcome.command = "NOOP\r\n";
             return outcome;

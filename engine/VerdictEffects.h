@@ -16,7 +16,7 @@ class MessageTarget;
 // What a verdict came to: the command to send the server in the client's name, and what the client's
 // spam answer says.
 struct VerdictOutcome {
-    std::string command;         // "DELE n" for spam, "NOOP" when it stays on the server; empty: good mail
+    std::string command;  // "DELE n" for spam, "NOOP" when it stays on the server; empty: good mail
     bool deletedOnServer = false;
     std::string quarantinePath;  // the copy, empty when none was kept
 };

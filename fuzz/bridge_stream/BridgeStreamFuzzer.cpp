@@ -31,7 +31,8 @@ class LineAnalyzer final : public MessageAnalyzer {
             if (settings_.renameAttachments != 0) {  // as the classifier does
                 rewriter.RewriteLine(line);
             }
-            verdict.isSpam = verdict.isSpam || (spamAllowed && line.text.find("SPAM") != std::string_view::npos);
+            verdict.isSpam =
+                verdict.isSpam || (spamAllowed && line.text.find("SPAM") != std::string_view::npos);
         }
         return verdict;
     }
@@ -128,6 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             rest.erase(at, end - at);
         }
     }
-    Require(rest.size() <= fromClient.size(), "the server gets nothing but the client's bytes and own commands");
+    Require(rest.size() <= fromClient.size(),
+            "the server gets nothing but the client's bytes and own commands");
     return 0;
 }

@@ -107,8 +107,8 @@ TEST(Pop3StreamFilterTest, PipelinedBatchWithSpamInTheMiddleDeletesItBeforeTheQu
     session.Server(Retrieved(good3));
     EXPECT_EQ(session.TakeServer(), "QUIT\r\n");
     session.Server("+OK Marked to be deleted.\r\n+OK Logging out, messages deleted.\r\n");
-    EXPECT_EQ(session.TakeClient(), "+OK\r\n+OK Logged in.\r\n" + Retrieved(good1) + SpamLine() + Retrieved(good3) +
-                                        "+OK Logging out, messages deleted.\r\n");
+    EXPECT_EQ(session.TakeClient(), "+OK\r\n+OK Logged in.\r\n" + Retrieved(good1) + SpamLine() +
+                                        Retrieved(good3) + "+OK Logging out, messages deleted.\r\n");
     EXPECT_EQ(session.filter().Unanswered(), 0u);
     EXPECT_EQ(session.analyzer.analysed, 3);
     EXPECT_EQ(session.target.Count(WM_MAIL_CLASSIFIED), 3u);
@@ -179,7 +179,8 @@ TEST(Pop3StreamFilterTest, LargeMessagesAreJudgedEarlyAndGoodOnesStreamOn) {
     for (int i = 0; body.size() < 5000; ++i) {
         body += "line " + std::to_string(i) + " of a long report\r\n";
     }
-    const Pop3StreamLimits limits{.maxHeldBytes = 64u << 20, .earlyVerdictBytes = 1000, .maxClientLine = 1024};
+    const Pop3StreamLimits limits{
+        .maxHeldBytes = 64u << 20, .earlyVerdictBytes = 1000, .maxClientLine = 1024};
     Bridged good(limits);
     good.TakeClient();
     good.Client("RETR 1\r\n");
@@ -244,9 +245,10 @@ TEST(Pop3StreamFilterTest, TheNoticeAnswerIsAStandInMessageNamingTheCopy) {
     session.Server(Retrieved(Message("SPAM")) + "+OK\r\n.\r\n");
     const std::string answer = session.TakeClient();
     ASSERT_TRUE(answer.starts_with("+OK stand-in message follows\r\nFrom: Bramvell")) << answer;
-    EXPECT_NE(answer.find("Subject: Filtered by Bramvell - message from alice@example.org has a Spam probability "
-                          "of 87%\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        answer.find("Subject: Filtered by Bramvell - message from alice@example.org has a Spam probability "
+                    "of 87%\r\n"),
+        std::string::npos);
     EXPECT_NE(answer.find("deleted it on the server.\r\nIts copy is in the quarantine folder:\r\n" +
                           session.folder.path()),
               std::string::npos);

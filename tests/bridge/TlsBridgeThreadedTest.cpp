@@ -105,7 +105,8 @@ class TlsBridgeThreadedTest : public ::testing::Test {
         settings.activityLogEnabled = 1;
     }
     BridgeServices Services() {
-        return {settings, target, [this] { return std::make_unique<ScriptedAnalyzer>(settings, clock); }, clock};
+        return {settings, target, [this] { return std::make_unique<ScriptedAnalyzer>(settings, clock); },
+                clock};
     }
     static MailAccount Account(const std::string& name, uint16_t serverPort, MailSecurity security) {
         return {name, "127.0.0.1", serverPort, security, 0, ""};
@@ -157,7 +158,8 @@ TEST_F(TlsBridgeThreadedTest, ServersThatCannotBeReachedSecurelyAreAnsweredWithE
     bridge.Stop();
     const std::string log = ReadWholeFile(folder / "20260315.txt");
     EXPECT_NE(log.find("TLS bridge, account gone: listening on 127.0.0.1:"), std::string::npos) << log;
-    EXPECT_NE(log.find("TLS bridge, account gone: no secure connection to 127.0.0.1:"), std::string::npos) << log;
+    EXPECT_NE(log.find("TLS bridge, account gone: no secure connection to 127.0.0.1:"), std::string::npos)
+        << log;
 }
 
 TEST_F(TlsBridgeThreadedTest, AnStlsServerThatRefusesOrSlipsInPlainTextIsNeverTalkedToInPlainText) {
@@ -175,8 +177,8 @@ TEST_F(TlsBridgeThreadedTest, AnStlsServerThatRefusesOrSlipsInPlainTextIsNeverTa
         ASSERT_TRUE(bridge.Start({Account("stls", server.port, MailSecurity::StartTls)}));
         const std::string answer = ReadAllFrom(AF_INET, bridge.Status().at(0).port);
         bridge.Stop();
-        EXPECT_EQ(answer, "-ERR Bramvell cannot reach 127.0.0.1:" + std::to_string(server.port) + " securely: " +
-                              c.reason + "\r\n");
+        EXPECT_EQ(answer, "-ERR Bramvell cannot reach 127.0.0.1:" + std::to_string(server.port) +
+                              " securely: " + c.reason + "\r\n");
         EXPECT_EQ(server.Finish(), "STLS\r\n");  // and nothing of the client's
     }
 }

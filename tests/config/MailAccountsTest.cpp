@@ -53,7 +53,8 @@ TEST(MailAccountsTest, AccountsLiveInTheOptionsFileBesideWhatItHeld) {
         file.SetUnchecked("my.own.key", "kept");
         MailAccount work{"work", "pop.example.org", 995, MailSecurity::Tls, 1110, "/etc/ssl/work.pem"};
         ASSERT_TRUE(AddAccount(file, work, &problem)) << problem;
-        MailAccount home{"home", "2001:db8::1", 110, MailSecurity::StartTls, FreeListenPort(LoadAccounts(file)), ""};
+        MailAccount home{
+            "home", "2001:db8::1", 110, MailSecurity::StartTls, FreeListenPort(LoadAccounts(file)), ""};
         ASSERT_TRUE(AddAccount(file, home, &problem)) << problem;
         MailAccount clash{"other", "x.example", 995, MailSecurity::Tls, 1110, ""};
         EXPECT_FALSE(AddAccount(file, clash, &problem));  // port taken
