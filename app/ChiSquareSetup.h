@@ -6,35 +6,9 @@
 
 #include "classify/ChiSquareClassifier.h"
 #include "classify/ChiSquareStore.h"
-#include "classify/TokenDataFolder.h"
-#include "config/FilterSettings.h"
-#include "config/OptionsFile.h"
+#include "classify/ScorerChoice.h"
 
 namespace bramvell {
-
-enum class Scorer { Classic, ChiSquare };
-
-inline bool ScorerOfName(const std::string& name, Scorer& scorer) {
-    if (name == "classic") {
-        scorer = Scorer::Classic;
-        return true;
-    }
-    if (name == "chi-square") {
-        scorer = Scorer::ChiSquare;
-        return true;
-    }
-    return false;
-}
-
-// The scorer of the options file; classic when the file or the key is missing.
-inline Scorer StoredScorer() {
-    OptionsFile options;
-    Scorer scorer = Scorer::Classic;
-    if (options.Load()) {
-        ScorerOfName(options.Get("scorer"), scorer);
-    }
-    return scorer;
-}
 
 // Takes "--scorer NAME" or "--scorer=NAME" at arguments[i] (moving i past a separate value). Returns
 // false when arguments[i] is not the option; sets bad when its value is missing or unknown.
@@ -55,16 +29,6 @@ inline bool TakeScorerOption(const std::vector<std::string>& arguments, std::siz
     }
     bad = !ScorerOfName(value, scorer);
     return true;
-}
-
-// The chi-square store of a program folder: Data/chisquare.lmdb/.
-inline std::string ChiSquareStoreFolder(const std::string& programFolder) {
-    return DataFolder(programFolder) + "/" + std::string(ChiSquareStore::kFolderName);
-}
-
-// The cutoffs of the Spam Filter Options' threshold level.
-inline ChiSquareCutoffs ChiSquareCutoffsOf(const FilterSettings& settings) {
-    return CutoffsOfLevel(settings.thresholdEnabled != 0, settings.thresholdLevel);
 }
 
 inline const char* VerdictWord(ChiSquareVerdict verdict) {

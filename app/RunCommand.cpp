@@ -21,6 +21,7 @@
 #include "config/OptionsFile.h"
 #include "engine/KeyState.h"
 #include "engine/MessageTarget.h"
+#include "engine/MessageVerdict.h"
 #include "engine/PacketSource.h"
 #include "platform/linux/NetworkInterfaces.h"
 #include "platform/linux/PacketSourceCheck.h"
@@ -32,8 +33,9 @@ namespace bramvell {
 namespace {
 
 struct PostedMessage {
-    uint32_t message;
-    uintptr_t wParam;
+    uint32_t message = 0;
+    uintptr_t wParam = 0;
+    std::optional<MessageVerdict> verdict;  // with WM_MAIL_CLASSIFIED: sender and score for --verbose
 };
 
 // Messages from the filter thread, queued for the main thread.
@@ -41,7 +43,12 @@ class HeadlessMessageQueue final : public MessageTarget {
   public:
     void Post(uint32_t message, uintptr_t wParam) override {
         std::lock_guard lock(mutex_);
-        queue_.push_back({message, wParam});
+        queue_.push_back({message, wParam, std::nullopt});
+    }
+
+    void PostClassified(const MessageVerdict& verdict) override {
+        std::lock_guard lock(mutex_);
+        queue_.push_back({WM_MAIL_CLASSIFIED, verdict.isSpam ? 1u : 0u, verdict});
     }
 
     bool Take(PostedMessage& message) {
@@ -49,7 +56,7 @@ class HeadlessMessageQueue final : public MessageTarget {
         if (queue_.empty()) {
             return false;
         }
-        message = queue_.front();
+        message = std::move(queue_.front());
         queue_.pop_front();
         return true;
     }
@@ -125,7 +132,9 @@ bool HasBridgeAccounts() {
 // Returns false when filtering failed.
 bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
     if (options.verbose) {
-        std::fprintf(stderr, "bramvell: %s\n", PostedMessageText(posted.message, posted.wParam).c_str());
+        const std::string text = posted.verdict ? ClassifiedMailText(*posted.verdict)
+                                                : PostedMessageText(posted.message, posted.wParam);
+        std::fprintf(stderr, "bramvell: %s\n", text.c_str());
     }
     const PostedMessageOutcome outcome = HandlePostedMessage(settings, posted.message, posted.wParam,
                                                              [&] { EmptyQuarantineOnDayChange(settings); });
@@ -192,6 +201,10 @@ int RunHeadless(CommandContext& context) {
     }
 
     session.Load();
+    if (options.verbose) {
+        std::fprintf(stderr, "bramvell: scoring with the %s scorer\n",
+                     session.ScoresByChiSquare() ? "chi-square" : "classic");
+    }
     HeadlessMessageQueue queue;
     NoKeyState keys;
     if (packetFilter) {

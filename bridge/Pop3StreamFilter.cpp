@@ -16,6 +16,7 @@ namespace bramvell {
 namespace {
 
 constexpr std::size_t kMaxCapaLine = 4096;
+constexpr std::size_t kMaxRememberedDeletions = 4096;
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
@@ -34,7 +35,7 @@ bool IsStlsCapability(std::string_view line) {
 
 Pop3StreamFilter::Pop3StreamFilter(const Services& services, const Limits& limits)
     : services_(services), limits_(limits) {
-    pending_.push_back({ReplyShape::Greeting, {}, {}});
+    pending_.push_back({BridgeReply::Greeting, {}, {}});
 }
 
 void Pop3StreamFilter::FromClient(std::span<const uint8_t> bytes, Output& out) {
@@ -60,7 +61,7 @@ void Pop3StreamFilter::FromClient(std::span<const uint8_t> bytes, Output& out) {
         if (clientLineOverlong_) {
             clientLineOverlong_ = false;
             if (!std::exchange(authAwaitingAnswer_, false)) {
-                pending_.push_back({ReplyShape::SingleLine, {}, {}});
+                pending_.push_back({BridgeReply::SingleLine, {}, {}});
             }
             continue;
         }
@@ -74,19 +75,22 @@ void Pop3StreamFilter::OnClientLine(std::string_view line, Output& out) {
         out.toServer += line;  // a SASL answer: no reply of its own beyond the next status line
         return;
     }
-    std::string_view command = line;
-    while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) {
-        command.remove_suffix(1);
-    }
-    bool isQuit = false;
-    PendingReply reply = ShapeOfCommand(command, isQuit);
+    CommandLine::Kind kind = CommandLine::Kind::Other;
+    PendingReply reply = ShapeOfCommand(line, kind);
+    const bool isQuit = kind == CommandLine::Kind::Quit;
     quitSent_ = quitSent_ || isQuit;
     if (isQuit && std::any_of(pending_.begin(), pending_.end(),
-                              [](const PendingReply& p) { return p.shape == ReplyShape::Retrieval; })) {
+                              [](const PendingReply& p) { return p.shape == BridgeReply::Retrieval; })) {
         heldQuit_.assign(line);
         return;
     }
-    if (reply.shape != ReplyShape::Local) {
+    if (kind == CommandLine::Kind::Delete &&
+        std::find(deletedNumbers_.begin(), deletedNumbers_.end(), reply.argument) != deletedNumbers_.end()) {
+        // Deleted in the client's name already: the server would refuse, and some clients end there.
+        reply.shape = BridgeReply::Local;
+        reply.localAnswer = "+OK deleted\r\n";
+    }
+    if (reply.shape != BridgeReply::Local) {
         out.toServer += line;
     }
     pending_.push_back(std::move(reply));
@@ -95,17 +99,17 @@ void Pop3StreamFilter::OnClientLine(std::string_view line, Output& out) {
 
 void Pop3StreamFilter::SendHeldQuit(Output& out) {
     if (heldQuit_.empty() || std::any_of(pending_.begin(), pending_.end(), [](const PendingReply& p) {
-            return p.shape == ReplyShape::Retrieval;
+            return p.shape == BridgeReply::Retrieval;
         })) {
         return;
     }
     out.toServer += heldQuit_;
     heldQuit_.clear();
-    pending_.push_back({ReplyShape::SingleLine, {}, {}});
+    pending_.push_back({BridgeReply::SingleLine, {}, {}});
 }
 
 void Pop3StreamFilter::AnswerLocalCommands(Output& out) {
-    while (!pending_.empty() && pending_.front().shape == ReplyShape::Local && phase_ == Phase::StatusLine &&
+    while (!pending_.empty() && pending_.front().shape == BridgeReply::Local && phase_ == Phase::StatusLine &&
            lineLength_ == 0) {
         if (!clientGone_) {
             out.toClient += pending_.front().localAnswer;
@@ -149,10 +153,10 @@ void Pop3StreamFilter::BeginReply(char firstByte) {
     positive_ = firstByte == '+';
     const PendingReply& reply = pending_.front();
     switch (reply.shape) {
-        case ReplyShape::Injected:
+        case BridgeReply::Injected:
             sink_ = Sink::Hidden;
             break;
-        case ReplyShape::Retrieval:
+        case BridgeReply::Retrieval:
             // While the filter is off, or once the client is gone, retrievals pass untouched.
             if (positive_ && !clientGone_ && services_.settings.filterEnabled != 0) {
                 sink_ = Sink::Held;
@@ -163,7 +167,7 @@ void Pop3StreamFilter::BeginReply(char firstByte) {
                 sink_ = Sink::Client;
             }
             break;
-        case ReplyShape::Capa:
+        case BridgeReply::Capa:
             sink_ = Sink::CapaFilter;
             break;
         default:
@@ -236,13 +240,13 @@ void Pop3StreamFilter::EndLine(Output& out) {
         }
         return;
     }
-    const ReplyShape shape = pending_.front().shape;
-    if (shape == ReplyShape::Auth && continuation) {
+    const BridgeReply shape = pending_.front().shape;
+    if (shape == BridgeReply::Auth && continuation) {
         authAwaitingAnswer_ = !clientGone_;
         return;
     }
-    const bool multiLine = positive_ && (shape == ReplyShape::Retrieval ||
-                                         shape == ReplyShape::MultiLineIfOk || shape == ReplyShape::Capa);
+    const bool multiLine = positive_ && (shape == BridgeReply::Retrieval ||
+                                         shape == BridgeReply::MultiLineIfOk || shape == BridgeReply::Capa);
     if (multiLine) {
         phase_ = Phase::Body;
         return;
@@ -299,8 +303,13 @@ void Pop3StreamFilter::ActOnSpam(Output& out) {
     held_.shrink_to_fit();
     out.toServer += outcome.command;
     // Behind every command the server has already: it answers them first.
-    pending_.push_back({ReplyShape::Injected, {}, {}});
-    deleteSent_ = deleteSent_ || outcome.deletedOnServer;
+    pending_.push_back({BridgeReply::Injected, {}, {}});
+    if (outcome.deletedOnServer) {
+        deleteSent_ = true;
+        if (deletedNumbers_.size() < kMaxRememberedDeletions) {
+            deletedNumbers_.push_back(pending_.front().argument);
+        }
+    }
     out.toClient += SpamAnswerFor(services_.settings, verdict_, outcome);
 }
 
@@ -326,8 +335,11 @@ void Pop3StreamFilter::OnClientGone(Output& out) {
         return;  // goes out once the retrievals before it are answered
     }
     if (deleteSent_ && !quitSent_) {
+        LogActivity(services_.settings,
+                    "The mail client left without QUIT: QUIT sent to the server so that the deletion holds\n",
+                    services_.clock);
         out.toServer += "QUIT\r\n";
-        pending_.push_back({ReplyShape::Injected, {}, {}});
+        pending_.push_back({BridgeReply::Injected, {}, {}});
         quitSent_ = true;
     }
 }

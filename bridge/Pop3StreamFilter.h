@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge/Pop3Command.h"
 #include "config/Clock.h"
@@ -87,6 +88,7 @@ class Pop3StreamFilter {
     bool authAwaitingAnswer_ = false;  // a "+ " continuation went to the client; its next line answers it
     bool quitSent_ = false;
     std::string heldQuit_;
+    std::vector<std::string> deletedNumbers_;  // messages "DELE"d in the client's name
     bool deleteSent_ = false;
     bool clientGone_ = false;
 

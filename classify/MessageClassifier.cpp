@@ -69,7 +69,17 @@ bool MessageClassifier::PassphraseMatches() {
 }
 
 ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, LineRewriter* rewriter) {
-    const TokenTables* tables = settings_.tokenTables;
+    return Run(lines, rewriter, Scoring::Classic);
+}
+
+ClassificationResult MessageClassifier::ApplyRules(MessageLineSource& lines, LineRewriter* rewriter) {
+    return Run(lines, rewriter, Scoring::ByCaller);
+}
+
+ClassificationResult MessageClassifier::Run(MessageLineSource& lines, LineRewriter* rewriter,
+                                            Scoring scoring) {
+    const bool classic = scoring == Scoring::Classic;
+    const TokenTables* tables = classic ? settings_.tokenTables : nullptr;
     std::shared_lock<std::shared_mutex> lock;
     if (tables != nullptr) {
         lock = std::shared_lock(tables->mutex);
@@ -90,25 +100,28 @@ ClassificationResult MessageClassifier::Classify(MessageLineSource& lines, LineR
         if (text.empty() && inHeader) {
             inHeader = false;
             if (settings_.checkFromToDiffer != 0 && EqualIgnoringCase(fromText_, toText_)) {
-                return Finish(DecidingRule::FromTo, true);
+                return Finish(DecidingRule::FromTo, true, scoring);
             }
             if (settings_.subjectPassphrasesEnabled != 0 && PassphraseMatches()) {
-                return Finish(DecidingRule::Passphrase, false);
+                return Finish(DecidingRule::Passphrase, false, scoring);
             }
         }
         if (inHeader) {
             CaptureHeader(text);
         }
-        if (!text.empty() && (!inHeader || !subjectText_.empty())) {
+        if (classic && !text.empty() && (!inHeader || !subjectText_.empty())) {
             scorer_.FeedLineDeferred(text, inHeader);
         }
     }
-    return Finish(DecidingRule::None, false);
+    return Finish(DecidingRule::None, false, scoring);
 }
 
-ClassificationResult MessageClassifier::Finish(DecidingRule rule, bool ruleSaysSpam) {
+ClassificationResult MessageClassifier::Finish(DecidingRule rule, bool ruleSaysSpam, Scoring scoring) {
     scorer_.Flush();
     ClassificationResult result;
+    if (rule == DecidingRule::None && scoring == Scoring::ByCaller) {
+        return result;
+    }
     if (rule != DecidingRule::None) {
         result.decidedByRule = true;
         result.rule = rule;

@@ -26,6 +26,14 @@ class MessageClassifier {
     // rewriter, when set, sees every line read while "Rename executable attachments" is on.
     ClassificationResult Classify(MessageLineSource& lines, LineRewriter* rewriter = nullptr);
 
+    // The same walk and rules without the classic score, for another scorer: a rule's verdict, logged as
+    // Classify logs it, or else, once every line has been read, a result with decidedByRule false and no
+    // verdict line written; the caller scores the message and logs its verdict.
+    ClassificationResult ApplyRules(MessageLineSource& lines, LineRewriter* rewriter = nullptr);
+
+    // The From value of the last analysis as captured (not cut), for reports of a verdict.
+    std::string_view FromText() const { return fromText_; }
+
     // Precomputed probabilities for batch runs (may be null); see TokenProbabilities.
     void UseProbabilities(const TokenProbabilities* probabilities) {
         scorer_.UseProbabilities(probabilities);
@@ -35,9 +43,11 @@ class MessageClassifier {
     const TopTokenSlots& Slots() const { return scorer_.Slots(); }
 
   private:
+    enum class Scoring { Classic, ByCaller };
+    ClassificationResult Run(MessageLineSource& lines, LineRewriter* rewriter, Scoring scoring);
     void CaptureHeader(std::string_view line);
     bool PassphraseMatches();
-    ClassificationResult Finish(DecidingRule rule, bool ruleSaysSpam);
+    ClassificationResult Finish(DecidingRule rule, bool ruleSaysSpam, Scoring scoring);
 
     const FilterSettings& settings_;
     const SubjectMatcher* passphrases_;

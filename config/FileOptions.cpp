@@ -1,7 +1,5 @@
 #include "config/FileOptions.h"
 
-#include <charconv>
-
 #include "config/FilterSettings.h"
 #include "config/OptionsFile.h"
 
@@ -9,10 +7,6 @@ namespace bramvell {
 
 void ApplyOptionsFile(const OptionsFile& file, FileOptions& options) {
     options.spamAnswerNotice = file.Get("spam-answer") == "notice" ? 1 : 0;
-    const std::string bytes = file.Get("early-verdict-bytes");
-    uint32_t value = FileOptions::kDefaultEarlyVerdictBytes;
-    std::from_chars(bytes.data(), bytes.data() + bytes.size(), value);  // Get() gives only valid numbers
-    options.earlyVerdictBytes = value;
 }
 
 void LoadFileOptions(FileOptions& options, const SettingsLocation& location) {

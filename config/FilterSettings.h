@@ -109,9 +109,7 @@ struct FilterControl {
 
 // What the options file says (not items of the stored value): read when the filter starts.
 struct FileOptions {
-    static constexpr uint32_t kDefaultEarlyVerdictBytes = 1u << 20;
     ControlByte spamAnswerNotice{0};  // 0: the "-ERR" line, 1: the stand-in message
-    std::atomic<uint32_t> earlyVerdictBytes{kDefaultEarlyVerdictBytes};
 };
 
 // The one record every part of the program shares: options, statistics and control bytes, plus the

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 
 namespace bramvell {
 namespace {
@@ -10,24 +9,14 @@ namespace {
 constexpr std::array<std::string_view, 2> kScorers = {"classic", "chi-square"};
 constexpr std::array<std::string_view, 2> kSpamAnswers = {"error", "notice"};
 
-constexpr std::array<OptionSpec, 3> kOptions = {{
+constexpr std::array<OptionSpec, 2> kOptions = {{
     {"scorer", "classic", kScorers,
-     "the scorer of classify and test: classic, or chi-square (its own store; the filter scores classic)"},
+     "the scorer of the filter, classify and test: classic, or chi-square (its own store; unsure mail is "
+     "delivered; read when filtering starts)"},
     {"spam-answer", "error", kSpamAnswers,
      "what the mail client gets for a deleted spam: error (an -ERR line), or notice (a short stand-in "
      "message, for clients that stop at an error)"},
-    {"early-verdict-bytes", "1048576", {},
-     "a message that grows past this many bytes is judged on its start and streamed on (65536 to 67108864)",
-     true, 65536, 64u << 20},
 }};
-
-bool IsNumberInRange(const OptionSpec& option, std::string_view value) {
-    uint64_t number = 0;
-    const char* end = value.data() + value.size();
-    const auto [stop, error] = std::from_chars(value.data(), end, number);
-    return !value.empty() && error == std::errc() && stop == end && number >= option.minNumber &&
-           number <= option.maxNumber;
-}
 
 std::string_view Trimmed(std::string_view text) {
     const std::size_t first = text.find_first_not_of(" \t\r");
@@ -39,9 +28,6 @@ std::string_view Trimmed(std::string_view text) {
 }
 
 bool IsAllowed(const OptionSpec& option, std::string_view value) {
-    if (option.numeric) {
-        return IsNumberInRange(option, value);
-    }
     return option.allowedValues.empty() || std::find(option.allowedValues.begin(), option.allowedValues.end(),
                                                      value) != option.allowedValues.end();
 }
@@ -123,11 +109,6 @@ bool OptionsFile::Set(std::string_view key, std::string_view value, std::string*
         return false;
     }
     if (!IsAllowed(*option, value)) {
-        if (option->numeric) {
-            *problem = "'" + std::string(value) + "' is not a value of " + std::string(key) + " (a number from " +
-                       std::to_string(option->minNumber) + " to " + std::to_string(option->maxNumber) + ")";
-            return false;
-        }
         *problem = "'" + std::string(value) + "' is not a value of " + std::string(key) + " (";
         for (std::size_t i = 0; i < option->allowedValues.size(); ++i) {
             *problem += (i == 0 ? "" : ", ") + std::string(option->allowedValues[i]);

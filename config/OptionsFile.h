@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,11 +15,8 @@ namespace bramvell {
 struct OptionSpec {
     std::string_view key;
     std::string_view defaultValue;
-    std::span<const std::string_view> allowedValues;  // empty: any text, or a number when numeric
+    std::span<const std::string_view> allowedValues;
     std::string_view help;
-    bool numeric = false;  // a decimal number from minNumber to maxNumber
-    uint64_t minNumber = 0;
-    uint64_t maxNumber = 0;
 };
 
 // Every option the options file knows, in the order `config list` shows them.

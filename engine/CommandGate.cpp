@@ -96,10 +96,35 @@ void Pop3Interceptor::OnCommandForwarded(Pop3Connection& connection, const Comma
                 return;
             }
             break;
+        case CommandLine::Kind::Delete:
         case CommandLine::Kind::Other:
             break;
     }
     connection.replies.Await(command.reply);
+}
+
+bool Pop3Interceptor::AnswerDeletedAgain(Pop3Connection& connection, std::span<const uint8_t> model,
+                                         const FrameLayout& layout, bool modelFromServer, PacketSource& source,
+                                         AdapterHandle adapter, std::size_t lineLength, const CommandLine& command) {
+    if (command.kind != CommandLine::Kind::Delete) {
+        return false;
+    }
+    bool deleted = false;
+    for (const auto& number : connection.deletedNumbers) {
+        deleted = deleted || std::string_view(number.data()) == command.messageNumber;
+    }
+    if (!deleted) {
+        return false;
+    }
+    static constexpr uint8_t kAnswer[] = {'+', 'O', 'K', ' ', 'd', 'e', 'l', 'e', 't', 'e', 'd', '\r', '\n'};
+    // The client's line never reaches the server, and the answer takes its place in the server's stream.
+    connection.clientForwardedSeq += static_cast<uint32_t>(lineLength);
+    connection.client.toPeerOffset -= static_cast<uint32_t>(lineLength);
+    const uint32_t seq = connection.replies.cursor() + connection.server.toPeerOffset;
+    connection.server.toPeerOffset += sizeof(kAnswer);
+    source.SendPacketToMstcp(adapter, ownFrames_.AnswerToClient(model, layout, modelFromServer, connection, seq,
+                                                                connection.clientForwardedSeq, kAnswer));
+    return true;
 }
 
 void Pop3Interceptor::SendOwnCommand(Pop3Connection& connection, std::span<const uint8_t> model,
@@ -161,6 +186,12 @@ void Pop3Interceptor::ReleaseQueuedCommand(Pop3Connection& connection, FrameCont
         return;
     }
     const CommandLine command = ParseCommandLine(line);
+    if (AnswerDeletedAgain(connection, model, frame.layout, modelFromServer, frame.source, frame.adapter,
+                           line.size(), command)) {
+        commands.PopFront(line.size());
+        ReleaseQueuedCommand(connection, frame, modelFromServer);  // nothing went to the server: on to the next
+        return;
+    }
     const bool last = line.size() == commands.Size();
     const bool quitAfter = command.kind == CommandLine::Kind::Quit || connection.quitForwarded;
     const bool fin = last && connection.heldEnd == kFin && (quitAfter || !connection.deletedForClient);

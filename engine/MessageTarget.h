@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "engine/MessageVerdict.h"
+
 namespace bramvell {
 
 // Messages the filter thread posts to the main window (lParam is always 0).
@@ -22,6 +24,11 @@ class MessageTarget {
 public:
     virtual ~MessageTarget() = default;
     virtual void Post(uint32_t message, uintptr_t wParam) = 0;
+    // WM_MAIL_CLASSIFIED for this verdict; a receiver that reports verdicts (sender, score) takes it
+    // whole, others get the plain message.
+    virtual void PostClassified(const MessageVerdict& verdict) {
+        Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
+    }
 };
 
 }  // namespace bramvell

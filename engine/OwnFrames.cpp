@@ -64,6 +64,31 @@ const PacketBuffer& OwnFrames::CommandToServer(std::span<const uint8_t> model, c
     return buffer_;
 }
 
+const PacketBuffer& OwnFrames::AnswerToClient(std::span<const uint8_t> model, const FrameLayout& layout,
+                                              bool modelFromServer, const Pop3Connection& connection,
+                                              uint32_t seq, uint32_t ack, std::span<const uint8_t> payload) {
+    TakeHeaders(model, layout);
+    {
+        FrameEditor edit(buffer_, layout_);
+        if (!modelFromServer) {
+            edit.SwapEnds();
+            edit.SetPorts(kPop3Port, connection.clientPort);
+        }
+        edit.ResizePayload(payload.size());
+        if (!payload.empty()) {
+            std::memcpy(edit.Payload().data(), payload.data(), payload.size());
+        }
+        edit.SetFlags(kPsh | kAck);
+        edit.SetSequence(seq);
+        edit.SetAcknowledgement(ack);
+        edit.SetWindow(static_cast<uint16_t>(connection.server.window));
+        edit.KeepOnlyTimestamp();
+        edit.SetTimestamps(connection.server.tsVal, connection.client.tsVal);
+    }
+    buffer_.deviceFlags = PacketDirection::Inbound;
+    return buffer_;
+}
+
 const PacketBuffer& OwnFrames::EndAfter(std::span<const uint8_t> commandFrame, const FrameLayout& layout,
                                         uint32_t seq, uint32_t ack, uint8_t flags) {
     TakeHeaders(commandFrame, layout);

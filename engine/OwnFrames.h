@@ -42,6 +42,10 @@ class OwnFrames {
     // The end of the client's stream (FIN or RST) right after a command frame the engine sent before.
     const PacketBuffer& EndAfter(std::span<const uint8_t> commandFrame, const FrameLayout& layout, uint32_t seq,
                                  uint32_t ack, uint8_t flags);
+    // An answer to the client in the server's name, made from either side's segment.
+    const PacketBuffer& AnswerToClient(std::span<const uint8_t> model, const FrameLayout& layout,
+                                       bool modelFromServer, const Pop3Connection& connection, uint32_t seq,
+                                       uint32_t ack, std::span<const uint8_t> payload);
     // A segment to the client in the server's name, made from the headers of `model` (a server
     // segment or a held copy of one); the payload is `first` followed by `second`.
     const PacketBuffer& ToClient(std::span<const uint8_t> model, const FrameLayout& layout,

@@ -96,6 +96,9 @@ CommandLine ParseCommandLine(std::span<const uint8_t> line) {
             command.kind = CommandLine::Kind::Retrieval;
             command.messageNumber = words.word[1];
         }
+    } else if (NameIs(name, "DELE") && words.count == 2 && IsMessageNumber(words.word[1])) {
+        command.kind = CommandLine::Kind::Delete;
+        command.messageNumber = words.word[1];
     } else if (NameIs(name, "CAPA")) {
         command.reply = ReplyShape::MultiLineIfPositive;
     } else if ((NameIs(name, "LIST") || NameIs(name, "UIDL") || NameIs(name, "AUTH")) && noArgument) {

@@ -15,10 +15,10 @@ enum class ReplyShape : uint8_t {
 
 // What the engine needs to know of one client command line.
 struct CommandLine {
-    enum class Kind : uint8_t { Other, Retrieval, Quit, StartTls };
+    enum class Kind : uint8_t { Other, Retrieval, Delete, Quit, StartTls };
     Kind kind = Kind::Other;
     ReplyShape reply = ReplyShape::SingleLine;
-    std::string_view messageNumber;  // retrievals: the argument that names the message
+    std::string_view messageNumber;  // retrievals and deletions: the argument that names the message
 };
 
 // TOP with at least this many body lines asks for the whole message (fetchmail asks for 99999999).

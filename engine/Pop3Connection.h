@@ -120,6 +120,9 @@ struct Pop3Connection {
     bool opaque = false;    // the stream is no longer POP3 the engine can read (TLS after "STLS")
     bool deletedForClient = false;  // a "DELE" went to the server in the client's name
     bool quitForwarded = false;     // the client's own "QUIT" went to the server
+    // Messages deleted in the client's name: its own "DELE" of one is answered by the engine (the
+    // server would refuse it, and some clients end the session on that).
+    std::vector<std::array<char, kRetrArgumentCapacity>> deletedNumbers;
     uint8_t heldEnd = 0;            // the client's FIN or RST, kept until the server is done
     uint64_t quitDeadline = 0;      // tick: the end goes on then even without the answer to "QUIT"
     uint64_t commandsWaitingSince = 0;  // tick: a queued command began to wait for the server

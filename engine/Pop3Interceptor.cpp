@@ -116,8 +116,16 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
         case Pop3Phase::Replaying:
         case Pop3Phase::Passing:
             if (oneCommand) {
+                const TcpFrame line(frame.buffer.Bytes(), frame.layout);
+                const CommandLine command = ParseCommandLine(line.Payload());
+                if (!connection.opaque &&
+                    AnswerDeletedAgain(connection, frame.buffer.Bytes(), frame.layout, false, frame.source,
+                                       frame.adapter, line.PayloadLength(), command)) {
+                    frame.dropMark = true;
+                    return;
+                }
                 TranslateClientSegment(connection, frame);
-                OnCommandForwarded(connection, ParseCommandLine(TcpFrame(frame.buffer.Bytes(), frame.layout).Payload()));
+                OnCommandForwarded(connection, command);
                 return;
             }
             if (!wasReplaying || !ClientAfterReplay(connection, frame)) {

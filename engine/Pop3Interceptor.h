@@ -96,6 +96,11 @@ class Pop3Interceptor final : public Pop3Handler {
     void SendOwnCommand(Pop3Connection& connection, std::span<const uint8_t> model, const FrameLayout& layout,
                         bool modelFromServer, PacketSource& source, AdapterHandle adapter,
                         std::span<const uint8_t> bytes, uint8_t flags, bool engineBytes);
+    // The client's "DELE" of a message the engine deleted in its name already: answered "+OK" by the
+    // engine instead of the server. True when it was.
+    bool AnswerDeletedAgain(Pop3Connection& connection, std::span<const uint8_t> model, const FrameLayout& layout,
+                            bool modelFromServer, PacketSource& source, AdapterHandle adapter,
+                            std::size_t lineLength, const CommandLine& command);
     // A "DELE" went out in the client's name and its own "QUIT" has not.
     static bool NeedsQuit(const Pop3Connection& connection) {
         return connection.deletedForClient && !connection.quitForwarded;

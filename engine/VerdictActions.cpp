@@ -14,11 +14,18 @@ namespace bramvell {
 
 using namespace tcp_flags;
 
+namespace {
+
+constexpr std::size_t kMaxRememberedDeletions = 4096;
+
+}  // namespace
+
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
     const VerdictOutcome outcome = ApplyVerdictEffects(settings_, target_, clock_, verdict,
                                                        connection.held.Segments(), connection.retrArgument.data());
+
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
         replay_.Start(connection, frame.source, frame.adapter);
@@ -32,7 +39,12 @@ void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const Mess
     answer.errorClientSeq = connection.replyStartSeq + connection.server.toPeerOffset;
     connection.held.Clear();
     const std::string& command = outcome.command;
-    connection.deletedForClient = connection.deletedForClient || outcome.deletedOnServer;
+    if (outcome.deletedOnServer) {
+        connection.deletedForClient = true;
+        if (connection.deletedNumbers.size() < kMaxRememberedDeletions) {
+            connection.deletedNumbers.push_back(connection.retrArgument);
+        }
+    }
     // The command follows the acknowledgement just sent, with the same numbers.
     connection.EnterPhase(Pop3Phase::AwaitingAnswer);
     SendOwnCommand(connection, frame.buffer.Bytes(), frame.layout, true, frame.source, frame.adapter,

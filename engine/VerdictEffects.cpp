@@ -11,7 +11,7 @@ namespace bramvell {
 VerdictOutcome ApplyVerdictEffects(const FilterSettings& settings, MessageTarget& target, const Clock& clock,
                                    const MessageVerdict& verdict, std::span<const HeldSegment> reply,
                                    std::string_view retrArgument, bool replyComplete) {
-    target.Post(WM_MAIL_CLASSIFIED, verdict.isSpam ? 1 : 0);
+    target.PostClassified(verdict);
     VerdictOutcome outcome;
     if (!verdict.isSpam) {
         return outcome;

@@ -2,8 +2,12 @@
 
 #include <unistd.h>
 
+#include "classify/ChiSquareClassifier.h"
+#include "classify/ChiSquareStore.h"
+#include "classify/ScorerChoice.h"
 #include "classify/TokenTableLoader.h"
 #include "classify/TokenTables.h"
+#include "config/ActivityLog.h"
 #include "config/Clock.h"
 #include "config/FilterSettings.h"
 #include "config/PasswordGate.h"
@@ -73,6 +77,8 @@ void ApplyAutomaticAdapterSelection(FilterSettings& settings, PacketSource& sour
 struct CoreTables::Parts {
     std::unique_ptr<ListStore> lists;
     std::unique_ptr<TokenTables> tokens;
+    std::unique_ptr<ChiSquareStore> chiSquareStore;
+    std::unique_ptr<ChiSquareClassifier> chiSquare;
 };
 
 CoreTables::CoreTables() : parts_(std::make_unique<Parts>()) {}
@@ -98,6 +104,27 @@ bool CoreTables::LoadTokenTables(FilterSettings& settings, const PumpEvents& pum
     return bramvell::LoadTokenTables(*parts_->tokens, settings.programFolder, pump) == LoadStatus::Complete;
 }
 
+void CoreTables::OpenScorer(FilterSettings& settings, bool chiSquare) {
+    parts_->chiSquare.reset();
+    parts_->chiSquareStore.reset();
+    if (!chiSquare) {
+        return;
+    }
+    parts_->chiSquareStore = std::make_unique<ChiSquareStore>();
+    std::string problem;
+    if (!parts_->chiSquareStore->Open(ChiSquareStoreFolder(settings.programFolder), true, problem)) {
+        LogActivity(settings, "The chi-square store could not be opened (" + problem +
+                                  "); every message is judged unsure and delivered\n");
+    }
+    // The cutoffs are the threshold level's at each message; the classifier's own go unused.
+    parts_->chiSquare = std::make_unique<ChiSquareClassifier>(*parts_->chiSquareStore, ChiSquareParameters{},
+                                                              ChiSquareCutoffsOf(settings));
+}
+
+const ChiSquareClassifier* CoreTables::ChiSquare() const {
+    return parts_->chiSquare.get();
+}
+
 void CoreTables::Free(FilterSettings& settings) {
     settings.listStore = nullptr;
     settings.tokenTables = nullptr;
@@ -106,6 +133,8 @@ void CoreTables::Free(FilterSettings& settings) {
         parts_->lists.reset();
     }
     parts_->tokens.reset();
+    parts_->chiSquare.reset();
+    parts_->chiSquareStore.reset();
 }
 
 // ---- Filter thread, with POP3 interception and the message analysis behind it.
@@ -122,13 +151,15 @@ FilterThreadRunner::~FilterThreadRunner() {
     Join();
 }
 
-bool FilterThreadRunner::Start(FilterSettings& settings, PacketSource& source, KeyState& keys) {
+bool FilterThreadRunner::Start(FilterSettings& settings, PacketSource& source, KeyState& keys,
+                               const ChiSquareClassifier* chiSquare) {
     if (settings.mainWindow == nullptr || parts_->thread) {
         return false;
     }
     settings.filterRunning = 0;
     settings.stopRequested = 0;
-    parts_->analyzer = std::make_unique<ClassifierAnalyzer>(settings, settings.listStore);
+    parts_->analyzer =
+        std::make_unique<ClassifierAnalyzer>(settings, settings.listStore, DefaultClock(), chiSquare);
     parts_->pop3 = std::make_unique<Pop3Interceptor>(settings, *parts_->analyzer, keys, *settings.mainWindow);
     parts_->thread = std::make_unique<PacketFilterThread>(settings, source, *settings.mainWindow, keys,
                                                           DefaultClock(), parts_->pop3.get());

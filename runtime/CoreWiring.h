@@ -15,6 +15,7 @@
 
 namespace bramvell {
 
+class ChiSquareClassifier;
 class FilterSettings;
 class KeyState;
 class PacketSource;
@@ -67,6 +68,12 @@ class CoreTables {
                          const ListDisplayTargets& displays);
     // Loads the bucket-count and token files; false when quitting.
     bool LoadTokenTables(FilterSettings& settings, const PumpEvents& pump);
+    // With the option `scorer` at chi-square, opens the chi-square store in Data/ (made when missing) and
+    // keeps it, with its classifier, until Free; with classic, nothing. A store that cannot be opened is
+    // logged, and every message then scores unsure: delivered, never deleted.
+    void OpenScorer(FilterSettings& settings, bool chiSquare);
+    // The chi-square classifier of the filter, or null for the classic tables.
+    const ChiSquareClassifier* ChiSquare() const;
     // Frees what was loaded and clears the record's handles.
     void Free(FilterSettings& settings);
 
@@ -81,8 +88,10 @@ class FilterThreadRunner {
   public:
     FilterThreadRunner();
     ~FilterThreadRunner();
-    // Starts the thread; false (with WM_FILTER_FAILED posted) when it cannot run.
-    bool Start(FilterSettings& settings, PacketSource& source, KeyState& keys);
+    // Starts the thread; false (with WM_FILTER_FAILED posted) when it cannot run. With a chi-square
+    // classifier (which must outlive the thread) the analysis scores with it.
+    bool Start(FilterSettings& settings, PacketSource& source, KeyState& keys,
+               const ChiSquareClassifier* chiSquare = nullptr);
     // After the handshake: waits for the thread to be gone and returns the adapter to normal mode.
     void Join();
 

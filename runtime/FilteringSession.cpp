@@ -1,5 +1,6 @@
 #include "runtime/FilteringSession.h"
 
+#include "classify/ScorerChoice.h"
 #include "config/FileOptions.h"
 #include "config/FilterSettings.h"
 #include "config/MailAccounts.h"
@@ -29,13 +30,19 @@ FilterSettings& FilteringSession::settings() {
 
 bool FilteringSession::Load(const PumpEvents& pump, const ListDisplayTargets& displays) {
     FilterSettings& settings = stored_.settings();
-    return tables_.LoadSenderLists(settings, pump, displays) && tables_.LoadTokenTables(settings, pump);
+    LoadFileOptions(settings);
+    if (!tables_.LoadSenderLists(settings, pump, displays) || !tables_.LoadTokenTables(settings, pump)) {
+        return false;
+    }
+    // The scorer is chosen once per run: a change of the option takes effect at the next start.
+    tables_.OpenScorer(settings, StoredScorer() == Scorer::ChiSquare);
+    return true;
 }
 
 bool FilteringSession::Start(PacketSource& source, MessageTarget& target, KeyState& keys) {
     FilterSettings& settings = stored_.settings();
     settings.mainWindow = &target;
-    const bool started = filter_.Start(settings, source, keys);
+    const bool started = filter_.Start(settings, source, keys, tables_.ChiSquare());
     StartBridge(target);
     return started;
 }
@@ -53,16 +60,15 @@ bool FilteringSession::StartBridge(MessageTarget& target) {
     if (!options.Load()) {
         return false;
     }
-    // The options file's options hold for the whole run, the packet filter's included.
-    ApplyOptionsFile(options, stored_.settings());
     const std::vector<MailAccount> accounts = LoadAccounts(options);
     if (accounts.empty()) {
         return false;
     }
     FilterSettings& settings = stored_.settings();
     // One analysis per bridge connection, over the same tables the filter thread reads under their locks.
-    AnalyzerFactory makeAnalyzer = [&settings]() -> std::unique_ptr<MessageAnalyzer> {
-        return std::make_unique<ClassifierAnalyzer>(settings, settings.listStore);
+    // The chi-square classifier (when the option chooses it) serves several threads.
+    AnalyzerFactory makeAnalyzer = [&settings, chiSquare = tables_.ChiSquare()]() -> std::unique_ptr<MessageAnalyzer> {
+        return std::make_unique<ClassifierAnalyzer>(settings, settings.listStore, DefaultClock(), chiSquare);
     };
     bridge_ = std::make_unique<TlsBridge>(BridgeServices{settings, target, std::move(makeAnalyzer), DefaultClock()});
     return bridge_->Start(accounts);

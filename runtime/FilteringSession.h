@@ -37,6 +37,9 @@ class FilteringSession {
     // when the pump says the application is quitting.
     bool Load(const PumpEvents& pump = {}, const ListDisplayTargets& displays = {});
 
+    // True when Load found the option `scorer` at chi-square: the filter scores with the chi-square store.
+    bool ScoresByChiSquare() const { return tables_.ChiSquare() != nullptr; }
+
     // Starts the filter thread and the TLS bridge of the configured accounts; false (with
     // WM_FILTER_FAILED posted) when the filter thread cannot run.
     bool Start(PacketSource& source, MessageTarget& target, KeyState& keys);

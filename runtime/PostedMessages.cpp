@@ -1,7 +1,11 @@
 #include "runtime/PostedMessages.h"
 
+#include <algorithm>
+
 #include "config/FilterSettings.h"
+#include "config/PrintableText.h"
 #include "engine/MessageTarget.h"
+#include "engine/MessageVerdict.h"
 
 namespace bramvell {
 
@@ -51,7 +55,7 @@ namespace bramvell {
 std::string PostedMessageText(uint32_t message, uintptr_t wParam) {
     switch (message) {
         case WM_MAIL_CLASSIFIED:
-            return wParam == 1 ? "classified spam" : "classified good mail";
+            return wParam == 1 ? "classified spam" : "classified good";
         case WM_POPUP_BLOCKED:
             return "popup blocked";
         case WM_FILTER_STARTED:
@@ -69,6 +73,28 @@ std::string PostedMessageText(uint32_t message, uintptr_t wParam) {
         default:
             return "message " + std::to_string(message);
     }
+}
+
+std::string ClassifiedMailText(const MessageVerdict& verdict) {
+    std::string text = verdict.isSpam     ? "classified spam: "
+                       : verdict.isUnsure ? "classified unsure: "
+                                          : "classified good: ";
+    text += verdict.sender.empty() ? std::string("(no sender)") : PrintableText(verdict.sender.view());
+    switch (verdict.basis) {
+        case VerdictBasis::FromToRule:
+            return text + ", From equals To";
+        case VerdictBasis::PassphraseRule:
+            return text + ", subject passphrase";
+        case VerdictBasis::ClassicScore:
+        case VerdictBasis::ChiSquareScore:
+            break;
+    }
+    // Whole percent, as the client's error line shows it: never 100.
+    text += ", " + std::to_string(std::clamp(verdict.score / 100, 0, 99)) + "%";
+    if (verdict.isUnsure) {
+        text += ", delivered";
+    }
+    return text;
 }
 
 }  // namespace bramvell

@@ -7,6 +7,7 @@
 namespace bramvell {
 
 class FilterSettings;
+struct MessageVerdict;
 
 // What a posted message asks of the application beyond what HandlePostedMessage did itself.
 struct PostedMessageOutcome {
@@ -24,5 +25,10 @@ PostedMessageOutcome HandlePostedMessage(FilterSettings& settings, uint32_t mess
 
 // The event in words, for a person reading a verbose run ("classified spam", "popup blocked").
 std::string PostedMessageText(uint32_t message, uintptr_t wParam);
+
+// A classified message in words, with its sender and what decided: "classified spam: <sender>, 97%",
+// "classified good: <sender>, 3%", "classified unsure: <sender>, 64%, delivered", or the rule instead
+// of the percent ("classified spam: <sender>, From equals To"). Control bytes of the sender show as '?'.
+std::string ClassifiedMailText(const MessageVerdict& verdict);
 
 }  // namespace bramvell

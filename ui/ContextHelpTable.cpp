@@ -7,7 +7,7 @@ namespace bramvell {
 namespace {
 
 // clang-format off
-constexpr std::array<HelpEntry, 93> kHelp = {{
+constexpr std::array<HelpEntry, 94> kHelp = {{
     // General Options
     {1026, {" Automatically Select Adapter", " Automatically select the network\r adapter to filter"}},
     {1069, {" Network Adapter List", " Select the network adapter\r that Bramvell filters"}},
@@ -37,6 +37,10 @@ constexpr std::array<HelpEntry, 93> kHelp = {{
     {1057, {" Threshold Level",
             " The level of suspicion that email may be Spam\r 1 may be Spam\r 9 is very likely to be Spam"}},
     {1083, {" Alter Threshold Level", " Click the arrows to raise\r or lower the threshold level"}},
+    {1150, {" Scorer",
+            " Classic: the word tables. Chi-square: its\r own store (bramvell learn); unsure mail\r is delivered. "
+            "Levels 1-9 set its spam\r cutoff: 90, 93, 95, 97, 98, 99, 99.5,\r 99.8, 99.9% (off: level 1); 20% or "
+            "less\r is good. Read when filtering starts"}},
     {1039, {" Enable Quarantine",
             " Check this box to store suspected\r Spam email and attachments in the\r folder specified below"}},
     {1059, {" Quarantined Spam Folder", " The folder in which Bramvell\r stores suspected Spam"}},

@@ -1,10 +1,13 @@
 #include "ui/SpamFilterOptionsPage.h"
 
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "config/OptionsFile.h"
 #include "controls/SpinButton.h"
+#include "ui/Prompter.h"
 
 namespace bramvell {
 
@@ -40,6 +43,19 @@ void SpamFilterOptionsPage::BuildControls() {
         BindCheck(1035, QStringLiteral("Probability threshold for suspected Spam :"), s.thresholdEnabled),
         BindNumber(1057, s.thresholdLevel), 1083, kMinThresholdLevel, kMaxThresholdLevel));
 
+    auto* scorerRow = new QHBoxLayout;
+    scorerRow->addWidget(new QLabel(QStringLiteral("Score mail with :"), this));
+    scorerRow->addStretch(1);
+    scorer_ = new QComboBox(this);
+    scorer_->setObjectName(QString::number(kScorerId));
+    scorer_->addItem(QStringLiteral("Classic word tables"), QStringLiteral("classic"));
+    scorer_->addItem(QStringLiteral("Chi-square (unsure mail delivered)"), QStringLiteral("chi-square"));
+    OptionsFile options;
+    storedScorer_ = options.Load() ? options.Get("scorer") : std::string("classic");
+    scorer_->setCurrentIndex(std::max(0, scorer_->findData(QString::fromStdString(storedScorer_))));
+    scorerRow->addWidget(scorer_);
+    layout->addLayout(scorerRow);
+
     layout->addWidget(
         BindCheck(1039, QStringLiteral("Quarantine suspected Spam to this folder :"), s.quarantineEnabled));
     auto* folderRow = new QHBoxLayout;
@@ -70,6 +86,24 @@ void SpamFilterOptionsPage::BuildControls() {
 void SpamFilterOptionsPage::SetCorpusJobs(CorpusJobs jobs, CorpusToolHooks hooks) {
     corpusJobs_ = std::move(jobs);
     corpusHooks_ = std::move(hooks);
+}
+
+void SpamFilterOptionsPage::OnControlsRead() {
+    if (scorer_ == nullptr) {
+        return;
+    }
+    const std::string chosen = scorer_->currentData().toString().toStdString();
+    if (chosen == storedScorer_) {
+        return;  // nothing to write: a hand-edited file stays as it is
+    }
+    OptionsFile options;
+    std::string problem;
+    if (options.Load() && options.Set("scorer", chosen, &problem) && options.Save()) {
+        storedScorer_ = chosen;
+    } else if (prompter() != nullptr) {
+        prompter()->Warn(this, QStringLiteral("The scorer could not be written to %1")
+                                   .arg(QString::fromStdString(options.Path())));
+    }
 }
 
 void SpamFilterOptionsPage::OnInitPage() {

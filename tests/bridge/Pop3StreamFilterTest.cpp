@@ -135,7 +135,7 @@ TEST(Pop3StreamFilterTest, ReplyShapesTopCapaStlsAndErrors) {
     EXPECT_EQ(session.analyzer.analysed, 1);
 }
 
-TEST(Pop3StreamFilterTest, SaslContinuationsPassAndTheClientsAnswersOpenNoReply) {
+TEST(Pop3StreamFilterTest, SaslContinuationsPassAndADeletionIsAnsweredForTheServer) {
     Bridged session;
     session.TakeClient();
     session.Client("AUTH PLAIN\r\n");
@@ -146,6 +146,11 @@ TEST(Pop3StreamFilterTest, SaslContinuationsPassAndTheClientsAnswersOpenNoReply)
     session.Server(Retrieved(Message("SPAM")));
     EXPECT_EQ(session.TakeServer(), "AUTH PLAIN\r\ndG9tAHRvbQB4\r\nRETR 1\r\nDELE 1\r\n");
     EXPECT_EQ(session.TakeClient(), "+ \r\n+OK Logged in.\r\n" + SpamLine());
+    // The client's own DELE of the message deleted in its name is answered here, in turn.
+    session.Client("DELE 1\r\nDELE 2\r\n");
+    EXPECT_EQ(session.TakeServer(), "DELE 2\r\n");
+    session.Server("+OK Marked to be deleted.\r\n+OK Marked to be deleted.\r\n");
+    EXPECT_EQ(session.TakeClient(), "+OK deleted\r\n+OK Marked to be deleted.\r\n");
 }
 
 TEST(Pop3StreamFilterTest, AClientThatResetsAfterTheSpamAnswerStillHasTheDeletionCommitted) {

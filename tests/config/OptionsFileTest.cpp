@@ -1,5 +1,8 @@
 #include "config/OptionsFile.h"
 
+#include "config/FileOptions.h"
+#include "config/FilterSettings.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -67,6 +70,31 @@ TEST_F(OptionsFileTest, AValueItMayNotTakeReadsAsTheDefaultAndTheLastLineWins) {
         ASSERT_TRUE(options.Load());
         EXPECT_EQ(options.Get("scorer"), c.scorer) << c.text.substr(0, 60);
     }
+}
+
+// The filter reads the answer style from the file; a value it may not take reads as the default.
+TEST_F(OptionsFileTest, TheSpamAnswerComesFromTheFile) {
+    std::filesystem::create_directories(folder_ / "Bramvell/bramvell/Options");
+    FileOptions defaults;
+    LoadFileOptions(defaults, Location());
+    EXPECT_EQ(defaults.spamAnswerNotice, 0);
+
+    OptionsFile options(Location());
+    ASSERT_TRUE(options.Load());
+    std::string problem;
+    EXPECT_FALSE(options.Set("spam-answer", "silent", &problem));
+    EXPECT_EQ(problem, "'silent' is not a value of spam-answer (error, notice)");
+    ASSERT_TRUE(options.Set("spam-answer", "notice", &problem));
+    ASSERT_TRUE(options.Save());
+    FileOptions read;
+    LoadFileOptions(read, Location());
+    EXPECT_EQ(read.spamAnswerNotice, 1);
+
+    WriteWholeFile(FilePath(), "spam-answer = Notice\n");
+    FileOptions damaged;
+    damaged.spamAnswerNotice = 1;
+    LoadFileOptions(damaged, Location());
+    EXPECT_EQ(damaged.spamAnswerNotice, 0);
 }
 
 }  // namespace

@@ -185,5 +185,31 @@ TEST(Pop3PipeliningTest, TheNoticeAnswerIsAStandInMessageEveryClientStores) {
     EXPECT_EQ(session.pop3Server->committedDeletions(), (std::set<int>{1}));
 }
 
+// A client that stored the stand-in deletes it as it deletes every message it fetched: the server has
+// deleted that one already and would refuse, so the engine answers for it.
+TEST(Pop3PipeliningTest, TheClientsOwnDeletionOfADeletedSpamIsAnsweredForTheServer) {
+    const std::vector<std::string> mailbox = {MakeMessage("SPAM here", 1500), MakeMessage("Good", 900)};
+    for (const bool pipelined : {false, true}) {
+        SCOPED_TRACE(pipelined ? "pipelined" : "one at a time");
+        const auto script = Script({"USER bob", "RETR 1", "DELE 1", "RETR 2", "DELE 2", "STAT", "QUIT"});
+        ClientBehaviour behaviour;
+        behaviour.pipelined = pipelined;
+        Pop3World world;
+        world.settings.spamAnswerNotice = 1;
+        auto& session = world.AddSession(mailbox, script, 40000, {}, {}, kServerIp, behaviour);
+        ASSERT_TRUE(world.RunAll());
+        const auto replies = session.pop3Client->replies();
+        ASSERT_EQ(replies.size(), script.size());
+        EXPECT_EQ(std::string(replies[2]), "+OK deleted\r\n");
+        EXPECT_EQ(std::string(replies[4]), "+OK Marked to be deleted.\r\n");
+        EXPECT_EQ(std::string(replies[5]), "+OK 0 0\r\n");
+        EXPECT_EQ(session.pop3Server->committedDeletions(), (std::set<int>{1, 2}));
+        EXPECT_EQ(std::count(session.pop3Server->commands().begin(), session.pop3Server->commands().end(), "DELE 1"),
+                  1);
+        EXPECT_TRUE(session.client->anomalies().Clean()) << session.client->anomalies();
+        EXPECT_TRUE(session.server->anomalies().Clean()) << session.server->anomalies();
+    }
+}
+
 }  // namespace
 }  // namespace bramvell::testing

@@ -13,6 +13,7 @@
 #include "engine/KeyState.h"
 #include "engine/MemoryPacketSource.h"
 #include "engine/MessageTarget.h"
+#include "engine/MessageVerdict.h"
 #include "runtime/PostedMessages.h"
 #include "support/RecordingMessageTarget.h"
 #include "support/TempFolder.h"
@@ -45,8 +46,27 @@ TEST(PostedMessagesTest, CountersHousekeepingAndWhatIsLeftToShow) {
     EXPECT_TRUE(handle(WM_WEB_ACTIVITY, WM_WEB_ACTIVITY).trayActivity);
     EXPECT_FALSE(handle(WM_WEB_ACTIVITY, 0).countersChanged);
     EXPECT_EQ(PostedMessageText(WM_MAIL_CLASSIFIED, 1), "classified spam");
-    EXPECT_EQ(PostedMessageText(WM_MAIL_CLASSIFIED, 0), "classified good mail");
+    EXPECT_EQ(PostedMessageText(WM_MAIL_CLASSIFIED, 0), "classified good");
     EXPECT_EQ(PostedMessageText(WM_SMTP_ACTIVITY, WM_SMTP_ACTIVITY), "mail activity");
+}
+
+TEST(PostedMessagesTest, AClassifiedMessageInWordsWithItsSenderAndPercent) {
+    MessageVerdict verdict;
+    verdict.sender.assign("Ann <ann@example.org>\x1b[2J");
+    verdict.score = 312;
+    EXPECT_EQ(ClassifiedMailText(verdict), "classified good: Ann <ann@example.org>?[2J, 3%");
+    verdict.isSpam = true;
+    verdict.score = 10000;  // shown as the client's error line shows it
+    EXPECT_EQ(ClassifiedMailText(verdict), "classified spam: Ann <ann@example.org>?[2J, 99%");
+    verdict = MessageVerdict{};
+    verdict.isUnsure = true;
+    verdict.basis = VerdictBasis::ChiSquareScore;
+    verdict.score = 6473;
+    EXPECT_EQ(ClassifiedMailText(verdict), "classified unsure: (no sender), 64%, delivered");
+    verdict = MessageVerdict{};
+    verdict.basis = VerdictBasis::PassphraseRule;
+    verdict.sender.assign("carl@example.com");
+    EXPECT_EQ(ClassifiedMailText(verdict), "classified good: carl@example.com, subject passphrase");
 }
 
 class FilteringSessionTest : public ::testing::Test {

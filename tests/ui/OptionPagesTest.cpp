@@ -1,6 +1,7 @@
 // The option pages: every control bound to its field, limits, spin ranges, folder actions.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -8,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
 #include "FakePrompter.h"
 #include "config/FilterSettings.h"
+#include "config/OptionsFile.h"
 #include "controls/SpinButton.h"
 #include "lists/ListStore.h"
 #include "support/TempFolder.h"
@@ -180,6 +185,40 @@ TEST_F(OptionPagesTest, SpamFilterOptionsSpinLimitsAndIntegers) {
     level->setText(" 10 ");
     EXPECT_TRUE(page.ReadControls());
     EXPECT_EQ(settings.thresholdLevel, 10);
+}
+
+// The scorer is an option of the options file: shown as stored, written only when changed, keeping the
+// file's other lines.
+TEST_F(OptionPagesTest, SpamFilterOptionsScorerGoesToTheOptionsFile) {
+    testing::TempFolder config;
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    const auto stored = [] {
+        OptionsFile options;
+        EXPECT_TRUE(options.Load());
+        return options.Get("scorer");
+    };
+    {
+        SpamFilterOptionsPage page(&settings);
+        Prepare(page);
+        auto* scorer = page.ControlAs<QComboBox>(SpamFilterOptionsPage::kScorerId);
+        ASSERT_NE(scorer, nullptr);
+        EXPECT_EQ(scorer->currentData().toString(), "classic");  // no file: the default
+        ASSERT_TRUE(page.ReadControls());
+        EXPECT_FALSE(std::filesystem::exists(OptionsFile().Path()));  // unchanged: nothing written
+
+        scorer->setCurrentIndex(scorer->findData(QStringLiteral("chi-square")));
+        ASSERT_TRUE(page.ReadControls());
+        EXPECT_EQ(stored(), "chi-square");
+    }
+    SpamFilterOptionsPage again(&settings);
+    Prepare(again);
+    auto* scorer = again.ControlAs<QComboBox>(SpamFilterOptionsPage::kScorerId);
+    EXPECT_EQ(scorer->currentData().toString(), "chi-square");
+    scorer->setCurrentIndex(scorer->findData(QStringLiteral("classic")));
+    ASSERT_TRUE(again.ReadControls());
+    EXPECT_EQ(stored(), "classic");
+    EXPECT_TRUE(prompter.warnings.isEmpty());
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(OptionPagesTest, FolderBrowseAndExplore) {
