@@ -17,6 +17,8 @@
 #include "config/ActivityLog.h"
 #include "config/FileHandle.h"
 #include "config/FilterSettings.h"
+#include "config/MailAccounts.h"
+#include "config/OptionsFile.h"
 #include "engine/KeyState.h"
 #include "engine/MessageTarget.h"
 #include "engine/MessageVerdict.h"
@@ -120,6 +122,12 @@ bool FindRunUser(const std::string& name, std::optional<uint32_t>& uid) {
     return true;
 }
 
+// True when the options file names a TLS bridge account.
+bool HasBridgeAccounts() {
+    OptionsFile file;
+    return file.Load() && !LoadAccounts(file).empty();
+}
+
 // Handles one posted message as the control panel does, then what only a headless run does with it.
 // Returns false when filtering failed.
 bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
@@ -159,18 +167,23 @@ int RunHeadless(CommandContext& context) {
     FilterSettings& settings = session.settings();
 
     std::unique_ptr<PacketSource> source = CreatePacketSource(false, onlyUser);
-    if (!source->IsDriverLoaded()) {
+    const bool packetFilter = source->IsDriverLoaded();
+    if (!packetFilter) {
         const std::string problem = source->FailureReason();
         std::fprintf(stderr, "%.*s%s%s\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
                      kNetworkDriverFailedMessage.data(), problem.empty() ? "" : " ", problem.c_str());
         LogActivity(settings, "Bramvell network driver not installed on this system or failed to load\n");
-        session.SaveOnly();  // still an orderly exit: settings and statistics are kept
-        return 1;
+        if (!HasBridgeAccounts()) {
+            session.SaveOnly();  // still an orderly exit: settings and statistics are kept
+            return 1;
+        }
     }
 
     // A chosen interface holds for this run only; the stored choice is saved unchanged.
     const int storedAdapterIndex = settings.adapterIndex;
-    if (!options.interfaceName.empty()) {
+    if (!packetFilter) {
+        // The bridge needs no capabilities: its accounts are filtered all the same.
+    } else if (!options.interfaceName.empty()) {
         const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
         int position = -1;
         for (std::size_t i = 0; i < adapters.size(); ++i) {
@@ -194,7 +207,21 @@ int RunHeadless(CommandContext& context) {
     }
     HeadlessMessageQueue queue;
     NoKeyState keys;
-    session.Start(*source, queue, keys);
+    if (packetFilter) {
+        session.Start(*source, queue, keys);
+    } else if (session.StartBridgeOnly(queue)) {
+        constexpr const char* kBridgeOnly =
+            "The packet filter is off; the TLS bridge filters its accounts alone\n";
+        LogActivity(settings, kBridgeOnly);
+        std::fprintf(stderr, "bramvell: %s", kBridgeOnly);
+        if (!options.readyFile.empty() && !WriteReadyFile(options.readyFile)) {
+            std::fprintf(stderr, "bramvell: cannot write the ready file %s\n", options.readyFile.c_str());
+        }
+    } else {
+        std::fprintf(stderr, "bramvell: no TLS bridge account could listen; see the activity log\n");
+        session.SaveOnly();
+        return 1;
+    }
 
     bool failed = false;
     bool stopping = false;

@@ -116,6 +116,11 @@ bool OptionsFile::Set(std::string_view key, std::string_view value, std::string*
         *problem += ")";
         return false;
     }
+    SetUnchecked(key, value);
+    return true;
+}
+
+void OptionsFile::SetUnchecked(std::string_view key, std::string_view value) {
     bool replaced = false;
     for (Line& line : lines_) {
         if (!line.key.empty() && line.key == key) {
@@ -126,7 +131,21 @@ bool OptionsFile::Set(std::string_view key, std::string_view value, std::string*
     if (!replaced) {
         lines_.push_back(Line{{}, std::string(key), std::string(value)});
     }
-    return true;
+}
+
+bool OptionsFile::Remove(std::string_view key) {
+    const auto removed = std::erase_if(lines_, [&](const Line& line) { return !line.key.empty() && line.key == key; });
+    return removed != 0;
+}
+
+std::vector<std::pair<std::string, std::string>> OptionsFile::StoredEntries() const {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const Line& line : lines_) {
+        if (!line.key.empty()) {
+            entries.emplace_back(line.key, line.value);
+        }
+    }
+    return entries;
 }
 
 bool OptionsFile::Save() {

@@ -3,6 +3,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "config/SettingsStore.h"
@@ -39,6 +40,11 @@ class OptionsFile {
     std::string Get(std::string_view key) const;
     // Validates and sets the value in memory; false with the reason otherwise.
     bool Set(std::string_view key, std::string_view value, std::string* problem);
+    // Keys outside the option table, such as the accounts, are checked by their owners: every stored
+    // key and value in file order, a set without checks, and the removal of every line of a key.
+    std::vector<std::pair<std::string, std::string>> StoredEntries() const;
+    void SetUnchecked(std::string_view key, std::string_view value);
+    bool Remove(std::string_view key);
     // Writes the file back. False when it could not be written.
     bool Save();
 

@@ -10,6 +10,18 @@
 
 namespace bramvell {
 
+HeldSegment PlainBytesSegment(std::span<uint8_t> bytes) {
+    HeldSegment segment;
+    segment.frame = bytes.data();
+    segment.length = static_cast<uint32_t>(bytes.size());
+    segment.payloadLength = segment.length;
+    segment.layout.ipOffset = 0;
+    segment.layout.payloadOffset = 0;
+    segment.layout.payloadLength = bytes.size();
+    segment.plainBytes = true;
+    return segment;
+}
+
 std::unique_ptr<uint8_t[]> SegmentBlockPool::Take() {
     if (free_.empty()) {
         return std::make_unique_for_overwrite<uint8_t[]>(kBlockSize);

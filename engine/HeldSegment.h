@@ -19,10 +19,14 @@ struct HeldSegment {
     FrameLayout layout;
     uint32_t serverSeq = 0;  // sequence number as the server sent it
     uint32_t clientSeq = 0;  // sequence number in the client's view, set when replay starts
+    bool plainBytes = false;  // no frame around the payload (a stream's bytes): no checksum to keep
 
     std::span<uint8_t> Bytes() const { return {frame, length}; }
     std::span<uint8_t> Payload() const { return {frame + layout.payloadOffset, payloadLength}; }
 };
+
+// A payload read from a stream rather than from frames, seen as one held segment without headers.
+HeldSegment PlainBytesSegment(std::span<uint8_t> bytes);
 
 // Blocks that held segments are copied into, kept for the next message instead of going back to the
 // system at once (fresh memory costs a page fault per page). Holds at most maxBlocks free blocks.

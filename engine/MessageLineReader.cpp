@@ -131,8 +131,12 @@ void MessageLineReader::Patch(LinePosition position, std::size_t at, std::string
             continue;
         }
         const std::size_t count = std::min<std::size_t>(held.payloadLength - offset, bytes.size() - done);
-        FrameEditor edit(held.Bytes(), held.layout);
-        std::memcpy(edit.Payload().data() + offset, bytes.data() + done, count);
+        if (held.plainBytes) {
+            std::memcpy(held.Payload().data() + offset, bytes.data() + done, count);
+        } else {
+            FrameEditor edit(held.Bytes(), held.layout);
+            std::memcpy(edit.Payload().data() + offset, bytes.data() + done, count);
+        }
         done += count;
         offset = 0;
         ++segment;

@@ -18,6 +18,13 @@ namespace bramvell {
 class MessageLineReader final : public MessageLineSource {
   public:
     explicit MessageLineReader(std::span<HeldSegment> segments) : segments_(segments) { Enter(0); }
+    // A reply read from a stream, in one buffer; patches land in the buffer.
+    explicit MessageLineReader(std::span<uint8_t> bytes)
+        : ownSegment_(PlainBytesSegment(bytes)), segments_(&ownSegment_, 1) {
+        Enter(0);
+    }
+    MessageLineReader(const MessageLineReader&) = delete;
+    MessageLineReader& operator=(const MessageLineReader&) = delete;
 
     // The next line and where it starts; its text stays valid until the next call. False when the reply
     // is exhausted.
@@ -38,6 +45,7 @@ class MessageLineReader final : public MessageLineSource {
     // Moves past the CR at `cr` and the LF after it (or remembers to skip an LF at the next segment's start).
     void StepOverLineEnd(const uint8_t* cr);
 
+    HeldSegment ownSegment_;  // the one segment of a reader over a buffer
     std::span<HeldSegment> segments_;
     // Where the CRs are in up to 64 bytes from maskStart_ (bit i: byte maskStart_ + i), never reaching
     // past the payload the bytes belong to: each byte is examined once, not once per line.

@@ -6,10 +6,9 @@
 #include <string>
 
 #include "config/FilterSettings.h"
-#include "engine/SpamAnswer.h"
 #include "engine/MessageTarget.h"
 #include "engine/Pop3Interceptor.h"
-#include "engine/QuarantineFile.h"
+#include "engine/VerdictEffects.h"
 
 namespace bramvell {
 
@@ -24,44 +23,23 @@ constexpr std::size_t kMaxRememberedDeletions = 4096;
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
-    target_.PostClassified(verdict);
+    const VerdictOutcome outcome = ApplyVerdictEffects(settings_, target_, clock_, verdict,
+                                                       connection.held.Segments(), connection.retrArgument.data());
 
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);
         replay_.Start(connection, frame.source, frame.adapter);
         return;
     }
-
-    bool deleteOnServer = true;
-    std::string quarantinePath;
-    if (settings_.quarantineEnabled != 0) {
-        QuarantineFile file;
-        const bool created = file.Create(settings_.QuarantineFolder(), clock_.Now());
-        Log("Saving message to Quarantine folder: " + file.path() + "\n");
-        if (!created || !file.Write(connection.held.Segments())) {
-            // No copy, no deletion: the user asked to keep what is filtered.
-            Log("The quarantine copy could not be written; the message was left on the server\n");
-            deleteOnServer = false;
-        } else {
-            quarantinePath = file.path();
-        }
-    }
-    SpamAnswerParts parts;
-    parts.notice = settings_.spamAnswerNotice != 0;
-    parts.deletedOnServer = deleteOnServer;
-    parts.quarantinePath = quarantinePath;
-    connection.spamAnswer = BuildSpamAnswer(verdict, parts);
+    connection.spamAnswer = SpamAnswerFor(settings_, verdict, outcome);
 
     ReplacedAnswer& answer = connection.answer;
     answer.answerSeq = connection.expectedSeq;
     answer.cursor = answer.answerSeq;
     answer.errorClientSeq = connection.replyStartSeq + connection.server.toPeerOffset;
     connection.held.Clear();
-    std::string command = "NOOP\r\n";
-    if (deleteOnServer) {
-        command = "DELE ";
-        command += connection.retrArgument.data();
-        command += "\r\n";
+    const std::string& command = outcome.command;
+    if (outcome.deletedOnServer) {
         connection.deletedForClient = true;
         if (connection.deletedNumbers.size() < kMaxRememberedDeletions) {
             connection.deletedNumbers.push_back(connection.retrArgument);

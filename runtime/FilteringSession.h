@@ -3,13 +3,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "bridge/TlsBridge.h"
 #include "runtime/CoreWiring.h"
 
 namespace bramvell {
 
 class FilterSettings;
 class KeyState;
+class TlsBridge;
 class MessageTarget;
 class PacketSource;
 
@@ -37,8 +40,14 @@ class FilteringSession {
     // True when Load found the option `scorer` at chi-square: the filter scores with the chi-square store.
     bool ScoresByChiSquare() const { return tables_.ChiSquare() != nullptr; }
 
-    // Starts the filter thread; false (with WM_FILTER_FAILED posted) when it cannot run.
+    // Starts the filter thread and the TLS bridge of the configured accounts; false (with
+    // WM_FILTER_FAILED posted) when the filter thread cannot run.
     bool Start(PacketSource& source, MessageTarget& target, KeyState& keys);
+    // The TLS bridge alone, for a run whose packet source cannot start (the bridge needs no network
+    // capabilities). False when no account is configured or none could listen.
+    bool StartBridgeOnly(MessageTarget& target);
+    // The accounts' state while the bridge runs (empty otherwise).
+    std::vector<AccountStatus> BridgeStatus() const;
 
     // How the stop waits for the thread and takes what it posted meanwhile.
     struct StopSteps {
@@ -53,10 +62,13 @@ class FilteringSession {
     bool SaveOnly();
 
   private:
+    bool StartBridge(MessageTarget& target);
+
     Kind kind_;
     StoredSettings stored_;
     CoreTables tables_;
     FilterThreadRunner filter_;
+    std::unique_ptr<TlsBridge> bridge_;
     bool stopped_ = false;
     bool saved_ = false;
 };

@@ -7,7 +7,7 @@ namespace bramvell {
 namespace {
 
 // clang-format off
-constexpr std::array<HelpEntry, 94> kHelp = {{
+constexpr std::array<HelpEntry, 95> kHelp = {{
     // General Options
     {1026, {" Automatically Select Adapter", " Automatically select the network\r adapter to filter"}},
     {1069, {" Network Adapter List", " Select the network adapter\r that Bramvell filters"}},

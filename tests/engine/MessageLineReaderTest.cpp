@@ -83,6 +83,15 @@ TEST(MessageLineReaderTest, LongAndShortLinesComeOutTheSameWhereverSegmentsEnd) 
         HeldReply reply(payloads);
         EXPECT_EQ(reply.Lines(), expected);
     }
+    // A stream's buffer (the TLS bridge's) reads the same as held segments.
+    std::string buffer = text;
+    MessageLineReader reader(std::span<uint8_t>(reinterpret_cast<uint8_t*>(buffer.data()), buffer.size()));
+    std::vector<std::string> lines;
+    MessageLine line;
+    while (reader.NextLine(line)) {
+        lines.emplace_back(line.text);
+    }
+    EXPECT_EQ(lines, expected);
 }
 
 TEST(MessageLineReaderTest, PatchesLandInTheSegmentsThatHoldTheBytesAndKeepChecksumsRight) {
@@ -97,6 +106,13 @@ TEST(MessageLineReaderTest, PatchesLandInTheSegmentsThatHoldTheBytesAndKeepCheck
     EXPECT_EQ(reply.Payload(1), "b \"\r\n");
     EXPECT_TRUE(reply.Valid(0));
     EXPECT_TRUE(reply.Valid(1));
+
+    std::string buffer = "+OK\r\nfilename=\"a.exe\"\r\n";
+    MessageLineReader plain(std::span<uint8_t>(reinterpret_cast<uint8_t*>(buffer.data()), buffer.size()));
+    ASSERT_TRUE(plain.NextLine(line));
+    ASSERT_TRUE(plain.NextLine(line));
+    plain.Patch(line.position, 12, "tb ");
+    EXPECT_EQ(buffer, "+OK\r\nfilename=\"a.tb \"\r\n");
 }
 
 class RenameTest : public ::testing::Test {
