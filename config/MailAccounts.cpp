@@ -157,21 +157,28 @@ std::vector<MailAccount> LoadAccounts(const OptionsFile& file, std::vector<std::
         MailAccount account;
         account.name = partial.name;
         const auto& [server, securityText, listen, caFile] = partial.values;
-        const std::optional<MailSecurity> security =
-            securityText ? ParseSecurity(*securityText) : std::nullopt;
+        // A plain value rather than an optional: GCC's -O2 warns of an optional's value here.
+        MailSecurity security{};
+        bool haveSecurity = false;
+        if (securityText) {
+            if (const std::optional<MailSecurity> parsed = ParseSecurity(*securityText)) {
+                security = *parsed;
+                haveSecurity = true;
+            }
+        }
         std::string problem;
         const std::optional<uint16_t> listenPort = listen ? ParsePort(*listen) : std::nullopt;
         const bool taken =
             listenPort && std::any_of(accounts.begin(), accounts.end(),
                                       [&](const MailAccount& a) { return a.listenPort == *listenPort; });
-        if (!server || !security || !listenPort || taken ||
-            !ParseServer(*server, *security, account, &problem)) {
+        if (!server || !haveSecurity || !listenPort || taken ||
+            !ParseServer(*server, security, account, &problem)) {
             if (skipped != nullptr) {
                 skipped->push_back(partial.name);
             }
             continue;
         }
-        account.security = *security;
+        account.security = security;
         account.listenPort = *listenPort;
         account.caFile = caFile.value_or("");
         accounts.push_back(std::move(account));
