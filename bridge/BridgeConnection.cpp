@@ -45,7 +45,6 @@ class Session {
         : clientFd_(clientFd),
           account_(account),
           server_(server),
-          services_(services),
           stopFd_(stopFd),
           filter_({services.settings, analyzer, services.target, services.clock},
                   LimitsFor(services.settings)) {}
@@ -62,7 +61,6 @@ class Session {
     int clientFd_;
     const MailAccount& account_;
     TlsConnection& server_;
-    const BridgeServices& services_;
     int stopFd_;
     Pop3StreamFilter filter_;
     Pop3StreamFilter::Output out_;
