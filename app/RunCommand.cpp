@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -28,6 +29,8 @@
 #include "runtime/CoreWiring.h"
 #include "runtime/FilteringSession.h"
 #include "runtime/PostedMessages.h"
+#include "runtime/StatusReport.h"
+#include "runtime/StatusSocket.h"
 
 namespace bramvell {
 namespace {
@@ -122,15 +125,50 @@ bool FindRunUser(const std::string& name, std::optional<uint32_t>& uid) {
     return true;
 }
 
-// True when the options file names a TLS bridge account.
-bool HasBridgeAccounts() {
+std::vector<MailAccount> BridgeAccounts() {
     OptionsFile file;
-    return file.Load() && !LoadAccounts(file).empty();
+    return file.Load() ? LoadAccounts(file) : std::vector<MailAccount>{};
 }
+
+std::tm LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    return local;
+}
+
+int LocalDay() {
+    const std::tm local = LocalNow();
+    return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
+}
+
+// What `bramvell status` shows of this run; counters and the lock are read as they stand now.
+struct RunStatus {
+    StatusFacts facts;
+    DayCounts today;
+
+    std::string Report(const FilterSettings& settings) {
+        StatusFacts now = facts;
+        const int day = LocalDay();
+        now.todayGood = today.Good(day);
+        now.todaySpam = today.Spam(day);
+        now.todayUnsure = today.Unsure(day);
+        now.filterEnabled = settings.filterEnabled != 0;
+        now.outboundLock = settings.outboundEmailLock != 0;
+        now.emailsFiltered = static_cast<uint32_t>(settings.emailsFiltered.load());
+        now.spamCount = static_cast<uint32_t>(settings.spamCount.load());
+        now.popupsBlocked = static_cast<uint32_t>(settings.popupsBlocked.load());
+        return StatusReportText(now);
+    }
+};
 
 // Handles one posted message as the control panel does, then what only a headless run does with it.
 // Returns false when filtering failed.
-bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
+bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options,
+                   RunStatus& status) {
+    if (posted.verdict) {
+        status.today.Count(*posted.verdict, LocalDay());
+    }
     if (options.verbose) {
         const std::string text = posted.verdict ? ClassifiedMailText(*posted.verdict)
                                                 : PostedMessageText(posted.message, posted.wParam);
@@ -173,7 +211,7 @@ int RunHeadless(CommandContext& context) {
         std::fprintf(stderr, "%.*s%s%s\n", static_cast<int>(kNetworkDriverFailedMessage.size()),
                      kNetworkDriverFailedMessage.data(), problem.empty() ? "" : " ", problem.c_str());
         LogActivity(settings, "Bramvell network driver not installed on this system or failed to load\n");
-        if (!HasBridgeAccounts()) {
+        if (BridgeAccounts().empty()) {
             session.SaveOnly();  // still an orderly exit: settings and statistics are kept
             return 1;
         }
@@ -223,12 +261,44 @@ int RunHeadless(CommandContext& context) {
         return 1;
     }
 
+    RunStatus status;
+    status.facts.pid = static_cast<long>(getpid());
+    status.facts.kind = "headless run";
+    {
+        const std::tm local = LocalNow();
+        char started[32];
+        std::strftime(started, sizeof started, "%Y-%m-%d %H:%M", &local);
+        status.facts.startedAt = started;
+    }
+    status.facts.packetFilter = packetFilter;
+    if (packetFilter) {
+        const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
+        const int index = settings.adapterIndex;
+        if (index >= 0 && static_cast<std::size_t>(index) < adapters.size()) {
+            status.facts.interfaceName = adapters[static_cast<std::size_t>(index)].name;
+        }
+    }
+    status.facts.scorer = session.ScoresByChiSquare() ? "chi-square" : "classic";
+    status.facts.accounts = BridgeAccounts();
+    StatusSocket statusSocket;
+    {
+        std::string problem;
+        const std::string path = StatusSocketPath(context.programFolder);
+        if (path.empty()) {
+            problem = "no private runtime folder ($XDG_RUNTIME_DIR)";
+        }
+        if (!problem.empty() || !statusSocket.Listen(path, &problem)) {
+            std::fprintf(stderr, "bramvell: `bramvell status` cannot reach this run: %s\n", problem.c_str());
+        }
+    }
+
     bool failed = false;
     bool stopping = false;
     while (!stopping) {
+        statusSocket.Serve([&] { return status.Report(settings); });
         PostedMessage posted{};
         while (queue.Take(posted)) {
-            if (!HandleMessage(posted, settings, options)) {
+            if (!HandleMessage(posted, settings, options, status)) {
                 std::fprintf(stderr, "bramvell: filtering could not start; see the activity log\n");
                 failed = true;
                 stopping = true;
@@ -256,7 +326,7 @@ int RunHeadless(CommandContext& context) {
                       [&] {
                           PostedMessage posted{};
                           while (queue.Take(posted)) {
-                              HandleMessage(posted, settings, options);
+                              HandleMessage(posted, settings, options, status);
                           }
                       },
                   .beforeSaving = [&] { settings.adapterIndex = storedAdapterIndex; }});

@@ -111,6 +111,20 @@ for n in "${spam[@]}"; do
 done
 e2e_log "${#spam[@]} spam messages answered with the -ERR line"
 
+# --- `bramvell status` reaches the run through its socket and counts what it judged today.
+# The last verdict may still be on its way to the run's loop: a few tries.
+today="Today: $((${#good[@]} + ${#spam[@]})) messages classified, ${#good[@]} good, ${#spam[@]} spam"
+for ((tries = 0; tries < 20; tries++)); do
+  bv_bramvell status >"$E2E_DIR/status.out" 2>&1 || bv_fail "bramvell status failed: $(cat "$E2E_DIR/status.out")"
+  grep -qx "$today" "$E2E_DIR/status.out" && break
+  sleep 0.1
+done
+grep -qx 'State: filtering' "$E2E_DIR/status.out" || bv_fail "status: $(cat "$E2E_DIR/status.out")"
+grep -qx "$today" "$E2E_DIR/status.out" || bv_fail "status counts: $(cat "$E2E_DIR/status.out")"
+grep -q "^Packet filter: on, interface $E2E_CLIENT_IF\$" "$E2E_DIR/status.out" ||
+  bv_fail "status interface: $(cat "$E2E_DIR/status.out")"
+e2e_log "bramvell status: $(head -1 "$E2E_DIR/status.out"), $(grep '^Today' "$E2E_DIR/status.out")"
+
 # --- Messenger datagrams: two to 1026 are dropped; one to 1026 from port 53 and one to 5000 arrive.
 bv_send_datagram 1026 popup-one
 bv_send_datagram 1026 popup-two
@@ -158,6 +172,9 @@ e2e_log "outbound email lock engaged and disengaged"
 bv_stop_filter || bv_fail "bramvell run --headless did not end with status 0 after SIGTERM"
 awk -v s="$BV_STOP_SECONDS" 'BEGIN { exit !(s < 3) }' || bv_fail "stopping took $BV_STOP_SECONDS s"
 [[ -z $(e2e_our_rules) ]] || bv_fail "rules left after stop: $(e2e_our_rules)"
+status=0
+bv_bramvell status >"$E2E_DIR/status.out" 2>&1 || status=$?
+((status == 3)) || bv_fail "bramvell status after the stop: status $status, $(cat "$E2E_DIR/status.out")"
 e2e_log "stopped in $BV_STOP_SECONDS s; no rule left"
 
 # --- What is left on the server: exactly the good messages, unchanged.
