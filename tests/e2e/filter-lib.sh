@@ -41,14 +41,16 @@ bv_fail() {
 
 bv_bramvell() { "$BV_BRAMVELL" --home "$BV_HOME" "$@"; }
 
-# A program folder and a configuration folder of our own, so that nothing of the user's is read or
-# changed (settings, statistics and the autostart entry all go there).
+# A program folder, a configuration folder and a runtime folder of our own, so that nothing of the
+# user's is read or changed (settings, statistics, the autostart entry and the status socket go there).
 bv_init() {
   BV_BRAMVELL=$1
   BV_HOME=$E2E_DIR/home
   XDG_CONFIG_HOME=$E2E_DIR/config
-  export XDG_CONFIG_HOME
+  XDG_RUNTIME_DIR=$E2E_DIR/runtime  # the status socket's folder
+  export XDG_CONFIG_HOME XDG_RUNTIME_DIR
   mkdir -p "$BV_HOME" "$XDG_CONFIG_HOME"
+  mkdir -m 0700 -p "$XDG_RUNTIME_DIR"
 }
 
 bv_train() {
