@@ -2,6 +2,7 @@
 // the chi-square store.
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "app/ChiSquareSetup.h"
 #include "app/ClassifySetup.h"
@@ -14,26 +15,45 @@ namespace bramvell {
 namespace {
 
 // The chi-square store learns the same messages: a message it holds as this class already is skipped,
-// one it holds as the other class is moved.
-bool LearnChiSquare(const std::string& programFolder, bool spam, const std::string& folder) {
-    ChiSquareStore store;
-    std::string problem;
-    if (!store.Open(ChiSquareStoreFolder(programFolder), true, problem)) {
-        std::fprintf(stderr, "bramvell: %s\n", problem.c_str());
-        return false;
+// one it holds as the other class is moved. It runs on a thread of its own beside the word tables'
+// learning (the two share no file and no state), and reports when joined.
+class ChiSquareLearning {
+  public:
+    ChiSquareLearning(const std::string& programFolder, bool spam, const std::string& folder)
+        : spam_(spam), thread_([this, programFolder, folder] { Run(programFolder, folder); }) {}
+
+    bool JoinAndReport() {
+        thread_.join();
+        if (!opened_) {
+            std::fprintf(stderr, "bramvell: %s\n", problem_.c_str());
+            return false;
+        }
+        std::printf("Chi-square store: %zu learned, %zu already learned as %s, %zu moved from the other class\n",
+                    summary_.learned, summary_.duplicates, spam_ ? "spam" : "ham", summary_.moved);
+        if (!written_) {
+            std::fprintf(stderr, "bramvell: the chi-square store could not be written: %s\n", problem_.c_str());
+        }
+        return written_;
     }
-    ProgressBar bar;
-    ChiSquareTrainer trainer(store);
-    ChiSquareTrainingSummary summary;
-    const bool written = trainer.LearnFolder(spam ? MailClass::Spam : MailClass::Ham, folder, summary, problem,
-                                             [&bar](std::size_t done, std::size_t total) { bar.Show(done, total); });
-    std::printf("Chi-square store: %zu learned, %zu already learned as %s, %zu moved from the other class\n",
-                summary.learned, summary.duplicates, spam ? "spam" : "ham", summary.moved);
-    if (!written) {
-        std::fprintf(stderr, "bramvell: the chi-square store could not be written: %s\n", problem.c_str());
+
+  private:
+    void Run(const std::string& programFolder, const std::string& folder) {
+        ChiSquareStore store;
+        opened_ = store.Open(ChiSquareStoreFolder(programFolder), true, problem_);
+        if (!opened_) {
+            return;
+        }
+        ChiSquareTrainer trainer(store);
+        written_ = trainer.LearnFolder(spam_ ? MailClass::Spam : MailClass::Ham, folder, summary_, problem_);
     }
-    return written;
-}
+
+    bool spam_;
+    bool opened_ = false;
+    bool written_ = false;
+    std::string problem_;
+    ChiSquareTrainingSummary summary_;
+    std::thread thread_;  // last: started once every member it uses exists
+};
 
 int RunLearn(CommandContext& context) {
     const std::vector<std::string>& arguments = context.arguments;
@@ -46,6 +66,7 @@ int RunLearn(CommandContext& context) {
     FilterSettings& settings = setup->settings;
     const std::string folder = arguments.size() == 2 ? arguments[1] : settings.QuarantineFolder();
 
+    ChiSquareLearning chiSquare(context.programFolder, spam, folder);
     ProgressBar bar;
     CorpusTrainer trainer(settings,
                           {{}, [&bar](std::size_t done, std::size_t total) { bar.Show(done, total); }});
@@ -62,12 +83,12 @@ int RunLearn(CommandContext& context) {
     if (!saved) {
         std::fprintf(stderr, "bramvell: the learned statistics could not be saved\n");
     }
+    const bool chiSquareLearned = chiSquare.JoinAndReport();
     if (status == CorpusRunStatus::Failed) {
         std::fprintf(stderr, "bramvell: learning stopped, learned data could not be written: %s\n",
                      trainer.FailureMessage().c_str());
         return 1;
     }
-    const bool chiSquareLearned = LearnChiSquare(context.programFolder, spam, folder);
     std::printf("finished!\n");
     return saved && chiSquareLearned ? 0 : 1;
 }

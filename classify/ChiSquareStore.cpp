@@ -1,9 +1,12 @@
 #include "classify/ChiSquareStore.h"
 
+#include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <unordered_map>
@@ -69,6 +72,29 @@ MailClass Other(MailClass mailClass) {
     return mailClass == MailClass::Spam ? MailClass::Ham : MailClass::Spam;
 }
 
+// LMDB maps its lock file and writes it through memory: a page of it that the file system cannot
+// supply (a full disk) ends the process with SIGBUS instead of an error. Its pages are reserved first,
+// so a full disk is reported as such. LMDB takes a lock file larger than it needs as room for more
+// readers.
+constexpr off_t kLockFileBytes = 32 * 1024;
+
+bool ReserveLockFile(const std::string& folder, std::string& problem) {
+    const std::string path = folder + "/lock.mdb";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
+    if (fd < 0) {
+        return true;  // LMDB's own open reports what is wrong
+    }
+    struct stat info{};
+    const off_t length = ::fstat(fd, &info) == 0 ? std::max(info.st_size, kLockFileBytes) : kLockFileBytes;
+    const int error = ::posix_fallocate(fd, 0, length);
+    ::close(fd);
+    if (error == 0 || error == EOPNOTSUPP || error == EINVAL) {
+        return true;  // reserved, or a file system that cannot reserve ahead (nothing better to do)
+    }
+    problem = path + ": " + std::strerror(error);
+    return false;
+}
+
 }  // namespace
 
 MessageDigest DigestOfMessage(std::span<const char> message) {
@@ -102,6 +128,10 @@ bool ChiSquareStore::Open(const std::string& folder, bool create, std::string& p
     }
     if (create && !CreateDirectories(folder, kPrivateFolderMode)) {
         problem = folder + ": cannot create the folder";
+        return false;
+    }
+    struct stat folderInfo{};
+    if (::stat(folder.c_str(), &folderInfo) == 0 && S_ISDIR(folderInfo.st_mode) && !ReserveLockFile(folder, problem)) {
         return false;
     }
     int rc = mdb_env_create(&env_);

@@ -2,7 +2,8 @@
 # `bramvell learn` on a program folder whose disk fills: a small tmpfs, mounted in a private mount
 # namespace of this script's own, is the program folder. Learning must stop with an error naming the
 # file (not a signal), and what it leaves must load with bucket counts matching the token records;
-# learning and classifying again must work on it.
+# learning and classifying again must work on it. The chi-square store learns beside the word tables on
+# the same full disk and must report it, not die of SIGBUS in its mapped lock file.
 #
 #   learn-disk-full.sh BRAMVELL TRAIN_DIR
 set -euo pipefail
