@@ -21,6 +21,13 @@ class ChiSquareLearning {
   public:
     ChiSquareLearning(const std::string& programFolder, bool spam, const std::string& folder)
         : spam_(spam), thread_([this, programFolder, folder] { Run(programFolder, folder); }) {}
+    ~ChiSquareLearning() {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+    }
+    ChiSquareLearning(const ChiSquareLearning&) = delete;
+    ChiSquareLearning& operator=(const ChiSquareLearning&) = delete;
 
     bool JoinAndReport() {
         thread_.join();
