@@ -39,6 +39,8 @@ class FilteringSession {
 
     // True when Load found the option `scorer` at chi-square: the filter scores with the chi-square store.
     bool ScoresByChiSquare() const { return tables_.ChiSquare() != nullptr; }
+    // The chi-square store the filter holds open, for learning from the control panel; null otherwise.
+    ChiSquareStore* OpenChiSquareStore() const { return tables_.OpenChiSquareStore(); }
 
     // Starts the filter thread and the TLS bridge of the configured accounts; false (with
     // WM_FILTER_FAILED posted) when the filter thread cannot run.
