@@ -162,4 +162,30 @@ std::string_view DecidedByText(DecidedBy decidedBy) {
     return "Chi-square score";
 }
 
+std::string ScoreOrRuleText(const MailRecord& record) {
+    switch (record.decidedBy) {
+        case DecidedBy::FromTo:
+            return "From/To rule";
+        case DecidedBy::Passphrase:
+            return "Passphrase rule";
+        case DecidedBy::ClassicScore:
+        case DecidedBy::ChiSquareScore:
+            break;
+    }
+    return std::to_string(record.score / 100) + "%";
+}
+
+std::string_view ScorerText(const MailRecord& record) {
+    switch (record.decidedBy) {
+        case DecidedBy::ClassicScore:
+            return "classic";
+        case DecidedBy::ChiSquareScore:
+            return "chi-square";
+        case DecidedBy::FromTo:
+        case DecidedBy::Passphrase:
+            break;
+    }
+    return "";
+}
+
 }  // namespace bramvell

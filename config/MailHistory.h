@@ -48,4 +48,9 @@ std::string_view OutcomeWord(MailOutcome outcome);
 // "From/To", "Passphrase", "Score" or "Chi-square score".
 std::string_view DecidedByText(DecidedBy decidedBy);
 
+// For a table of verdicts: "From/To rule", "Passphrase rule", or the score as "97%"; and the scorer,
+// "classic" or "chi-square" ("" for a rule).
+std::string ScoreOrRuleText(const MailRecord& record);
+std::string_view ScorerText(const MailRecord& record);
+
 }  // namespace bramvell

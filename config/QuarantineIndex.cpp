@@ -110,6 +110,28 @@ std::string AddressOfSender(std::string_view from) {
     return address.find('@') == std::string::npos ? std::string() : address;
 }
 
+std::string MessageOfQuarantineCopy(std::string_view copy) {
+    std::string message;
+    message.reserve(copy.size());
+    while (!copy.empty()) {
+        const std::size_t lf = copy.find('\n');
+        std::string_view line = copy.substr(0, lf == std::string_view::npos ? copy.size() : lf + 1);
+        copy.remove_prefix(line.size());
+        std::string_view text = line;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.remove_suffix(1);
+        }
+        if (text == ".") {
+            break;  // the end of the POP3 reply
+        }
+        if (line.starts_with("..")) {
+            line.remove_prefix(1);
+        }
+        message.append(line);
+    }
+    return message;
+}
+
 std::string ReadMessageStart(const std::string& path, std::size_t maxBytes) {
     FileHandle file(OpenRegularForReading(path));
     std::string bytes(maxBytes, '\0');

@@ -46,6 +46,10 @@ inline constexpr std::size_t kHeaderBytes = 64 * 1024;
 std::vector<QuarantinedMessage> ListQuarantine(const std::string& folder,
                                                const std::vector<MailRecord>& history = {});
 
+// The message of a quarantine copy as a mail program reads it (.eml): the POP3 terminating "." line is
+// dropped and a line's leading ".." (dot-stuffing) becomes ".". Line ends stay as they were.
+std::string MessageOfQuarantineCopy(std::string_view copy);
+
 // At most maxBytes of the file from its start (empty when it cannot be read), for a preview.
 std::string ReadMessageStart(const std::string& path, std::size_t maxBytes);
 

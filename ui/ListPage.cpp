@@ -87,6 +87,21 @@ void ListPage::BuildControls() {
     layout->setRowStretch(2, 1);
 }
 
+bool ListPage::AddEntryText(const std::string& text) {
+    if (logic_) {
+        return logic_->AddFromElsewhere(text);
+    }
+    ListStore* store = settings()->listStore;
+    if (store == nullptr) {
+        return false;
+    }
+    // Before the page window exists the display list is still the page's own.
+    ListPageOperations operations(*store, static_cast<ListKind>(info_.kind - 'A'), std::move(displayList_));
+    const bool added = operations.Add(text).added.has_value();
+    displayList_ = operations.DisplayList();
+    return added;
+}
+
 void ListPage::OnInitPage() {
     if (settings()->listStore == nullptr) {
         // Nothing loaded (a page tried on its own): the list box shows the lines, the buttons rest.

@@ -194,6 +194,16 @@ void ListPageLogic::Add() {
     }
 }
 
+bool ListPageLogic::AddFromElsewhere(const std::string& text) {
+    ListPageOperations::AddOutcome outcome = operations_.Add(text);
+    if (!outcome.added) {
+        return false;
+    }
+    AddString(*outcome.added);
+    ApplyExtent();
+    return true;
+}
+
 std::optional<std::string> ListPageLogic::TakeSelection() {
     if (list_ == nullptr) {
         return std::nullopt;

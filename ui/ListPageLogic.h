@@ -65,6 +65,8 @@ class ListPageLogic : public QObject {
     void Keep();
     void Remove();
     void Import();
+    // Adds a text from elsewhere (the quarantine's "Not spam"), as Add would but quietly; true when added.
+    bool AddFromElsewhere(const std::string& text);
     // Import of a chosen file, without the dialog.
     void ImportFile(const QString& path);
 

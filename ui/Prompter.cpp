@@ -48,6 +48,15 @@ QString QtPrompter::PickImportFile(QWidget* parent) {
     return ChooseImportFile(parent).value_or(QString());
 }
 
+QString QtPrompter::PickSaveFile(QWidget* parent, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save message"), suggested,
+                                        QStringLiteral("Mail messages (*.eml);;All files (*)"));
+}
+
+bool QtPrompter::OpenFile(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
 void QtPrompter::ShowNote(QWidget*, const QString& title, const QString& text, int lifetimeMs) {
     BalloonPopup::Request request;
     request.title = title;

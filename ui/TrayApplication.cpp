@@ -19,6 +19,7 @@
 #include "ui/ListPage.h"
 #include "ui/ModifierKeyState.h"
 #include "ui/Prompter.h"
+#include "ui/QuarantinePage.h"
 #include "ui/SingleInstanceLock.h"
 #include "ui/SmtpServerPage.h"
 #include "ui/SpamFilterOptionsPage.h"
@@ -62,7 +63,8 @@ struct OptionPages {
           trustedAddresses(*FindListPageInfo('E'), settings),
           trustedDomains(*FindListPageInfo('F'), settings),
           trustedNames(*FindListPageInfo('G'), settings),
-          userAddresses(*FindListPageInfo('H'), settings) {}
+          userAddresses(*FindListPageInfo('H'), settings),
+          quarantine(settings) {}
 
     void AddTo(ControlPanel& panel) {
         panel.AddPage(&general, QStringLiteral("General Options"));
@@ -77,6 +79,7 @@ struct OptionPages {
         panel.AddPage(&trustedDomains, QStringLiteral("Trusted Domains"));
         panel.AddPage(&trustedNames, QStringLiteral("Trusted Names"));
         panel.AddPage(&userAddresses, QStringLiteral("User Addresses"));
+        panel.AddPage(&quarantine, QStringLiteral("Quarantine"));
     }
 
     ListDisplayTargets DisplayLists() {
@@ -103,6 +106,7 @@ struct OptionPages {
     ListPage trustedDomains;
     ListPage trustedNames;
     ListPage userAddresses;
+    QuarantinePage quarantine;
 };
 
 // Closes every modal dialog that is open, innermost first, so that their nested loops return.
@@ -177,6 +181,10 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     for (ListPage* page : pages->ListPages()) {
         page->SetPump(pump);
     }
+    pages->quarantine.SetHooks(QuarantinePageHooks{
+        [&session] { return session.OpenChiSquareStore(); },
+        [&pages](const std::string& address) { return pages->trustedAddresses.AddEntryText(address); },
+    });
     pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
     const bool loaded = session.Load(pump, pages->DisplayLists()) && !quitRequested;
     if (!loaded) {
