@@ -19,7 +19,9 @@
 #include "ui/ListPage.h"
 #include "ui/ModifierKeyState.h"
 #include "ui/Prompter.h"
+#include "ui/ActivityPage.h"
 #include "ui/QuarantinePage.h"
+#include "ui/StatisticsPage.h"
 #include "ui/SingleInstanceLock.h"
 #include "ui/SmtpServerPage.h"
 #include "ui/SpamFilterOptionsPage.h"
@@ -64,7 +66,9 @@ struct OptionPages {
           trustedDomains(*FindListPageInfo('F'), settings),
           trustedNames(*FindListPageInfo('G'), settings),
           userAddresses(*FindListPageInfo('H'), settings),
-          quarantine(settings) {}
+          quarantine(settings),
+          activity(settings),
+          statistics(settings) {}
 
     void AddTo(ControlPanel& panel) {
         panel.AddPage(&general, QStringLiteral("General Options"));
@@ -80,6 +84,8 @@ struct OptionPages {
         panel.AddPage(&trustedNames, QStringLiteral("Trusted Names"));
         panel.AddPage(&userAddresses, QStringLiteral("User Addresses"));
         panel.AddPage(&quarantine, QStringLiteral("Quarantine"));
+        panel.AddPage(&activity, QStringLiteral("Activity"));
+        panel.AddPage(&statistics, QStringLiteral("Statistics"));
     }
 
     ListDisplayTargets DisplayLists() {
@@ -107,6 +113,8 @@ struct OptionPages {
     ListPage trustedNames;
     ListPage userAddresses;
     QuarantinePage quarantine;
+    ActivityPage activity;
+    StatisticsPage statistics;
 };
 
 // Closes every modal dialog that is open, innermost first, so that their nested loops return.
