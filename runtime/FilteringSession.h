@@ -23,8 +23,9 @@ class PacketSource;
 // Dropped without Stop it ends the thread and saves nothing (a run that must leave no trace).
 class FilteringSession {
   public:
-    // A desktop session writes the autostart entry at its orderly exit; a headless one leaves it.
-    enum class Kind { Desktop, Headless };
+    // A desktop session writes the autostart entry at its orderly exit; a headless one, and a simulated
+    // desktop session (whose entry would start the real filter at the next log-in), leave it.
+    enum class Kind { Desktop, SimulatedDesktop, Headless };
 
     FilteringSession(const std::string& programFolder, Kind kind);
     ~FilteringSession();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <array>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
 #include "runtime/FilteringSession.h"
+#include "runtime/SimulatedMail.h"
 #include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
@@ -117,6 +119,9 @@ struct OptionPages {
     StatisticsPage statistics;
 };
 
+constexpr int kFirstSimulatedMailMs = 1500;
+constexpr int kSimulatedMailIntervalMs = 6000;
+
 // Closes every modal dialog that is open, innermost first, so that their nested loops return.
 void CloseModalDialogs() {
     for (int i = 0; i < 16; ++i) {
@@ -149,7 +154,8 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     bool quitRequested = false;
     TerminationSignals terminationSignals;
 
-    FilteringSession session(options.programFolder, FilteringSession::Kind::Desktop);
+    FilteringSession session(options.programFolder, options.simulatedSource ? FilteringSession::Kind::SimulatedDesktop
+                                                                            : FilteringSession::Kind::Desktop);
     FilterSettings& settings = session.settings();
     int exitCode = kExitNormal;
 
@@ -212,6 +218,17 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         [&] { loop.quit(); },
     });
     panel->Initialise();
+    // A simulated run has no real traffic: made-up mail every few seconds fills the pages.
+    std::unique_ptr<SimulatedMail> simulatedMail;
+    QTimer simulatedMailTimer;
+    if (options.simulatedSource) {
+        simulatedMail = std::make_unique<SimulatedMail>(settings, *panel->messageTarget());
+        QObject::connect(&simulatedMailTimer, &QTimer::timeout, panel.get(), [&] {
+            simulatedMail->Next();
+            simulatedMailTimer.setInterval(kSimulatedMailIntervalMs);
+        });
+        simulatedMailTimer.start(kFirstSimulatedMailMs);
+    }
     if (options.onRunning) {
         options.onRunning(*panel);
     }
@@ -220,6 +237,7 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         loop.exec();
     }
     running = false;
+    simulatedMailTimer.stop();
     // The loop also ends when the application is told to quit from elsewhere.
     panel->ShutdownWithoutQuestion();
     panel->EndRun();
