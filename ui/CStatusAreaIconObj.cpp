@@ -99,8 +99,15 @@ void CStatusAreaIconObj::ShowImage() {
 }
 
 void CStatusAreaIconObj::OnLButtonUp() {
+    // The icon stays: it is the way back to the panel whatever the window manager does with it.
     emit Command(ID_RESTORE_PANEL);
-    Hide();
+}
+
+void CStatusAreaIconObj::SetTipText(const QString& text) {
+    tipText_ = text;
+    if (tray_) {
+        tray_->setToolTip(tipText_);
+    }
 }
 
 void CStatusAreaIconObj::OnRButtonDown() {

@@ -41,6 +41,8 @@ class CStatusAreaIconObj : public QObject {
     void SetMode(int periodMs, int mode);
     // The check mark of "Engage Outbound Email Lock" follows the value last set through the menu.
     void SetLockShown(bool engaged) { lockShown_ = engaged; }
+    // The tooltip: the state and today's counts (no length limit on this desktop).
+    void SetTipText(const QString& text);
 
     bool isActive() const { return active_; }
     bool isAdded() const { return added_; }

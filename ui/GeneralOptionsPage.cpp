@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/Prompter.h"
+
 namespace bramvell {
 
 GeneralOptionsPage::GeneralOptionsPage(FilterSettings* settings, QWidget* parent)
@@ -18,6 +20,20 @@ void GeneralOptionsPage::SetAdapterName(int index, const QString& name) {
         adapterNames_.append(QString());
     }
     adapterNames_[index] = name;
+}
+
+bool GeneralOptionsPage::ReadyToHide() {
+    const FilterSettings& s = *settings();
+    if (!HasWindow() || s.passwordProtection.load() == 0 || s.password == s.passwordConfirm) {
+        return true;
+    }
+    QWidget* confirm = Control(1055);
+    if (prompter() != nullptr) {
+        prompter()->ShowNote(confirm, QStringLiteral(" Confirm Password"),
+                             QStringLiteral(" The two passwords differ.\r Enter the same password in both boxes"), 7000);
+    }
+    confirm->setFocus(Qt::OtherFocusReason);
+    return false;
 }
 
 void GeneralOptionsPage::BuildControls() {

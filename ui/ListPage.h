@@ -65,6 +65,8 @@ class ListPage : public CSAPrefsSubDlg {
   protected:
     void BuildControls() override;
     void OnInitPage() override;
+    // Return in the entry box adds what it holds; Delete in the list box removes the selection.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QPushButton* MakeButton(int id, const QString& text);

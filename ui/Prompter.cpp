@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "controls/BalloonPopup.h"
+#include "ui/ContextHelp.h"
 #include "ui/ListPageLogic.h"
 #include "ui/TipOfTheDayDialog.h"
 #include "ui/UnlockDialog.h"
@@ -57,11 +58,12 @@ bool QtPrompter::OpenFile(const QString& path) {
     return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void QtPrompter::ShowNote(QWidget*, const QString& title, const QString& text, int lifetimeMs) {
+void QtPrompter::ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) {
     BalloonPopup::Request request;
     request.title = title;
     request.text = text;
-    request.anchor = QCursor::pos();
+    // The note points at the control it is about.
+    request.anchor = parent != nullptr ? ContextHelp::AnchorOf(parent) : QCursor::pos();
     request.lifetimeMs = lifetimeMs;
     BalloonPopup::Launch(std::move(request));
 }

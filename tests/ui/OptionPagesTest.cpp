@@ -335,13 +335,13 @@ TEST_F(OptionPagesTest, ListPageButtonsChangeTheStoreAndTheListBox) {
     EXPECT_TRUE(entry->text().isEmpty());
     ASSERT_EQ(list->count(), 2);
     EXPECT_TRUE(store.FindEntry(ListKind::A, "spam@example.com"));
-    EXPECT_EQ(list->findItems("spam@example.com (00)", Qt::MatchExactly).size(), 1);
+    EXPECT_EQ(list->findItems("spam@example.com  (never expires)", Qt::MatchExactly).size(), 1);
 
     // Remove with nothing selected does nothing; with a selection it removes entry and string.
     list->clearSelection();
     page.ControlAs<QPushButton>(1017)->click();
     EXPECT_EQ(list->count(), 2);
-    list->setCurrentItem(list->findItems("spam@example.com (00)", Qt::MatchExactly).front());
+    list->setCurrentItem(list->findItems("spam@example.com  (never expires)", Qt::MatchExactly).front());
     page.ControlAs<QPushButton>(1017)->click();
     EXPECT_EQ(list->count(), 1);
     EXPECT_FALSE(store.FindEntry(ListKind::A, "spam@example.com"));
