@@ -232,13 +232,15 @@ bool ControlPanel::ShowPage(int index) {
     }
     stack_->setCurrentWidget(page->parentWidget()->parentWidget());
     page->show();
+    // Walking the tree with the arrow keys leaves the focus in the tree.
+    const bool treeKeepsFocus = tree_->hasFocus();
     QWidget* first = page->nextInFocusChain();
     while (
         first != nullptr && first != page &&
         (!page->isAncestorOf(first) || !first->isEnabled() || (first->focusPolicy() & Qt::TabFocus) == 0)) {
         first = first->nextInFocusChain();
     }
-    if (first != nullptr && first != page) {
+    if (first != nullptr && first != page && !treeKeepsFocus) {
         first->setFocus(Qt::OtherFocusReason);
     }
     {

@@ -23,8 +23,12 @@ void GeneralOptionsPage::SetAdapterName(int index, const QString& name) {
 }
 
 bool GeneralOptionsPage::ReadyToHide() {
+    if (!HasWindow()) {
+        return true;
+    }
+    ReadControls(Report::Quiet);
     const FilterSettings& s = *settings();
-    if (!HasWindow() || s.passwordProtection.load() == 0 || s.password == s.passwordConfirm) {
+    if (s.passwordProtection.load() == 0 || s.password == s.passwordConfirm) {
         return true;
     }
     QWidget* confirm = Control(1055);
@@ -41,13 +45,13 @@ void GeneralOptionsPage::BuildControls() {
     auto* layout = new QVBoxLayout(this);
 
     layout->addWidget(
-        BindCheck(1026, QStringLiteral("Automatically select network adaptor :"), s.autoSelectAdapter));
+        BindCheck(1026, QStringLiteral("Automatically select network interface :"), s.autoSelectAdapter));
     QListWidget* adapters = BindListSelection(1069, s.adapterIndex);
     adapters->addItems(adapterNames_);
     adapters->setMaximumHeight(72);
     layout->addWidget(adapters);
     layout->addWidget(
-        BindCheck(1027, QStringLiteral("Automatically start when Windows starts"), s.startWithWindows));
+        BindCheck(1027, QStringLiteral("Automatically start when you log in"), s.startWithWindows));
 
     layout->addWidget(
         BindCheck(1105, QStringLiteral("Create Activity Log files in this folder :"), s.activityLogEnabled));

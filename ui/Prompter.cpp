@@ -42,7 +42,10 @@ QString QtPrompter::PickFolder(QWidget* parent, const QString& title, const QStr
 }
 
 void QtPrompter::ExploreFolder(const QString& folder) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    // Without a file manager the desktop opens nothing: say so rather than fail without a word.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+        Warn(nullptr, QStringLiteral("No file manager could open the folder %1").arg(folder));
+    }
 }
 
 QString QtPrompter::PickImportFile(QWidget* parent) {

@@ -23,6 +23,7 @@
 #include "ui/Prompter.h"
 #include "ui/ActivityPage.h"
 #include "ui/QuarantinePage.h"
+#include "ui/RaiseRequests.h"
 #include "ui/StatisticsPage.h"
 #include "ui/SingleInstanceLock.h"
 #include "ui/SmtpServerPage.h"
@@ -144,7 +145,9 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     }
     if (!lock.Acquire(lockPath)) {
         if (lock.heldElsewhere()) {
-            return kExitNormal;  // another copy runs: end silently, save nothing
+            // Another copy runs: bring its panel forward, save nothing.
+            SendRaiseRequest(RaiseSocketPath(lockPath));
+            return kExitNormal;
         }
         std::fprintf(stderr, "bramvell: cannot create the single-instance lock; going on without it\n");
     }
@@ -218,6 +221,11 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         [&] { loop.quit(); },
     });
     panel->Initialise();
+    RaiseRequests raiseRequests;
+    if (lock.held() && raiseRequests.Listen(RaiseSocketPath(lockPath))) {
+        QObject::connect(&raiseRequests, &RaiseRequests::Requested, panel.get(),
+                         [&] { panel->OnCommand(ID_RESTORE_PANEL); });
+    }
     // A simulated run has no real traffic: made-up mail every few seconds fills the pages.
     std::unique_ptr<SimulatedMail> simulatedMail;
     QTimer simulatedMailTimer;

@@ -62,8 +62,8 @@ TEST_F(OptionPagesTest, GeneralOptionsRoundTripAndAdapterSelection) {
     settings.password = "pw";
     Prepare(page);
     EXPECT_EQ(page.objectName(), "103");
-    EXPECT_EQ(Check(page, 1026)->text(), "Automatically select network adaptor :");
-    EXPECT_EQ(Check(page, 1027)->text(), "Automatically start when Windows starts");
+    EXPECT_EQ(Check(page, 1026)->text(), "Automatically select network interface :");
+    EXPECT_EQ(Check(page, 1027)->text(), "Automatically start when you log in");
     EXPECT_EQ(Check(page, 1105)->text(), "Create Activity Log files in this folder :");
     EXPECT_EQ(Check(page, 1036)->text(), "Enable password protection :");
     EXPECT_EQ(Check(page, 1138)->text(), "Show tips on startup");

@@ -107,7 +107,7 @@ TEST(TipOfTheDayDialogTest, StartsAtTipOneAndCyclesAfterElevenNextTips) {
     EXPECT_EQ(dialog.heading()->text(), "Did you know...");
     EXPECT_EQ(dialog.currentTip(), 1);
     EXPECT_EQ(dialog.lineText(0), "Bramvell Anti-Spam Filter attempts to automatically ");
-    EXPECT_EQ(dialog.lineText(4), "see no filtering activity. Then shutdown & restart. ");
+    EXPECT_EQ(dialog.lineText(4), "filtering activity. Then quit and start it again.   ");
     for (int i = 0; i < 10; ++i) {
         dialog.nextButton()->click();
     }
