@@ -33,7 +33,8 @@ CorpusRunStatus CorpusTrainer::LearnFiles(SampleClass sampleClass, const std::ve
     return LearnEntries(sampleClass, entries);
 }
 
-CorpusRunStatus CorpusTrainer::LearnEntries(SampleClass sampleClass, const std::vector<SampleEntry>& entries) {
+CorpusRunStatus CorpusTrainer::LearnEntries(SampleClass sampleClass,
+                                            const std::vector<SampleEntry>& entries) {
     if (settings_.tokenTables == nullptr) {
         return CorpusRunStatus::Finished;
     }

@@ -105,7 +105,8 @@ std::vector<ActivityEntry> ReadActivityLog(std::string_view folder, int firstDay
     for (int day = firstDay; day <= lastDay; ++day) {
         const std::string bytes = ReadFileEnd(ActivityLogPath(folder, DateOfDayNumber(day)), maxBytesPerFile);
         std::vector<ActivityEntry> ofDay = ParseActivityLog(bytes);
-        entries.insert(entries.end(), std::make_move_iterator(ofDay.begin()), std::make_move_iterator(ofDay.end()));
+        entries.insert(entries.end(), std::make_move_iterator(ofDay.begin()),
+                       std::make_move_iterator(ofDay.end()));
     }
     return entries;
 }
@@ -122,7 +123,8 @@ int FirstDayOfPeriod(ActivityPeriod period, int today) {
     return today - (kActivityMonthDays - 1);
 }
 
-std::vector<ActivityEntry> FilterActivity(const std::vector<ActivityEntry>& entries, int firstDay, bool spamOnly) {
+std::vector<ActivityEntry> FilterActivity(const std::vector<ActivityEntry>& entries, int firstDay,
+                                          bool spamOnly) {
     std::vector<ActivityEntry> shown;
     for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
         if (DayNumber(entry->when) >= firstDay && (!spamOnly || entry->spam)) {

@@ -36,6 +36,7 @@ inline constexpr int kActivityMonthDays = 31;
 int FirstDayOfPeriod(ActivityPeriod period, int today);
 
 // The rows from the first day on, spam only when asked, newest first.
-std::vector<ActivityEntry> FilterActivity(const std::vector<ActivityEntry>& entries, int firstDay, bool spamOnly);
+std::vector<ActivityEntry> FilterActivity(const std::vector<ActivityEntry>& entries, int firstDay,
+                                          bool spamOnly);
 
 }  // namespace bramvell

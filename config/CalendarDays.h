@@ -9,7 +9,9 @@ namespace bramvell {
 
 // Days since 1970-01-01 of a proleptic Gregorian date, for counting and comparing days.
 int DayNumber(int year, int month, int day);
-inline int DayNumber(const LocalTime& when) { return DayNumber(when.year, when.month, when.day); }
+inline int DayNumber(const LocalTime& when) {
+    return DayNumber(when.year, when.month, when.day);
+}
 // The date of a day number (time fields 0).
 LocalTime DateOfDayNumber(int dayNumber);
 // Monday = 0 ... Sunday = 6.

@@ -17,7 +17,8 @@ namespace bramvell {
 namespace {
 
 constexpr std::array<std::string_view, 3> kOutcomeWords = {"good", "spam", "unsure"};
-constexpr std::array<std::string_view, 4> kDecidedByWords = {"from-to", "passphrase", "classic", "chi-square"};
+constexpr std::array<std::string_view, 4> kDecidedByWords = {"from-to", "passphrase", "classic",
+                                                             "chi-square"};
 constexpr std::size_t kFieldCount = 6;
 constexpr std::size_t kMaxSenderLength = 200;
 

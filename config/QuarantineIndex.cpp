@@ -99,7 +99,8 @@ std::string AddressOfSender(std::string_view from) {
     const std::size_t open = from.find('<');
     if (open != std::string_view::npos) {
         const std::size_t close = from.find('>', open);
-        from = from.substr(open + 1, close == std::string_view::npos ? std::string_view::npos : close - open - 1);
+        from = from.substr(open + 1,
+                           close == std::string_view::npos ? std::string_view::npos : close - open - 1);
     }
     std::string address;
     for (char c : from) {
@@ -143,7 +144,8 @@ std::string ReadMessageStart(const std::string& path, std::size_t maxBytes) {
     return bytes;
 }
 
-std::vector<QuarantinedMessage> ListQuarantine(const std::string& folder, const std::vector<MailRecord>& history) {
+std::vector<QuarantinedMessage> ListQuarantine(const std::string& folder,
+                                               const std::vector<MailRecord>& history) {
     std::vector<QuarantinedMessage> messages;
     FileHandle folderFd(OpenNoFollow(folder, O_RDONLY | O_DIRECTORY));
     if (!folderFd.IsOpen()) {
@@ -169,7 +171,8 @@ std::vector<QuarantinedMessage> ListQuarantine(const std::string& folder, const 
     const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
     for (const std::string& name : names) {
         struct stat info {};
-        if (::fstatat(folderFd.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
+        if (::fstatat(folderFd.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(info.st_mode)) {
             continue;
         }
         QuarantinedMessage message;

@@ -32,7 +32,7 @@ std::string AddressOfSender(std::string_view from);
 struct QuarantinedMessage {
     std::string name;  // file name inside the folder
     std::string path;
-    LocalTime when;    // from the name
+    LocalTime when;  // from the name
     uint64_t size = 0;
     MessageHeaderSummary header;
     // The verdict recorded for it, when the history knows the file.

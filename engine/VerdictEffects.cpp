@@ -30,7 +30,9 @@ void RecordInHistory(const FilterSettings& settings, const Clock& clock, const M
                      const std::string& quarantinePath) {
     MailRecord record;
     record.when = clock.Now();
-    record.outcome = verdict.isSpam ? MailOutcome::Spam : verdict.isUnsure ? MailOutcome::Unsure : MailOutcome::Good;
+    record.outcome = verdict.isSpam     ? MailOutcome::Spam
+                     : verdict.isUnsure ? MailOutcome::Unsure
+                                        : MailOutcome::Good;
     record.decidedBy = DecidedByOf(verdict.basis);
     record.score = verdict.score < 0 ? 0 : verdict.score > 10000 ? 10000 : verdict.score;
     const std::size_t slash = quarantinePath.find_last_of('/');

@@ -126,7 +126,8 @@ const ChiSquareClassifier* CoreTables::ChiSquare() const {
 }
 
 ChiSquareStore* CoreTables::OpenChiSquareStore() const {
-    return parts_->chiSquareStore && parts_->chiSquareStore->IsOpen() ? parts_->chiSquareStore.get() : nullptr;
+    return parts_->chiSquareStore && parts_->chiSquareStore->IsOpen() ? parts_->chiSquareStore.get()
+                                                                      : nullptr;
 }
 
 void CoreTables::Free(FilterSettings& settings) {

@@ -65,7 +65,8 @@ QuarantineActionResult QuarantineActions::LearnAsSpam(const std::vector<std::str
     return Learn(QuarantineAction::LearnSpam, files);
 }
 
-QuarantineActionResult QuarantineActions::Learn(QuarantineAction action, const std::vector<std::string>& files) {
+QuarantineActionResult QuarantineActions::Learn(QuarantineAction action,
+                                                const std::vector<std::string>& files) {
     QuarantineActionResult result;
     result.action = action;
     const bool spam = action == QuarantineAction::LearnSpam;
@@ -81,7 +82,8 @@ QuarantineActionResult QuarantineActions::Learn(QuarantineAction action, const s
     const SharedInt& messageCount = spam ? settings_.spamMessageCount : settings_.hamMessageCount;
     const int before = messageCount;
     CorpusTrainer trainer(settings_);
-    if (trainer.LearnFiles(spam ? SampleClass::Spam : SampleClass::Ham, readable) == CorpusRunStatus::Failed) {
+    if (trainer.LearnFiles(spam ? SampleClass::Spam : SampleClass::Ham, readable) ==
+        CorpusRunStatus::Failed) {
         result.problem = trainer.FailureMessage();
     }
 
@@ -89,7 +91,8 @@ QuarantineActionResult QuarantineActions::Learn(QuarantineAction action, const s
     ChiSquareStore* store = runningStore_;
     std::string problem;
     if (store == nullptr || !store->IsOpen()) {
-        store = ownStore.Open(ChiSquareStoreFolder(settings_.programFolder), true, problem) ? &ownStore : nullptr;
+        store =
+            ownStore.Open(ChiSquareStoreFolder(settings_.programFolder), true, problem) ? &ownStore : nullptr;
     }
     ChiSquareTrainingSummary summary;
     if (store != nullptr) {
@@ -102,7 +105,8 @@ QuarantineActionResult QuarantineActions::Learn(QuarantineAction action, const s
     } else if (result.problem.empty()) {
         result.problem = problem;
     }
-    const std::size_t classic = static_cast<std::size_t>(messageCount - before > 0 ? messageCount - before : 0);
+    const std::size_t classic =
+        static_cast<std::size_t>(messageCount - before > 0 ? messageCount - before : 0);
     const std::size_t chiSquareCount = summary.learned + summary.moved + summary.duplicates;
     result.done = std::max(classic, chiSquareCount);
     result.failed += readable.size() > result.done ? readable.size() - result.done : 0;

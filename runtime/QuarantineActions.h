@@ -14,10 +14,10 @@ enum class QuarantineAction { LearnGood, LearnSpam, Delete };
 // What one action on quarantined messages came to, for the line the user reads.
 struct QuarantineActionResult {
     QuarantineAction action = QuarantineAction::LearnGood;
-    std::size_t done = 0;             // learned (by the classic tables) or deleted
-    std::size_t movedFromSpam = 0;    // the chi-square store held them as spam and now as good
-    std::size_t alreadyLearned = 0;   // the chi-square store held them as this class already
-    std::size_t trusted = 0;          // senders added to Trusted Addresses (filled by the caller)
+    std::size_t done = 0;            // learned (by the classic tables) or deleted
+    std::size_t movedFromSpam = 0;   // the chi-square store held them as spam and now as good
+    std::size_t alreadyLearned = 0;  // the chi-square store held them as this class already
+    std::size_t trusted = 0;         // senders added to Trusted Addresses (filled by the caller)
     std::size_t failed = 0;
     std::string problem;
 };

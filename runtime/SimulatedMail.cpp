@@ -29,8 +29,8 @@ constexpr std::array<MadeUpMessage, 6> kRound = {{
      "Hello,\r\n\r\nthe minutes are below; the next meeting is on Thursday.\r\n\r\nAnn\r\n", false,
      VerdictBasis::ClassicScore, 1200},
     {"Prize Centre <winner@lottery-prizes.example>", "You have WON 1,000,000 - claim now",
-     "Dear winner,\r\n\r\nclick here to claim your prize before it expires!\r\n", true, VerdictBasis::ClassicScore,
-     9900},
+     "Dear winner,\r\n\r\nclick here to claim your prize before it expires!\r\n", true,
+     VerdictBasis::ClassicScore, 9900},
     {"Bob Builder <bob@example.net>", "[project] release 2.1 is out",
      "The release notes are on the project page.\r\n", false, VerdictBasis::PassphraseRule, 0},
     {"Cheap Meds <sales@pharmacy.example>", "Lowest prices on meds, no prescription",
@@ -42,8 +42,8 @@ constexpr std::array<MadeUpMessage, 6> kRound = {{
 
 std::string ReplyOf(const MadeUpMessage& message, const LocalTime& when) {
     char date[64];
-    std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d", when.year, when.month, when.day, when.hour,
-                  when.minute, when.second);
+    std::snprintf(date, sizeof date, "%04d-%02d-%02d %02d:%02d:%02d", when.year, when.month, when.day,
+                  when.hour, when.minute, when.second);
     std::string reply = "+OK message follows\r\n";
     reply += std::string("From: ") + message.from + "\r\n";
     reply += "To: you@example.org\r\n";
@@ -77,7 +77,8 @@ void SimulatedMail::Next() {
     verdict.probabilityText = {message.spam ? '9' : '1', message.spam ? '9' : '2'};
     LogActivity(settings_, std::string("Analysing email message from: ") + message.from + "\n", clock_);
     LogActivity(settings_,
-                message.spam ? "Bramvell suspects this message is Spam\n" : "Bramvell suspects this message is NOT Spam\n",
+                message.spam ? "Bramvell suspects this message is Spam\n"
+                             : "Bramvell suspects this message is NOT Spam\n",
                 clock_);
     ApplyVerdictEffects(settings_, target_, clock_, verdict, std::span<const HeldSegment>(&segment, 1), "1");
 }

@@ -10,7 +10,8 @@
 
 namespace bramvell {
 
-ActivityPage::ActivityPage(FilterSettings* settings, QWidget* parent) : CSAPrefsSubDlg(kTemplateId, settings, parent) {}
+ActivityPage::ActivityPage(FilterSettings* settings, QWidget* parent)
+    : CSAPrefsSubDlg(kTemplateId, settings, parent) {}
 
 void ActivityPage::BuildControls() {
     period_ = new QComboBox(this);
@@ -29,8 +30,8 @@ void ActivityPage::BuildControls() {
 
     table_ = new QTableWidget(0, ColumnCount, this);
     table_->setObjectName(QStringLiteral("activityTable"));
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("Time"), QStringLiteral("Event"), QStringLiteral("Sender"), QStringLiteral("Verdict")});
+    table_->setHorizontalHeaderLabels({QStringLiteral("Time"), QStringLiteral("Event"),
+                                       QStringLiteral("Sender"), QStringLiteral("Verdict")});
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
@@ -73,14 +74,15 @@ void ActivityPage::Refresh() {
     const int today = DayNumber(clock_->Now());
     const auto period = static_cast<ActivityPeriod>(period_->currentData().toInt());
     const int firstDay = FirstDayOfPeriod(period, today);
-    const std::vector<ActivityEntry> rows =
-        FilterActivity(ReadActivityLog(settings()->LogFolder(), firstDay, today), firstDay, spamOnly_->isChecked());
+    const std::vector<ActivityEntry> rows = FilterActivity(
+        ReadActivityLog(settings()->LogFolder(), firstDay, today), firstDay, spamOnly_->isChecked());
     table_->clearContents();
     table_->setRowCount(static_cast<int>(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ActivityEntry& entry = rows[i];
         const int row = static_cast<int>(i);
-        table_->setItem(row, TimeColumn, new QTableWidgetItem(QString::fromStdString(DateTimeText(entry.when))));
+        table_->setItem(row, TimeColumn,
+                        new QTableWidgetItem(QString::fromStdString(DateTimeText(entry.when))));
         table_->setItem(row, EventColumn, new QTableWidgetItem(QString::fromUtf8(entry.event)));
         table_->setItem(row, SenderColumn, new QTableWidgetItem(QString::fromUtf8(entry.sender)));
         table_->setItem(row, VerdictColumn, new QTableWidgetItem(QString::fromUtf8(entry.verdict)));

@@ -96,7 +96,8 @@ bool ContextHelp::eventFilter(QObject* watched, QEvent* event) {
                 // F1 explains the control that has the keyboard focus, at the control.
                 if (!key->isAutoRepeat()) {
                     QWidget* focused = QApplication::focusWidget();
-                    QWidget* control = focused != nullptr && Watches(focused) ? focused : static_cast<QWidget*>(watched);
+                    QWidget* control =
+                        focused != nullptr && Watches(focused) ? focused : static_cast<QWidget*>(watched);
                     Answer(control, AnchorOf(control), false);
                 }
                 return true;

@@ -1,9 +1,9 @@
 #include "ui/ControlPanel.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScrollArea>
 #include <QToolButton>
@@ -13,9 +13,9 @@
 #include "config/FilterSettings.h"
 #include "config/MailHistory.h"
 #include "config/MailStatistics.h"
-#include "runtime/TrayTip.h"
 #include "controls/CaptionBar.h"
 #include "runtime/PostedMessages.h"
+#include "runtime/TrayTip.h"
 #include "ui/CSAPrefsSubDlg.h"
 #include "ui/ContextHelp.h"
 #include "ui/Prompter.h"
@@ -49,8 +49,8 @@ ControlPanel::ControlPanel(FilterSettings* settings, Prompter* prompter, TrayPre
     : QDialog(parent), settings_(settings), prompter_(prompter), trayPresence_(tray), target_(this) {
     setObjectName(QStringLiteral("ControlPanel"));
     // A normal window, not a dialog: task bars list it and window managers give it a minimise button.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kControlPanelTitle));
     setWindowIcon(TrayImageIcon(ICON_NORMAL));
     setSizeGripEnabled(false);
@@ -163,7 +163,8 @@ bool ControlPanel::Initialise() {
     }
     tray_->Create(QString::fromLatin1(kControlPanelTitle));
     countedDay_ = DayNumber(DefaultClock().Now());
-    const DayCounts today = CountsOfDay(ReadMailHistory(MailHistoryPath(settings_->programFolder)), countedDay_);
+    const DayCounts today =
+        CountsOfDay(ReadMailHistory(MailHistoryPath(settings_->programFolder)), countedDay_);
     goodToday_ = today.good;
     spamToday_ = today.spam;
     UpdateTrayTip();
@@ -288,7 +289,8 @@ QString ControlPanel::statusText(int pane) const {
 }
 
 void ControlPanel::OnFilterMessage(uint32_t message, uintptr_t wParam) {
-    const PostedMessageOutcome outcome = HandlePostedMessage(*settings_, message, wParam, hooks_.onDayChanged);
+    const PostedMessageOutcome outcome =
+        HandlePostedMessage(*settings_, message, wParam, hooks_.onDayChanged);
     if (message == WM_MAIL_CLASSIFIED) {
         CountToday(wParam != 0);
     }
@@ -484,7 +486,8 @@ void ControlPanel::closeEvent(QCloseEvent* event) {
     // nobody can reach.
     if (trayPresence_ == TrayPresence::None && !ended_) {
         event->ignore();
-        if (prompter_ != nullptr && prompter_->AskYesNo(this, QString::fromLatin1(kQuitWithoutTrayQuestion))) {
+        if (prompter_ != nullptr &&
+            prompter_->AskYesNo(this, QString::fromLatin1(kQuitWithoutTrayQuestion))) {
             ConfirmedShutdown();
         } else {
             showMinimized();

@@ -33,8 +33,9 @@ bool GeneralOptionsPage::ReadyToHide() {
     }
     QWidget* confirm = Control(1055);
     if (prompter() != nullptr) {
-        prompter()->ShowNote(confirm, QStringLiteral(" Confirm Password"),
-                             QStringLiteral(" The two passwords differ.\r Enter the same password in both boxes"), 7000);
+        prompter()->ShowNote(
+            confirm, QStringLiteral(" Confirm Password"),
+            QStringLiteral(" The two passwords differ.\r Enter the same password in both boxes"), 7000);
     }
     confirm->setFocus(Qt::OtherFocusReason);
     return false;

@@ -59,9 +59,9 @@ QuarantinePage::QuarantinePage(FilterSettings* settings, QWidget* parent)
 void QuarantinePage::BuildControls() {
     table_ = new QTableWidget(0, ColumnCount, this);
     table_->setObjectName(QStringLiteral("quarantineTable"));
-    table_->setHorizontalHeaderLabels(
-        {QStringLiteral("Date"), QStringLiteral("Sender"), QStringLiteral("Subject"),
-         QStringLiteral("Score or rule"), QStringLiteral("Scorer")});
+    table_->setHorizontalHeaderLabels({QStringLiteral("Date"), QStringLiteral("Sender"),
+                                       QStringLiteral("Subject"), QStringLiteral("Score or rule"),
+                                       QStringLiteral("Scorer")});
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -127,7 +127,8 @@ void QuarantinePage::Refresh() {
     if (table_ == nullptr) {
         return;
     }
-    messages_ = ListQuarantine(settings()->QuarantineFolder(), ReadMailHistory(MailHistoryPath(settings()->programFolder)));
+    messages_ = ListQuarantine(settings()->QuarantineFolder(),
+                               ReadMailHistory(MailHistoryPath(settings()->programFolder)));
     const QSignalBlocker blocker(table_);
     table_->clearContents();
     table_->setRowCount(static_cast<int>(messages_.size()));
@@ -175,7 +176,8 @@ void QuarantinePage::ShowPreview() {
         preview_->clear();
         return;
     }
-    preview_->setPlainText(QString::fromUtf8(MessageOfQuarantineCopy(ReadMessageStart(selected[0]->path, kPreviewBytes))));
+    preview_->setPlainText(
+        QString::fromUtf8(MessageOfQuarantineCopy(ReadMessageStart(selected[0]->path, kPreviewBytes))));
 }
 
 QuarantineActions QuarantinePage::Actions() {
@@ -269,7 +271,8 @@ void QuarantinePage::OpenSelectedInMailProgram() {
         return;
     }
     // The mail program opens a private copy; the quarantine folder stays as it is.
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/messages");
+    const QString folder =
+        QStandardPaths::writableLocation(QStandardPaths::CacheLocation) + QStringLiteral("/messages");
     CreateDirectories(folder.toStdString(), kPrivateFolderMode);
     int opened = 0;
     for (const QuarantinedMessage* message : selected) {

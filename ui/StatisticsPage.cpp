@@ -7,8 +7,8 @@
 #include <QChartView>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QValueAxis>
 #include <QVBoxLayout>
+#include <QValueAxis>
 #include <algorithm>
 
 #include "config/CalendarDays.h"
@@ -50,7 +50,8 @@ void StatisticsPage::BuildControls() {
     totals_ = new QLabel(this);
     totals_->setObjectName(QStringLiteral("statisticsTotals"));
     rules_ = MakeTable(this, "rulesTable", QStringLiteral("Decided by"), QStringLiteral("Messages"));
-    senders_ = MakeTable(this, "spamSendersTable", QStringLiteral("Top spam senders"), QStringLiteral("Spam"));
+    senders_ =
+        MakeTable(this, "spamSendersTable", QStringLiteral("Top spam senders"), QStringLiteral("Spam"));
 
     auto* tables = new QHBoxLayout;
     tables->addWidget(rules_, 2);
@@ -108,7 +109,9 @@ void StatisticsPage::DrawChart() {
         const LocalTime date = DateOfDayNumber(counts.day);
         // Every seventh label, counted back from today, keeps the axis readable.
         const bool labelled = (statistics_.days.back().day - counts.day) % 7 == 0;
-        days << (labelled ? QStringLiteral("%1-%2").arg(date.month, 2, 10, QLatin1Char('0')).arg(date.day, 2, 10, QLatin1Char('0'))
+        days << (labelled ? QStringLiteral("%1-%2")
+                                .arg(date.month, 2, 10, QLatin1Char('0'))
+                                .arg(date.day, 2, 10, QLatin1Char('0'))
                           : QString(static_cast<qsizetype>(days.size() % 7 + 1), QLatin1Char(' ')));
     }
     auto* series = new QBarSeries;

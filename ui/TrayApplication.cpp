@@ -14,6 +14,7 @@
 #include "runtime/CoreWiring.h"
 #include "runtime/FilteringSession.h"
 #include "runtime/SimulatedMail.h"
+#include "ui/ActivityPage.h"
 #include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
@@ -21,13 +22,12 @@
 #include "ui/ListPage.h"
 #include "ui/ModifierKeyState.h"
 #include "ui/Prompter.h"
-#include "ui/ActivityPage.h"
 #include "ui/QuarantinePage.h"
 #include "ui/RaiseRequests.h"
-#include "ui/StatisticsPage.h"
 #include "ui/SingleInstanceLock.h"
 #include "ui/SmtpServerPage.h"
 #include "ui/SpamFilterOptionsPage.h"
+#include "ui/StatisticsPage.h"
 #include "ui/TerminationSignals.h"
 
 namespace bramvell {
@@ -139,8 +139,9 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     SingleInstanceLock lock;
     const std::string lockPath = options.lockPath.empty() ? SingleInstanceLockPath() : options.lockPath;
     if (lockPath.empty()) {
-        std::fprintf(stderr, "bramvell: no private folder for the single-instance lock (set HOME or "
-                             "XDG_RUNTIME_DIR)\n");
+        std::fprintf(stderr,
+                     "bramvell: no private folder for the single-instance lock (set HOME or "
+                     "XDG_RUNTIME_DIR)\n");
         return kExitNoSource;
     }
     if (!lock.Acquire(lockPath)) {
@@ -157,8 +158,9 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     bool quitRequested = false;
     TerminationSignals terminationSignals;
 
-    FilteringSession session(options.programFolder, options.simulatedSource ? FilteringSession::Kind::SimulatedDesktop
-                                                                            : FilteringSession::Kind::Desktop);
+    FilteringSession session(options.programFolder, options.simulatedSource
+                                                        ? FilteringSession::Kind::SimulatedDesktop
+                                                        : FilteringSession::Kind::Desktop);
     FilterSettings& settings = session.settings();
     int exitCode = kExitNormal;
 
@@ -206,9 +208,9 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     const bool loaded = session.Load(pump, pages->DisplayLists()) && !quitRequested;
     if (!loaded) {
         session.Stop({.waitForThread = {}, .takeLateMessages = {}, .beforeSaving = [&] {
-            pages.reset();
-            panel.reset();
-        }});
+                          pages.reset();
+                          panel.reset();
+                      }});
         return exitCode;
     }
 
@@ -252,7 +254,8 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     session.Stop({
         .waitForThread = [&] { WaitForFilterStop(settings); },
         // Verdicts posted while the thread was stopping still count.
-        .takeLateMessages = [&] { QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId()); },
+        .takeLateMessages =
+            [&] { QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId()); },
         .beforeSaving =
             [&] {
                 pages.reset();

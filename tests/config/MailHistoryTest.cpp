@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "config/MailStatistics.h"
 #include "config/CalendarDays.h"
+#include "config/MailStatistics.h"
 #include "support/TempFolder.h"
 
 namespace bramvell {
@@ -13,7 +13,8 @@ using testing::ReadWholeFile;
 using testing::TempFolder;
 using testing::WriteWholeFile;
 
-MailRecord Record(LocalTime when, MailOutcome outcome, DecidedBy decidedBy, std::string sender, int score = 0) {
+MailRecord Record(LocalTime when, MailOutcome outcome, DecidedBy decidedBy, std::string sender,
+                  int score = 0) {
     MailRecord record;
     record.when = when;
     record.outcome = outcome;
@@ -30,8 +31,8 @@ TEST(MailHistoryTest, LinesAreWrittenAndReadBackWithTabsAndControlBytesMadeHarml
                              "Eve\t<eve@x.example>\x1b[2J", 9712);
     spam.quarantineName = "20261208140509-1.txt";
     AppendMailRecord(folder.path(), spam);
-    AppendMailRecord(folder.path(), Record({2026, 12, 8, 14, 6, 0}, MailOutcome::Unsure, DecidedBy::ChiSquareScore,
-                                           "ann@example.org", 5100));
+    AppendMailRecord(folder.path(), Record({2026, 12, 8, 14, 6, 0}, MailOutcome::Unsure,
+                                           DecidedBy::ChiSquareScore, "ann@example.org", 5100));
 
     EXPECT_EQ(ReadWholeFile(MailHistoryPath(folder.path())),
               "20261208140509\tspam\tchi-square\t9712\t20261208140509-1.txt\tEve?<eve@x.example>?[2J\n"
@@ -96,7 +97,8 @@ TEST(CalendarDaysTest, DayNumbersWeekdaysAndBackAgree) {
 TEST(MailStatisticsTest, DaysRulesAndSendersAreCountedWithinTheWindow) {
     const int today = DayNumber(2026, 12, 8);
     std::vector<MailRecord> records = {
-        Record({2026, 11, 10, 9, 0, 0}, MailOutcome::Spam, DecidedBy::ClassicScore, "old@x.example"),  // 29 days back
+        Record({2026, 11, 10, 9, 0, 0}, MailOutcome::Spam, DecidedBy::ClassicScore,
+               "old@x.example"),  // 29 days back
         Record({2026, 11, 11, 9, 0, 0}, MailOutcome::Good, DecidedBy::ClassicScore, "a@example.org"),
         Record({2026, 12, 7, 9, 0, 0}, MailOutcome::Spam, DecidedBy::FromTo, "Spammer <Spam@X.example>"),
         Record({2026, 12, 8, 9, 0, 0}, MailOutcome::Spam, DecidedBy::ChiSquareScore, "spam@x.example"),

@@ -45,8 +45,10 @@ TEST(QuarantineIndexTest, ACopyBecomesTheMessageAMailProgramReads) {
 
 TEST(QuarantineIndexTest, TheFolderIsListedNewestFirstWithItsRecordedVerdicts) {
     TempFolder folder;
-    WriteWholeFile(folder / "20261207101010.txt", "From: old@x.example\r\nSubject: older\r\n\r\nbody\r\n.\r\n");
-    WriteWholeFile(folder / "20261208101010.txt", "From: new@x.example\r\nSubject: newer\r\n\r\nbody\r\n.\r\n");
+    WriteWholeFile(folder / "20261207101010.txt",
+                   "From: old@x.example\r\nSubject: older\r\n\r\nbody\r\n.\r\n");
+    WriteWholeFile(folder / "20261208101010.txt",
+                   "From: new@x.example\r\nSubject: newer\r\n\r\nbody\r\n.\r\n");
     WriteWholeFile(folder / "20261208101010-1.txt", "Subject: same second\r\n\r\n.\r\n");
     WriteWholeFile(folder / "notes.txt", "not a quarantine copy");
     std::filesystem::create_directory(folder / "20261209101010.txt");  // a folder with a copy's name

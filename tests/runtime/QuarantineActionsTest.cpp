@@ -27,8 +27,8 @@ class QuarantineActionsTest : public ::testing::Test {
     }
     std::string Copy(const std::string& name, const std::string& subject) {
         const std::string path = folder_ / ("quarantine/" + name);
-        WriteWholeFile(path, "From: sender@x.example\r\nSubject: " + subject + "\r\n\r\ncheap pills " + subject +
-                                 "\r\n.\r\n");
+        WriteWholeFile(path, "From: sender@x.example\r\nSubject: " + subject + "\r\n\r\ncheap pills " +
+                                 subject + "\r\n.\r\n");
         return path;
     }
     MessageTotals Totals() {
@@ -44,7 +44,8 @@ class QuarantineActionsTest : public ::testing::Test {
 };
 
 TEST_F(QuarantineActionsTest, NotSpamAfterSpamMovesTheMessagesInTheChiSquareStore) {
-    const std::vector<std::string> files = {Copy("20261208100000.txt", "one"), Copy("20261208100001.txt", "two"),
+    const std::vector<std::string> files = {Copy("20261208100000.txt", "one"),
+                                            Copy("20261208100001.txt", "two"),
                                             Copy("20261208100002.txt", "three")};
     QuarantineActions actions(settings_, nullptr);
     const QuarantineActionResult spam = actions.LearnAsSpam(files);
@@ -58,9 +59,11 @@ TEST_F(QuarantineActionsTest, NotSpamAfterSpamMovesTheMessagesInTheChiSquareStor
     EXPECT_EQ(good.movedFromSpam, 1u);
     EXPECT_EQ(good.failed, 1u);
     good.trusted = 1;
-    EXPECT_EQ(QuarantineResultText(good).rfind("1 message learned as good, 1 taken out of spam; 1 sender added to "
-                                               "Trusted Addresses; 1 failed", 0),
-              0u);
+    EXPECT_EQ(
+        QuarantineResultText(good).rfind("1 message learned as good, 1 taken out of spam; 1 sender added to "
+                                         "Trusted Addresses; 1 failed",
+                                         0),
+        0u);
     EXPECT_EQ(Totals().spam, 2u);
     EXPECT_EQ(Totals().ham, 1u);
     EXPECT_EQ(settings_.hamMessageCount, 1);

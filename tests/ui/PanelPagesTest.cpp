@@ -88,7 +88,8 @@ TEST_F(PanelPagesTest, NotSpamLearnsTrustsTheSenderAndGivesTheMessageBack) {
     page.findChild<QCheckBox*>("trustSenderBox")->setChecked(true);
     prompter.saveFile = QString::fromStdString(folder / "back.eml");
     page.NotSpam();
-    EXPECT_EQ(page.resultText(), "1 message learned as good; 1 sender added to Trusted Addresses; 1 saved as .eml");
+    EXPECT_EQ(page.resultText(),
+              "1 message learned as good; 1 sender added to Trusted Addresses; 1 saved as .eml");
     EXPECT_EQ(settings.hamMessageCount, 1);
     EXPECT_TRUE(lists.FindEntry(ListKind::E, "sales@pharmacy.example"));
     EXPECT_EQ(trusted.displayList(), (std::vector<std::string>{"sales@pharmacy.example"}));

@@ -41,10 +41,12 @@ void PressKey(QWidget* target, int key) {
 }
 
 TEST(TrayTipTest, StateAndTodaysCountsOneALine) {
-    EXPECT_EQ(TrayTipText({true, true, false, 5, 2}), "Bramvell Anti-Spam Filter: filtering\nToday: 5 good, 2 spam");
+    EXPECT_EQ(TrayTipText({true, true, false, 5, 2}),
+              "Bramvell Anti-Spam Filter: filtering\nToday: 5 good, 2 spam");
     EXPECT_EQ(TrayTipText({true, false, true, 0, 0}),
               "Bramvell Anti-Spam Filter: paused\nToday: 0 good, 0 spam\nOutbound email lock engaged");
-    EXPECT_EQ(TrayTipText({false, true, false, 1, 0}), "Bramvell Anti-Spam Filter: off\nToday: 1 good, 0 spam");
+    EXPECT_EQ(TrayTipText({false, true, false, 1, 0}),
+              "Bramvell Anti-Spam Filter: off\nToday: 1 good, 0 spam");
 }
 
 class PanelShellTest : public ::testing::Test {
