@@ -36,6 +36,7 @@ void ActivityPage::BuildControls() {
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->verticalHeader()->hide();
     table_->horizontalHeader()->setSectionResizeMode(SenderColumn, QHeaderView::Stretch);
+    table_->horizontalHeader()->setSectionResizeMode(VerdictColumn, QHeaderView::ResizeToContents);
     table_->setWordWrap(false);
 
     auto* filters = new QHBoxLayout;

@@ -46,7 +46,7 @@ void StatisticsPage::BuildControls() {
     chartView_ = new QChartView(this);
     chartView_->setObjectName(QStringLiteral("statisticsChart"));
     chartView_->setRenderHint(QPainter::Antialiasing);
-    chartView_->setMinimumHeight(180);
+    chartView_->setMinimumHeight(230);
     totals_ = new QLabel(this);
     totals_->setObjectName(QStringLiteral("statisticsTotals"));
     rules_ = MakeTable(this, "rulesTable", QStringLiteral("Decided by"), QStringLiteral("Messages"));
@@ -106,27 +106,26 @@ void StatisticsPage::DrawChart() {
         *good << counts.good;
         *spam << counts.spam;
         highest = std::max({highest, counts.good, counts.spam});
-        const LocalTime date = DateOfDayNumber(counts.day);
-        // Every seventh label, counted back from today, keeps the axis readable.
-        const bool labelled = (statistics_.days.back().day - counts.day) % 7 == 0;
-        days << (labelled ? QStringLiteral("%1-%2")
-                                .arg(date.month, 2, 10, QLatin1Char('0'))
-                                .arg(date.day, 2, 10, QLatin1Char('0'))
-                          : QString(static_cast<qsizetype>(days.size() % 7 + 1), QLatin1Char(' ')));
+        // Twenty-eight dates do not fit under the bars; the title names the first and last day. The
+        // categories must still differ, so each is a different run of zero-width spaces.
+        days << QString(static_cast<qsizetype>(days.size() + 1), QChar(0x200B));
     }
     auto* series = new QBarSeries;
     series->append(good);
     series->append(spam);
     auto* chart = new QChart;
     chart->addSeries(series);
-    chart->setTitle(QStringLiteral("Mail per day"));
+    chart->setTitle(QStringLiteral("Mail per day, %1 to %2")
+                        .arg(QString::fromStdString(DateText(DateOfDayNumber(statistics_.days.front().day))),
+                             QString::fromStdString(DateText(DateOfDayNumber(statistics_.days.back().day)))));
     chart->legend()->setAlignment(Qt::AlignBottom);
     auto* dayAxis = new QBarCategoryAxis;
     dayAxis->append(days);
     chart->addAxis(dayAxis, Qt::AlignBottom);
     series->attachAxis(dayAxis);
     auto* countAxis = new QValueAxis;
-    countAxis->setRange(0, std::max(highest, 4));
+    // A multiple of four with five ticks keeps every tick on a whole number.
+    countAxis->setRange(0, std::max((highest + 3) / 4 * 4, 4));
     countAxis->setLabelFormat(QStringLiteral("%d"));
     countAxis->setTickCount(5);
     chart->addAxis(countAxis, Qt::AlignLeft);
