@@ -103,6 +103,13 @@ void CStatusAreaIconObj::OnLButtonUp() {
     emit Command(ID_RESTORE_PANEL);
 }
 
+void CStatusAreaIconObj::ShowNotification(const QString& title, const QString& text) {
+    ++notificationsShown_;
+    if (tray_ && added_ && QSystemTrayIcon::supportsMessages()) {
+        tray_->showMessage(title, text, QSystemTrayIcon::Information, 5000);
+    }
+}
+
 void CStatusAreaIconObj::SetTipText(const QString& text) {
     tipText_ = text;
     if (tray_) {

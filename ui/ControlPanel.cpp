@@ -293,6 +293,12 @@ void ControlPanel::OnFilterMessage(uint32_t message, uintptr_t wParam) {
         HandlePostedMessage(*settings_, message, wParam, hooks_.onDayChanged);
     if (message == WM_MAIL_CLASSIFIED) {
         CountToday(wParam != 0);
+        if (wParam != 0 && settings_->quarantineEnabled.load() != 0 && notifyQuarantine_ &&
+            notifyQuarantine_()) {
+            tray_->ShowNotification(QString::fromLatin1(kControlPanelTitle),
+                                    QStringLiteral("A message was quarantined as spam. The Quarantine page "
+                                                   "gives it back if it is not."));
+        }
     }
     if (outcome.countersChanged) {
         UpdateStatusPanes();

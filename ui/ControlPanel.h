@@ -52,6 +52,8 @@ class ControlPanel : public QDialog {
     ~ControlPanel() override;
 
     void SetHooks(ControlPanelHooks hooks) { hooks_ = std::move(hooks); }
+    // Asked for each quarantined message: true shows a desktop notification (option notify-quarantine).
+    void SetQuarantineNotification(std::function<bool()> wanted) { notifyQuarantine_ = std::move(wanted); }
     // False once the panel is initialised. parent = nullptr for the top level.
     bool AddPage(CSAPrefsSubDlg* page, const QString& caption, CSAPrefsSubDlg* parent = nullptr);
     // Status bar, page tree, first page, tray icon, filter thread. False when no page can be shown (then
@@ -111,6 +113,7 @@ class ControlPanel : public QDialog {
     Prompter* prompter_;
     TrayPresence trayPresence_;
     ControlPanelHooks hooks_;
+    std::function<bool()> notifyQuarantine_;
     PostedMessageTarget target_;
     PageList pages_;
     std::unique_ptr<CStatusAreaIconObj> tray_;

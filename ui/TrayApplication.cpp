@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "config/FilterSettings.h"
+#include "config/OptionsFile.h"
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
@@ -221,6 +222,10 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         [&] { EmptyQuarantineOnDayChange(settings); },
         [&] { return RunPasswordGate(settings, unlock); },
         [&] { loop.quit(); },
+    });
+    panel->SetQuarantineNotification([] {
+        OptionsFile options;
+        return options.Load() && options.Get("notify-quarantine") == "on";
     });
     panel->Initialise();
     RaiseRequests raiseRequests;

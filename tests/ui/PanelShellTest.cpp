@@ -88,6 +88,24 @@ TEST_F(PanelShellTest, TheTooltipFollowsTheFilterTheLockAndTodaysMail) {
     panel.EndRun();
 }
 
+TEST_F(PanelShellTest, QuarantinedMailIsNotifiedOnlyWhenAsked) {
+    HtmlEmailPage page(&settings);
+    ControlPanel panel(&settings, &prompter, TrayPresence::Assumed);
+    panel.AddPage(&page, "HTML Email");
+    bool notify = false;
+    panel.SetQuarantineNotification([&] { return notify; });
+    ASSERT_TRUE(panel.Initialise());
+    settings.quarantineEnabled = 1;
+    panel.OnFilterMessage(WM_MAIL_CLASSIFIED, 1);
+    notify = true;
+    panel.OnFilterMessage(WM_MAIL_CLASSIFIED, 0);
+    panel.OnFilterMessage(WM_MAIL_CLASSIFIED, 1);
+    settings.quarantineEnabled = 0;  // deleted without a copy: nothing to rescue
+    panel.OnFilterMessage(WM_MAIL_CLASSIFIED, 1);
+    EXPECT_EQ(panel.tray()->notificationsShown(), 1);
+    panel.EndRun();
+}
+
 TEST_F(PanelShellTest, ReturnAddsDeleteRemovesAndTheDateOfExpiryIsShown) {
     ListPage page(*FindListPageInfo('A'), &settings);
     page.SetPrompter(&prompter);
