@@ -21,6 +21,23 @@ CorpusRunStatus CorpusTrainer::Learn(SampleClass sampleClass, const std::string&
     if (settings_.tokenTables == nullptr) {
         return CorpusRunStatus::Finished;
     }
+    return LearnEntries(sampleClass, ListSampleFolder(folder));
+}
+
+CorpusRunStatus CorpusTrainer::LearnFiles(SampleClass sampleClass, const std::vector<std::string>& files) {
+    std::vector<SampleEntry> entries;
+    entries.reserve(files.size());
+    for (const std::string& file : files) {
+        entries.push_back({file, false});
+    }
+    return LearnEntries(sampleClass, entries);
+}
+
+CorpusRunStatus CorpusTrainer::LearnEntries(SampleClass sampleClass,
+                                            const std::vector<SampleEntry>& entries) {
+    if (settings_.tokenTables == nullptr) {
+        return CorpusRunStatus::Finished;
+    }
     failureMessage_.clear();
     const std::string dataFolder = DataFolder(settings_.programFolder);
     CreateDirectories(dataFolder, kPrivateFolderMode);
@@ -29,7 +46,6 @@ CorpusRunStatus CorpusTrainer::Learn(SampleClass sampleClass, const std::string&
     files_ = &files;
     class_ = sampleClass;
 
-    const std::vector<SampleEntry> entries = ListSampleFolder(folder);
     CorpusRunStatus status = CorpusRunStatus::Finished;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const SampleEntry& entry = entries[i];

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "classify/CorpusRun.h"
 #include "classify/MessageChanges.h"
@@ -25,10 +26,13 @@ class CorpusTrainer {
     // Learns every sample of the quarantine folder.
     CorpusRunStatus Learn(SampleClass sampleClass);
     CorpusRunStatus Learn(SampleClass sampleClass, const std::string& folder);
+    // Learns the given message files in the order given (a file that cannot be read is passed over).
+    CorpusRunStatus LearnFiles(SampleClass sampleClass, const std::vector<std::string>& files);
     // After Failed: the file and the reason, "<path>: <reason>".
     const std::string& FailureMessage() const { return failureMessage_; }
 
   private:
+    CorpusRunStatus LearnEntries(SampleClass sampleClass, const std::vector<SampleEntry>& entries);
     void LearnToken(const Token& token, bool subjectLine);
     // Learns the opened sample; false when its changes could not be written (and were undone).
     bool LearnMessage(SampleReadStatus& read);

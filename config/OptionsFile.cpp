@@ -8,14 +8,17 @@ namespace {
 
 constexpr std::array<std::string_view, 2> kScorers = {"classic", "chi-square"};
 constexpr std::array<std::string_view, 2> kSpamAnswers = {"error", "notice"};
+constexpr std::array<std::string_view, 2> kOffOn = {"off", "on"};
 
-constexpr std::array<OptionSpec, 2> kOptions = {{
+constexpr std::array<OptionSpec, 3> kOptions = {{
     {"scorer", "classic", kScorers,
      "the scorer of the filter, classify and test: classic, or chi-square (its own store; unsure mail is "
      "delivered; read when filtering starts)"},
     {"spam-answer", "error", kSpamAnswers,
      "what the mail client gets for a deleted spam: error (an -ERR line), or notice (a short stand-in "
      "message, for clients that stop at an error)"},
+    {"notify-quarantine", "off", kOffOn,
+     "on: the tray application shows a desktop notification each time a message is quarantined"},
 }};
 
 std::string_view Trimmed(std::string_view text) {
@@ -134,7 +137,8 @@ void OptionsFile::SetUnchecked(std::string_view key, std::string_view value) {
 }
 
 bool OptionsFile::Remove(std::string_view key) {
-    const auto removed = std::erase_if(lines_, [&](const Line& line) { return !line.key.empty() && line.key == key; });
+    const auto removed =
+        std::erase_if(lines_, [&](const Line& line) { return !line.key.empty() && line.key == key; });
     return removed != 0;
 }
 

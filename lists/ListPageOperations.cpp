@@ -39,6 +39,10 @@ Balloon TooShortBalloon(ListKind kind) {
     return Balloon{text.title, text.text};
 }
 
+Balloon DuplicateBalloon(ListKind kind) {
+    return Balloon{kTooShort[IndexOf(kind)].title, " This entry is already in the list"};
+}
+
 ListPageOperations::ListPageOperations(ListStore& store, ListKind kind, std::vector<std::string> displayList,
                                        MeasureText measure, int borderWidth, const Clock& clock)
     : store_(store),
@@ -98,6 +102,9 @@ ListPageOperations::AddOutcome ListPageOperations::AddText(std::string_view text
     // A second copy would show as one entry while a removal took both from the file.
     if (store_.FindEntry(kind_, entry)) {
         outcome.duplicate = true;
+        if (!importMode) {
+            outcome.balloon = DuplicateBalloon(kind_);
+        }
         return outcome;
     }
     outcome.written = store_.AddEntry(kind_, entry);

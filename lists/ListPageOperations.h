@@ -22,6 +22,9 @@ struct Balloon {
 
 // The note Add shows when a text is too short for the list.
 Balloon TooShortBalloon(ListKind kind);
+// The note Add shows when the list holds the text already: the same title, " This entry is already in
+// the list".
+Balloon DuplicateBalloon(ListKind kind);
 
 // Pixel width of a string in the list box's font.
 using MeasureText = std::function<int(std::string_view)>;

@@ -125,6 +125,11 @@ const ChiSquareClassifier* CoreTables::ChiSquare() const {
     return parts_->chiSquare.get();
 }
 
+ChiSquareStore* CoreTables::OpenChiSquareStore() const {
+    return parts_->chiSquareStore && parts_->chiSquareStore->IsOpen() ? parts_->chiSquareStore.get()
+                                                                      : nullptr;
+}
+
 void CoreTables::Free(FilterSettings& settings) {
     settings.listStore = nullptr;
     settings.tokenTables = nullptr;

@@ -16,6 +16,7 @@
 namespace bramvell {
 
 class ChiSquareClassifier;
+class ChiSquareStore;
 class FilterSettings;
 class KeyState;
 class PacketSource;
@@ -74,6 +75,8 @@ class CoreTables {
     void OpenScorer(FilterSettings& settings, bool chiSquare);
     // The chi-square classifier of the filter, or null for the classic tables.
     const ChiSquareClassifier* ChiSquare() const;
+    // The chi-square store the filter holds open, or null (classic scorer).
+    ChiSquareStore* OpenChiSquareStore() const;
     // Frees what was loaded and clears the record's handles.
     void Free(FilterSettings& settings);
 

@@ -23,8 +23,9 @@ class PacketSource;
 // Dropped without Stop it ends the thread and saves nothing (a run that must leave no trace).
 class FilteringSession {
   public:
-    // A desktop session writes the autostart entry at its orderly exit; a headless one leaves it.
-    enum class Kind { Desktop, Headless };
+    // A desktop session writes the autostart entry at its orderly exit; a headless one, and a simulated
+    // desktop session (whose entry would start the real filter at the next log-in), leave it.
+    enum class Kind { Desktop, SimulatedDesktop, Headless };
 
     FilteringSession(const std::string& programFolder, Kind kind);
     ~FilteringSession();
@@ -39,6 +40,8 @@ class FilteringSession {
 
     // True when Load found the option `scorer` at chi-square: the filter scores with the chi-square store.
     bool ScoresByChiSquare() const { return tables_.ChiSquare() != nullptr; }
+    // The chi-square store the filter holds open, for learning from the control panel; null otherwise.
+    ChiSquareStore* OpenChiSquareStore() const { return tables_.OpenChiSquareStore(); }
 
     // Starts the filter thread and the TLS bridge of the configured accounts; false (with
     // WM_FILTER_FAILED posted) when the filter thread cannot run.

@@ -103,7 +103,7 @@ QToolButton* CSAPrefsSubDlg::MakeExploreButton(int id, TextGetter folderOption) 
     auto* button = new QToolButton(this);
     button->setObjectName(QString::number(id));
     button->setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
-    button->setToolTip(QStringLiteral("Explore Folder"));
+    button->setToolTip(QStringLiteral("Open Folder"));
     connect(button, &QToolButton::clicked, this, [this, folderOption] {
         ReadControls();
         if (prompter_ != nullptr) {

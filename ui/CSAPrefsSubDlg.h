@@ -48,6 +48,9 @@ class CSAPrefsSubDlg : public QWidget {
     void WriteControls();
     // The confirm action at shutdown.
     virtual void OnConfirm() {}
+    // Checks that must pass before the panel goes to the tray (values that would protect nothing); on
+    // failure the page says why at the control and the panel stays open.
+    virtual bool ReadyToHide() { return true; }
 
     // The control with the given identifier, or nullptr.
     QWidget* Control(int id) const;

@@ -99,8 +99,22 @@ void CStatusAreaIconObj::ShowImage() {
 }
 
 void CStatusAreaIconObj::OnLButtonUp() {
+    // The icon stays: it is the way back to the panel whatever the window manager does with it.
     emit Command(ID_RESTORE_PANEL);
-    Hide();
+}
+
+void CStatusAreaIconObj::ShowNotification(const QString& title, const QString& text) {
+    ++notificationsShown_;
+    if (tray_ && added_ && QSystemTrayIcon::supportsMessages()) {
+        tray_->showMessage(title, text, QSystemTrayIcon::Information, 5000);
+    }
+}
+
+void CStatusAreaIconObj::SetTipText(const QString& text) {
+    tipText_ = text;
+    if (tray_) {
+        tray_->setToolTip(tipText_);
+    }
 }
 
 void CStatusAreaIconObj::OnRButtonDown() {

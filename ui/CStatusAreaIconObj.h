@@ -41,6 +41,11 @@ class CStatusAreaIconObj : public QObject {
     void SetMode(int periodMs, int mode);
     // The check mark of "Engage Outbound Email Lock" follows the value last set through the menu.
     void SetLockShown(bool engaged) { lockShown_ = engaged; }
+    // The tooltip: the state and today's counts (no length limit on this desktop).
+    void SetTipText(const QString& text);
+    // A desktop notification from the icon, where the notification area can show one.
+    void ShowNotification(const QString& title, const QString& text);
+    int notificationsShown() const { return notificationsShown_; }
 
     bool isActive() const { return active_; }
     bool isAdded() const { return added_; }
@@ -78,6 +83,7 @@ class CStatusAreaIconObj : public QObject {
     bool active_ = false;
     bool added_ = false;
     bool lockShown_ = false;
+    int notificationsShown_ = 0;
 };
 
 }  // namespace bramvell

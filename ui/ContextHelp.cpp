@@ -51,6 +51,10 @@ int ContextHelp::ControlIdOf(const QWidget* widget) {
     return 0;
 }
 
+QPoint ContextHelp::AnchorOf(const QWidget* control) {
+    return control->mapToGlobal(QPoint(control->width() / 2, control->height() - 2));
+}
+
 int ContextHelp::ContextIdOf(const QWidget* widget) {
     for (const QWidget* w = widget; w != nullptr; w = w->isWindow() ? nullptr : w->parentWidget()) {
         const QVariant value = w->property(kContextIdProperty);
@@ -89,8 +93,12 @@ bool ContextHelp::eventFilter(QObject* watched, QEvent* event) {
                 return true;
             }
             if (IsPlainF1(key)) {
+                // F1 explains the control that has the keyboard focus, at the control.
                 if (!key->isAutoRepeat()) {
-                    Answer(static_cast<QWidget*>(watched), QCursor::pos(), true);
+                    QWidget* focused = QApplication::focusWidget();
+                    QWidget* control =
+                        focused != nullptr && Watches(focused) ? focused : static_cast<QWidget*>(watched);
+                    Answer(control, AnchorOf(control), false);
                 }
                 return true;
             }
@@ -107,10 +115,9 @@ bool ContextHelp::eventFilter(QObject* watched, QEvent* event) {
             if (!Watches(watched)) {
                 return false;
             }
-            auto* help = static_cast<QHelpEvent*>(event);
             event->accept();
             QWhatsThis::leaveWhatsThisMode();
-            Answer(static_cast<QWidget*>(watched), help->globalPos(), false);
+            Answer(static_cast<QWidget*>(watched), AnchorOf(static_cast<QWidget*>(watched)), false);
             return true;
         }
         default:

@@ -32,6 +32,8 @@ class ContextHelp : public QObject {
     // The control identifier a widget stands for: its own, or that of the nearest ancestor inside the
     // window whose object name is a number; 0 when there is none.
     static int ControlIdOf(const QWidget* widget);
+    // Where a balloon about the control points: the middle of its lower edge, on the screen.
+    static QPoint AnchorOf(const QWidget* control);
     // The help context of a widget: the nearest "helpContextId" property on the way up; 1 when none
     // is set.
     static int ContextIdOf(const QWidget* widget);

@@ -9,13 +9,13 @@ namespace {
 // clang-format off
 constexpr std::array<HelpEntry, 95> kHelp = {{
     // General Options
-    {1026, {" Automatically Select Adapter", " Automatically select the network\r adapter to filter"}},
-    {1069, {" Network Adapter List", " Select the network adapter\r that Bramvell filters"}},
+    {1026, {" Automatically Select Interface", " Automatically select the network\r interface to filter"}},
+    {1069, {" Network Interface List", " Select the network interface\r that Bramvell filters"}},
     {1027, {" Automatically Start", " Check this box to start Bramvell\r automatically each time you log in"}},
     {1105, {" Create Log Files", " Check this box to create a\r log file of all Bramvell activity"}},
     {1106, {" Log Folder", " The folder in which Bramvell\r writes its activity log files"}},
     {1107, {" Browse for Folder", " Click to choose the folder\r for the activity log files"}},
-    {1108, {" Explore Folder", " Click to open the folder\r of the activity log files"}},
+    {1108, {" Open Folder", " Click to open the folder\r of the activity log files"}},
     {1036, {" Enabled Password", " Check this box to protect\r Bramvell settings with a password"}},
     {1058, {" Enter Password", " Enter a password which must be entered\r before Bramvell settings can be altered"}},
     {1055, {" Confirm Password", " Enter the same password again\r to confirm it"}},
@@ -48,7 +48,7 @@ constexpr std::array<HelpEntry, 95> kHelp = {{
             " Check this box to store suspected\r Spam email and attachments in the\r folder specified below"}},
     {1059, {" Quarantined Spam Folder", " The folder in which Bramvell\r stores suspected Spam"}},
     {1016, {" Browse for Folder", " Click to choose the folder\r for quarantined suspected Spam"}},
-    {1102, {" Explore Folder", " Click to open the folder\r of quarantined suspected Spam"}},
+    {1102, {" Open Folder", " Click to open the folder\r of quarantined suspected Spam"}},
     {1032, {" Empty Folder",
             " Check this box to allow Bramvell to\r empty the quarantine folder after the\r specified number "
             "of days have passed"}},

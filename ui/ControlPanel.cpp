@@ -1,15 +1,21 @@
 #include "ui/ControlPanel.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "config/CalendarDays.h"
 #include "config/FilterSettings.h"
+#include "config/MailHistory.h"
+#include "config/MailStatistics.h"
 #include "controls/CaptionBar.h"
 #include "runtime/PostedMessages.h"
+#include "runtime/TrayTip.h"
 #include "ui/CSAPrefsSubDlg.h"
 #include "ui/ContextHelp.h"
 #include "ui/Prompter.h"
@@ -42,6 +48,9 @@ constexpr int kPageIndexRole = Qt::UserRole + 1;
 ControlPanel::ControlPanel(FilterSettings* settings, Prompter* prompter, TrayPresence tray, QWidget* parent)
     : QDialog(parent), settings_(settings), prompter_(prompter), trayPresence_(tray), target_(this) {
     setObjectName(QStringLiteral("ControlPanel"));
+    // A normal window, not a dialog: task bars list it and window managers give it a minimise button.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromLatin1(kControlPanelTitle));
     setWindowIcon(TrayImageIcon(ICON_NORMAL));
     setSizeGripEnabled(false);
@@ -120,9 +129,12 @@ ControlPanel::~ControlPanel() {
     // The pages belong to the application, not to the panel's frame; pages already destroyed have
     // left the frame by themselves.
     while (stack_->count() > 0) {
-        QWidget* page = stack_->widget(0);
-        stack_->removeWidget(page);
-        page->setParent(nullptr);
+        auto* scroll = static_cast<QScrollArea*>(stack_->widget(0));
+        stack_->removeWidget(scroll);
+        if (QWidget* page = scroll->takeWidget()) {
+            page->setParent(nullptr);
+        }
+        delete scroll;
     }
 }
 
@@ -150,6 +162,12 @@ bool ControlPanel::Initialise() {
         return false;
     }
     tray_->Create(QString::fromLatin1(kControlPanelTitle));
+    countedDay_ = DayNumber(DefaultClock().Now());
+    const DayCounts today =
+        CountsOfDay(ReadMailHistory(MailHistoryPath(settings_->programFolder)), countedDay_);
+    goodToday_ = today.good;
+    spamToday_ = today.spam;
+    UpdateTrayTip();
     tray_->Show();
     tray_->SetMode(kStartingPeriodMs, WM_ICON_STARTING);
     settings_->filterRunning = 0;
@@ -205,17 +223,25 @@ bool ControlPanel::ShowPage(int index) {
     CSAPrefsSubDlg* page = entry.page;
     if (!page->HasWindow()) {
         page->CreatePageWindow();
-        stack_->addWidget(page);
+        // A page taller than a small screen scrolls instead of pushing OK and Shutdown off it.
+        auto* scroll = new QScrollArea(frame_);
+        scroll->setObjectName(QStringLiteral("pageScroll"));
+        scroll->setFrameShape(QFrame::NoFrame);
+        scroll->setWidgetResizable(true);
+        scroll->setWidget(page);
+        stack_->addWidget(scroll);
     }
-    stack_->setCurrentWidget(page);
+    stack_->setCurrentWidget(page->parentWidget()->parentWidget());
     page->show();
+    // Walking the tree with the arrow keys leaves the focus in the tree.
+    const bool treeKeepsFocus = tree_->hasFocus();
     QWidget* first = page->nextInFocusChain();
     while (
         first != nullptr && first != page &&
         (!page->isAncestorOf(first) || !first->isEnabled() || (first->focusPolicy() & Qt::TabFocus) == 0)) {
         first = first->nextInFocusChain();
     }
-    if (first != nullptr && first != page) {
+    if (first != nullptr && first != page && !treeKeepsFocus) {
         first->setFocus(Qt::OtherFocusReason);
     }
     {
@@ -234,15 +260,50 @@ void ControlPanel::UpdateStatusPanes() {
     pane1_->setText(QString::fromStdString(PopupsBlockedText(settings_->popupsBlocked)));
 }
 
+void ControlPanel::CountToday(bool spam) {
+    const int today = DayNumber(DefaultClock().Now());
+    if (today != countedDay_) {
+        countedDay_ = today;
+        goodToday_ = 0;
+        spamToday_ = 0;
+    }
+    (spam ? spamToday_ : goodToday_) += 1;
+}
+
+void ControlPanel::UpdateTrayTip() {
+    TrayState state;
+    state.filterRunning = settings_->filterRunning.load() != 0;
+    state.spamFilterEnabled = settings_->filterEnabled.load() != 0;
+    state.outboundLock = settings_->outboundEmailLock.load() != 0;
+    state.goodToday = goodToday_;
+    state.spamToday = spamToday_;
+    tray_->SetTipText(QString::fromStdString(TrayTipText(state)));
+}
+
+QString ControlPanel::trayTip() const {
+    return tray_->tipText();
+}
+
 QString ControlPanel::statusText(int pane) const {
     return pane == 0 ? pane0_->text() : pane1_->text();
 }
 
 void ControlPanel::OnFilterMessage(uint32_t message, uintptr_t wParam) {
-    const PostedMessageOutcome outcome = HandlePostedMessage(*settings_, message, wParam, hooks_.onDayChanged);
+    const PostedMessageOutcome outcome =
+        HandlePostedMessage(*settings_, message, wParam, hooks_.onDayChanged);
+    if (message == WM_MAIL_CLASSIFIED) {
+        CountToday(wParam != 0);
+        if (wParam != 0 && settings_->quarantineEnabled.load() != 0 && notifyQuarantine_ &&
+            notifyQuarantine_()) {
+            tray_->ShowNotification(QString::fromLatin1(kControlPanelTitle),
+                                    QStringLiteral("A message was quarantined as spam. The Quarantine page "
+                                                   "gives it back if it is not."));
+        }
+    }
     if (outcome.countersChanged) {
         UpdateStatusPanes();
     }
+    UpdateTrayTip();
     if ((outcome.trayActivity || message == WM_ICON_STARTING) && tray_->isActive()) {
         tray_->SetMode(kActivityPeriodMs, static_cast<int>(message));
     }
@@ -292,6 +353,21 @@ void ControlPanel::OnCommand(int code) {
     }
 }
 
+bool ControlPanel::PagesReadyToHide() {
+    const auto& entries = pages_.entries();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        CSAPrefsSubDlg* page = entries[i].page;
+        if (page != nullptr && page->HasWindow() && !page->ReadyToHide()) {
+            if (static_cast<int>(i) != currentPage_) {
+                ShowPage(static_cast<int>(i));
+                page->ReadyToHide();  // again, so that the note points at the control now on screen
+            }
+            return false;
+        }
+    }
+    return true;
+}
+
 void ControlPanel::HideToTray() {
     if (currentPage_ >= 0) {
         CSAPrefsSubDlg* page = pages_.entries()[static_cast<std::size_t>(currentPage_)].page;
@@ -299,6 +375,10 @@ void ControlPanel::HideToTray() {
             page->ReadControls();
         }
     }
+    if (!PagesReadyToHide()) {
+        return;
+    }
+    UpdateTrayTip();
     if (trayPresence_ == TrayPresence::None) {
         // Nowhere to hide: keep the panel reachable from the task bar.
         showMinimized();
@@ -315,7 +395,6 @@ void ControlPanel::Restore() {
         return;
     }
     panelVisible_ = true;
-    tray_->Hide();
     showNormal();
     MoveFullyOnScreen(this);
     raise();
@@ -332,6 +411,7 @@ void ControlPanel::ToggleOutboundLock() {
     const uint8_t engaged = settings_->outboundEmailLock.load() == 1 ? 0 : 1;
     settings_->outboundEmailLock = engaged;
     tray_->SetLockShown(engaged == 1);
+    UpdateTrayTip();
 }
 
 bool ControlPanel::ReadAllPages(bool quiet) {
@@ -354,6 +434,10 @@ void ControlPanel::Shutdown() {
     if (prompter_ == nullptr || !prompter_->AskYesNo(this, QString::fromLatin1(kShutdownQuestion))) {
         return;
     }
+    ConfirmedShutdown();
+}
+
+void ControlPanel::ConfirmedShutdown() {
     if (ended_ || !ReadAllPages(false)) {
         return;
     }
@@ -401,6 +485,22 @@ void ControlPanel::accept() {
 
 void ControlPanel::reject() {
     HideToTray();
+}
+
+void ControlPanel::closeEvent(QCloseEvent* event) {
+    // Without a notification area the close box is the way out: ask instead of leaving a program that
+    // nobody can reach.
+    if (trayPresence_ == TrayPresence::None && !ended_) {
+        event->ignore();
+        if (prompter_ != nullptr &&
+            prompter_->AskYesNo(this, QString::fromLatin1(kQuitWithoutTrayQuestion))) {
+            ConfirmedShutdown();
+        } else {
+            showMinimized();
+        }
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void ControlPanel::keyPressEvent(QKeyEvent* event) {

@@ -24,6 +24,9 @@ inline constexpr const char* kControlPanelTitle = "Bramvell Anti-Spam Filter";
 inline constexpr const char* kShutdownQuestion = "Are you sure you wish to completely shutdown Bramvell?";
 inline constexpr int WM_SHOW_PAGE = 32868;
 inline constexpr int kStatusPane1Width = 240;
+inline constexpr const char* kQuitWithoutTrayQuestion =
+    "There is no notification area on this desktop, so closing the panel leaves no way back to it.\n"
+    "Quit Bramvell?";
 
 // How the desktop offers a notification area.
 enum class TrayPresence {
@@ -49,6 +52,8 @@ class ControlPanel : public QDialog {
     ~ControlPanel() override;
 
     void SetHooks(ControlPanelHooks hooks) { hooks_ = std::move(hooks); }
+    // Asked for each quarantined message: true shows a desktop notification (option notify-quarantine).
+    void SetQuarantineNotification(std::function<bool()> wanted) { notifyQuarantine_ = std::move(wanted); }
     // False once the panel is initialised. parent = nullptr for the top level.
     bool AddPage(CSAPrefsSubDlg* page, const QString& caption, CSAPrefsSubDlg* parent = nullptr);
     // Status bar, page tree, first page, tray icon, filter thread. False when no page can be shown (then
@@ -84,12 +89,21 @@ class ControlPanel : public QDialog {
     void accept() override;
     void reject() override;
 
+    // The tray icon's tooltip as it stands.
+    QString trayTip() const;
+
   protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     void UpdateStatusPanes();
+    void UpdateTrayTip();
+    void CountToday(bool spam);
+    // Shutdown once the question is answered: every page validated, then the end of the run.
+    void ConfirmedShutdown();
+    bool PagesReadyToHide();
     void BuildPageTree();
     void OnTreeSelection(QTreeWidgetItem* item);
     void ToggleOutboundLock();
@@ -99,6 +113,7 @@ class ControlPanel : public QDialog {
     Prompter* prompter_;
     TrayPresence trayPresence_;
     ControlPanelHooks hooks_;
+    std::function<bool()> notifyQuarantine_;
     PostedMessageTarget target_;
     PageList pages_;
     std::unique_ptr<CStatusAreaIconObj> tray_;
@@ -113,6 +128,9 @@ class ControlPanel : public QDialog {
     QPushButton* shutdown_;
     std::vector<QTreeWidgetItem*> treeItems_;
     int currentPage_ = -1;
+    int countedDay_ = 0;
+    int goodToday_ = 0;
+    int spamToday_ = 0;
     bool panelVisible_ = false;
     bool initialised_ = false;
     bool ended_ = false;

@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "ui/Prompter.h"
+
 namespace bramvell {
 
 GeneralOptionsPage::GeneralOptionsPage(FilterSettings* settings, QWidget* parent)
@@ -20,18 +22,37 @@ void GeneralOptionsPage::SetAdapterName(int index, const QString& name) {
     adapterNames_[index] = name;
 }
 
+bool GeneralOptionsPage::ReadyToHide() {
+    if (!HasWindow()) {
+        return true;
+    }
+    ReadControls(Report::Quiet);
+    const FilterSettings& s = *settings();
+    if (s.passwordProtection.load() == 0 || s.password == s.passwordConfirm) {
+        return true;
+    }
+    QWidget* confirm = Control(1055);
+    if (prompter() != nullptr) {
+        prompter()->ShowNote(
+            confirm, QStringLiteral(" Confirm Password"),
+            QStringLiteral(" The two passwords differ.\r Enter the same password in both boxes"), 7000);
+    }
+    confirm->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
 void GeneralOptionsPage::BuildControls() {
     FilterSettings& s = *settings();
     auto* layout = new QVBoxLayout(this);
 
     layout->addWidget(
-        BindCheck(1026, QStringLiteral("Automatically select network adaptor :"), s.autoSelectAdapter));
+        BindCheck(1026, QStringLiteral("Automatically select network interface :"), s.autoSelectAdapter));
     QListWidget* adapters = BindListSelection(1069, s.adapterIndex);
     adapters->addItems(adapterNames_);
     adapters->setMaximumHeight(72);
     layout->addWidget(adapters);
     layout->addWidget(
-        BindCheck(1027, QStringLiteral("Automatically start when Windows starts"), s.startWithWindows));
+        BindCheck(1027, QStringLiteral("Automatically start when you log in"), s.startWithWindows));
 
     layout->addWidget(
         BindCheck(1105, QStringLiteral("Create Activity Log files in this folder :"), s.activityLogEnabled));

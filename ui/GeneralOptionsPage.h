@@ -18,6 +18,10 @@ class GeneralOptionsPage : public CSAPrefsSubDlg {
     void SetAdapterName(int index, const QString& name);
     const QStringList& adapterNames() const { return adapterNames_; }
 
+    // Password protection switched on with two passwords that differ protects nothing: refused with a
+    // balloon at "Confirm password".
+    bool ReadyToHide() override;
+
   protected:
     void BuildControls() override;
 

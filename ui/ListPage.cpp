@@ -1,6 +1,7 @@
 #include "ui/ListPage.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QVBoxLayout>
 #include <array>
@@ -87,6 +88,21 @@ void ListPage::BuildControls() {
     layout->setRowStretch(2, 1);
 }
 
+bool ListPage::AddEntryText(const std::string& text) {
+    if (logic_) {
+        return logic_->AddFromElsewhere(text);
+    }
+    ListStore* store = settings()->listStore;
+    if (store == nullptr) {
+        return false;
+    }
+    // Before the page window exists the display list is still the page's own.
+    ListPageOperations operations(*store, static_cast<ListKind>(info_.kind - 'A'), std::move(displayList_));
+    const bool added = operations.Add(text).added.has_value();
+    displayList_ = operations.DisplayList();
+    return added;
+}
+
 void ListPage::OnInitPage() {
     if (settings()->listStore == nullptr) {
         // Nothing loaded (a page tried on its own): the list box shows the lines, the buttons rest.
@@ -105,13 +121,29 @@ void ListPage::OnInitPage() {
             return path.isEmpty() ? std::nullopt : std::optional<QString>(path);
         };
         hooks.showNote = [this](const QString& title, const QString& text, int lifetimeMs) {
-            prompter()->ShowNote(this, title, text, lifetimeMs);
+            prompter()->ShowNote(Control(info_.editId), title, text, lifetimeMs);
         };
     }
     logic_ = std::make_unique<ListPageLogic>(*settings()->listStore, static_cast<ListKind>(info_.kind - 'A'),
                                              std::move(displayList_), std::move(hooks), *clock_);
     displayList_.clear();
     logic_->Attach(this);
+    Control(info_.listId)->installEventFilter(this);
+}
+
+bool ListPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && logic_) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && watched == Control(info_.editId)) {
+            logic_->Add();
+            return true;
+        }
+        if (key == Qt::Key_Delete && watched == Control(info_.listId)) {
+            logic_->Remove();
+            return true;
+        }
+    }
+    return CSAPrefsSubDlg::eventFilter(watched, event);
 }
 
 }  // namespace bramvell

@@ -56,12 +56,17 @@ class ListPage : public CSAPrefsSubDlg {
     void SetPump(std::function<bool()> pump) { pump_ = std::move(pump); }
     // The clock of Extend's expiry day (before the page window is made).
     void SetClock(const Clock& clock) { clock_ = &clock; }
+    // Adds an entry from elsewhere so that the list box shows it too, before or after the page window
+    // is made; false when the text is too short or the list holds it already.
+    bool AddEntryText(const std::string& text);
     // The buttons' operations, once the page window exists and the list store is loaded.
     ListPageLogic* logic() const { return logic_.get(); }
 
   protected:
     void BuildControls() override;
     void OnInitPage() override;
+    // Return in the entry box adds what it holds; Delete in the list box removes the selection.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     QPushButton* MakeButton(int id, const QString& text);

@@ -1,5 +1,8 @@
 #include "ui/ListPageLogic.h"
 
+#include "lists/ExpiryDay.h"
+#include "ui/ContextHelp.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
@@ -84,7 +87,8 @@ ListPageLogic::ListPageLogic(ListStore& store, ListKind kind, std::vector<std::s
       hooks_(std::move(hooks)),
       operations_(
           store, kind, std::move(displayList), [this](std::string_view text) { return Measure(text); },
-          kBorderWidth, clock) {}
+          kBorderWidth, clock),
+      clock_(clock) {}
 
 int ListPageLogic::Measure(std::string_view text) const {
     const QFont font = list_ != nullptr ? list_->font() : QApplication::font();
@@ -134,9 +138,7 @@ void ListPageLogic::Show() {
     // The frame may have shown the display list already; the list box is built here, once.
     list_->clear();
     for (const std::string& display : operations_.DisplayList()) {
-        auto* item = new QListWidgetItem(FromBytes(display));
-        item->setData(kDisplayStringRole, QByteArray::fromStdString(display));
-        list_->addItem(item);
+        AddString(display);
     }
     operations_.Show();
     ApplyExtent();
@@ -165,9 +167,29 @@ void ListPageLogic::AddString(const std::string& display) {
     if (list_ == nullptr) {
         return;
     }
-    auto* item = new QListWidgetItem(FromBytes(display));
+    auto* item = new QListWidgetItem(FromBytes(ShownText(display, kind(), clock_.Now())));
     item->setData(kDisplayStringRole, QByteArray::fromStdString(display));
     list_->addItem(item);
+}
+
+std::string ListPageLogic::ShownText(const std::string& display, ListKind kind, const LocalTime& today) {
+    // A blocked entry's stored " (DD)" is a day of the month; a reader wants the date it falls due.
+    constexpr std::size_t kSuffixLength = 5;
+    if (!TraitsOf(kind).blocked || display.size() < kSuffixLength || display[display.size() - 5] != ' ' ||
+        display[display.size() - 4] != '(' || display.back() != ')') {
+        return display;
+    }
+    const char tens = display[display.size() - 3];
+    const char units = display[display.size() - 2];
+    if (tens < '0' || tens > '9' || units < '0' || units > '9') {
+        return display;
+    }
+    const int day = (tens - '0') * 10 + (units - '0');
+    const std::string entry = display.substr(0, display.size() - kSuffixLength);
+    if (day == kKeepExpiryDay) {
+        return entry + "  (never expires)";
+    }
+    return entry + "  (expires " + ExpiryDate(day, today) + ")";
 }
 
 void ListPageLogic::Add() {
@@ -180,7 +202,8 @@ void ListPageLogic::Add() {
         if (hooks_.showNote) {
             hooks_.showNote(title, note, outcome.balloon->lifetimeMs);
         } else {
-            BalloonPopup::LaunchNote(title, note, QCursor::pos());
+            BalloonPopup::LaunchNote(title, note,
+                                     edit_ != nullptr ? ContextHelp::AnchorOf(edit_) : QCursor::pos());
         }
         return;
     }
@@ -192,6 +215,16 @@ void ListPageLogic::Add() {
         edit_->clear();
         edit_->setFocus();
     }
+}
+
+bool ListPageLogic::AddFromElsewhere(const std::string& text) {
+    ListPageOperations::AddOutcome outcome = operations_.Add(text);
+    if (!outcome.added) {
+        return false;
+    }
+    AddString(*outcome.added);
+    ApplyExtent();
+    return true;
 }
 
 std::optional<std::string> ListPageLogic::TakeSelection() {

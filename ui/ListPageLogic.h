@@ -65,6 +65,8 @@ class ListPageLogic : public QObject {
     void Keep();
     void Remove();
     void Import();
+    // Adds a text from elsewhere (the quarantine's "Not spam"), as Add would but quietly; true when added.
+    bool AddFromElsewhere(const std::string& text);
     // Import of a chosen file, without the dialog.
     void ImportFile(const QString& path);
 
@@ -74,6 +76,9 @@ class ListPageLogic : public QObject {
     QLineEdit* editBox() const { return edit_; }
     // The horizontal scroll extent in pixels (0 when the list is empty).
     int HorizontalExtent() const { return operations_.Widest(); }
+    // What the list box shows for a display string: blocked entries with the date they fall due,
+    // "abc@x.example  (expires 2027-01-07)" or "  (never expires)"; other strings as they are.
+    static std::string ShownText(const std::string& display, ListKind kind, const LocalTime& today);
 
   private:
     enum class Change { Extend, Keep, Remove };
@@ -86,6 +91,7 @@ class ListPageLogic : public QObject {
 
     ListPageHooks hooks_;
     ListPageOperations operations_;
+    const Clock& clock_;
     QPointer<QWidget> page_;
     QPointer<QLineEdit> edit_;
     QPointer<QListWidget> list_;

@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include "controls/BalloonPopup.h"
+#include "ui/ContextHelp.h"
 #include "ui/ListPageLogic.h"
 #include "ui/TipOfTheDayDialog.h"
 #include "ui/UnlockDialog.h"
@@ -41,18 +42,31 @@ QString QtPrompter::PickFolder(QWidget* parent, const QString& title, const QStr
 }
 
 void QtPrompter::ExploreFolder(const QString& folder) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    // Without a file manager the desktop opens nothing: say so rather than fail without a word.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder))) {
+        Warn(nullptr, QStringLiteral("No file manager could open the folder %1").arg(folder));
+    }
 }
 
 QString QtPrompter::PickImportFile(QWidget* parent) {
     return ChooseImportFile(parent).value_or(QString());
 }
 
-void QtPrompter::ShowNote(QWidget*, const QString& title, const QString& text, int lifetimeMs) {
+QString QtPrompter::PickSaveFile(QWidget* parent, const QString& suggested) {
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Save message"), suggested,
+                                        QStringLiteral("Mail messages (*.eml);;All files (*)"));
+}
+
+bool QtPrompter::OpenFile(const QString& path) {
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void QtPrompter::ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) {
     BalloonPopup::Request request;
     request.title = title;
     request.text = text;
-    request.anchor = QCursor::pos();
+    // The note points at the control it is about.
+    request.anchor = parent != nullptr ? ContextHelp::AnchorOf(parent) : QCursor::pos();
     request.lifetimeMs = lifetimeMs;
     BalloonPopup::Launch(std::move(request));
 }

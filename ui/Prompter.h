@@ -30,6 +30,10 @@ class Prompter {
     virtual QString PickImportFile(QWidget* parent) = 0;
     // A titled note at the mouse pointer that goes by itself after the lifetime.
     virtual void ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) = 0;
+    // The save-file dialog for a message (.eml); an empty text when cancelled.
+    virtual QString PickSaveFile(QWidget* /*parent*/, const QString& /*suggested*/) { return {}; }
+    // Opens a file with the desktop's program for it; false when none took it.
+    virtual bool OpenFile(const QString& /*path*/) { return false; }
 };
 
 // The real dialogs. Message boxes carry the application name as their title.
@@ -43,6 +47,8 @@ class QtPrompter : public Prompter {
     void ExploreFolder(const QString& folder) override;
     QString PickImportFile(QWidget* parent) override;
     void ShowNote(QWidget* parent, const QString& title, const QString& text, int lifetimeMs) override;
+    QString PickSaveFile(QWidget* parent, const QString& suggested) override;
+    bool OpenFile(const QString& path) override;
 };
 
 }  // namespace bramvell

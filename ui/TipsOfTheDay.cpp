@@ -9,10 +9,10 @@ namespace {
 // Each tip is five display lines of exactly 52 characters, padded inside the text.
 constexpr std::array<std::string_view, kTipSlotCount> kSlots = {
     "Bramvell Anti-Spam Filter attempts to automatically "
-    "select the active network or dial-up adaptor. You   "
-    "may need to select the correct adaptor on the       "
-    "General Options page if you have more than one and  "
-    "see no filtering activity. Then shutdown & restart. ",
+    "select the active network interface. You may need   "
+    "to select the correct interface on the General      "
+    "Options page if you have more than one and see no   "
+    "filtering activity. Then quit and start it again.   ",
 
     "To test Bramvell by sending messages to your own    "
     "email account, be sure to uncheck 'Check that From  "
@@ -32,10 +32,10 @@ constexpr std::array<std::string_view, kTipSlotCount> kSlots = {
     "the default folder in which Spam is saved by        "
     "clicking on the binoculars/folder icon.             ",
 
-    "Bramvell blocks Windows Messenger Service popup     "
-    "windows by default, without stopping the service.   "
-    "Only computers running Windows 2000 and XP          "
-    "are affected by this new form of Spam. Blocking     "
+    "Bramvell blocks Messenger Service popup messages    "
+    "by default. They arrive as network datagrams and    "
+    "trouble only computers that show such popups, so    "
+    "blocking them here costs nothing. Blocking          "
     "can be disabled on the Spam Filter Options page.    ",
 
     "Check the 'Rename executable attachments' box on    "

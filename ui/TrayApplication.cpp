@@ -3,15 +3,19 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <array>
 #include <cstdio>
 #include <memory>
 
 #include "config/FilterSettings.h"
+#include "config/OptionsFile.h"
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
 #include "runtime/FilteringSession.h"
+#include "runtime/SimulatedMail.h"
+#include "ui/ActivityPage.h"
 #include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
 #include "ui/GeneralOptionsPage.h"
@@ -19,9 +23,12 @@
 #include "ui/ListPage.h"
 #include "ui/ModifierKeyState.h"
 #include "ui/Prompter.h"
+#include "ui/QuarantinePage.h"
+#include "ui/RaiseRequests.h"
 #include "ui/SingleInstanceLock.h"
 #include "ui/SmtpServerPage.h"
 #include "ui/SpamFilterOptionsPage.h"
+#include "ui/StatisticsPage.h"
 #include "ui/TerminationSignals.h"
 
 namespace bramvell {
@@ -62,7 +69,10 @@ struct OptionPages {
           trustedAddresses(*FindListPageInfo('E'), settings),
           trustedDomains(*FindListPageInfo('F'), settings),
           trustedNames(*FindListPageInfo('G'), settings),
-          userAddresses(*FindListPageInfo('H'), settings) {}
+          userAddresses(*FindListPageInfo('H'), settings),
+          quarantine(settings),
+          activity(settings),
+          statistics(settings) {}
 
     void AddTo(ControlPanel& panel) {
         panel.AddPage(&general, QStringLiteral("General Options"));
@@ -77,6 +87,9 @@ struct OptionPages {
         panel.AddPage(&trustedDomains, QStringLiteral("Trusted Domains"));
         panel.AddPage(&trustedNames, QStringLiteral("Trusted Names"));
         panel.AddPage(&userAddresses, QStringLiteral("User Addresses"));
+        panel.AddPage(&quarantine, QStringLiteral("Quarantine"));
+        panel.AddPage(&activity, QStringLiteral("Activity"));
+        panel.AddPage(&statistics, QStringLiteral("Statistics"));
     }
 
     ListDisplayTargets DisplayLists() {
@@ -103,7 +116,13 @@ struct OptionPages {
     ListPage trustedDomains;
     ListPage trustedNames;
     ListPage userAddresses;
+    QuarantinePage quarantine;
+    ActivityPage activity;
+    StatisticsPage statistics;
 };
+
+constexpr int kFirstSimulatedMailMs = 1500;
+constexpr int kSimulatedMailIntervalMs = 6000;
 
 // Closes every modal dialog that is open, innermost first, so that their nested loops return.
 void CloseModalDialogs() {
@@ -121,13 +140,16 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     SingleInstanceLock lock;
     const std::string lockPath = options.lockPath.empty() ? SingleInstanceLockPath() : options.lockPath;
     if (lockPath.empty()) {
-        std::fprintf(stderr, "bramvell: no private folder for the single-instance lock (set HOME or "
-                             "XDG_RUNTIME_DIR)\n");
+        std::fprintf(stderr,
+                     "bramvell: no private folder for the single-instance lock (set HOME or "
+                     "XDG_RUNTIME_DIR)\n");
         return kExitNoSource;
     }
     if (!lock.Acquire(lockPath)) {
         if (lock.heldElsewhere()) {
-            return kExitNormal;  // another copy runs: end silently, save nothing
+            // Another copy runs: bring its panel forward, save nothing.
+            SendRaiseRequest(RaiseSocketPath(lockPath));
+            return kExitNormal;
         }
         std::fprintf(stderr, "bramvell: cannot create the single-instance lock; going on without it\n");
     }
@@ -137,7 +159,9 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     bool quitRequested = false;
     TerminationSignals terminationSignals;
 
-    FilteringSession session(options.programFolder, FilteringSession::Kind::Desktop);
+    FilteringSession session(options.programFolder, options.simulatedSource
+                                                        ? FilteringSession::Kind::SimulatedDesktop
+                                                        : FilteringSession::Kind::Desktop);
     FilterSettings& settings = session.settings();
     int exitCode = kExitNormal;
 
@@ -177,13 +201,17 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     for (ListPage* page : pages->ListPages()) {
         page->SetPump(pump);
     }
+    pages->quarantine.SetHooks(QuarantinePageHooks{
+        [&session] { return session.OpenChiSquareStore(); },
+        [&pages](const std::string& address) { return pages->trustedAddresses.AddEntryText(address); },
+    });
     pages->spamFilter.SetCorpusJobs(MakeCorpusJobs(settings), CorpusToolHooks{pump, {}});
     const bool loaded = session.Load(pump, pages->DisplayLists()) && !quitRequested;
     if (!loaded) {
         session.Stop({.waitForThread = {}, .takeLateMessages = {}, .beforeSaving = [&] {
-            pages.reset();
-            panel.reset();
-        }});
+                          pages.reset();
+                          panel.reset();
+                      }});
         return exitCode;
     }
 
@@ -195,7 +223,27 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         [&] { return RunPasswordGate(settings, unlock); },
         [&] { loop.quit(); },
     });
+    panel->SetQuarantineNotification([] {
+        OptionsFile options;
+        return options.Load() && options.Get("notify-quarantine") == "on";
+    });
     panel->Initialise();
+    RaiseRequests raiseRequests;
+    if (lock.held() && raiseRequests.Listen(RaiseSocketPath(lockPath))) {
+        QObject::connect(&raiseRequests, &RaiseRequests::Requested, panel.get(),
+                         [&] { panel->OnCommand(ID_RESTORE_PANEL); });
+    }
+    // A simulated run has no real traffic: made-up mail every few seconds fills the pages.
+    std::unique_ptr<SimulatedMail> simulatedMail;
+    QTimer simulatedMailTimer;
+    if (options.simulatedSource) {
+        simulatedMail = std::make_unique<SimulatedMail>(settings, *panel->messageTarget());
+        QObject::connect(&simulatedMailTimer, &QTimer::timeout, panel.get(), [&] {
+            simulatedMail->Next();
+            simulatedMailTimer.setInterval(kSimulatedMailIntervalMs);
+        });
+        simulatedMailTimer.start(kFirstSimulatedMailMs);
+    }
     if (options.onRunning) {
         options.onRunning(*panel);
     }
@@ -204,13 +252,15 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         loop.exec();
     }
     running = false;
+    simulatedMailTimer.stop();
     // The loop also ends when the application is told to quit from elsewhere.
     panel->ShutdownWithoutQuestion();
     panel->EndRun();
     session.Stop({
         .waitForThread = [&] { WaitForFilterStop(settings); },
         // Verdicts posted while the thread was stopping still count.
-        .takeLateMessages = [&] { QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId()); },
+        .takeLateMessages =
+            [&] { QCoreApplication::sendPostedEvents(panel.get(), FilterMessageEvent::TypeId()); },
         .beforeSaving =
             [&] {
                 pages.reset();

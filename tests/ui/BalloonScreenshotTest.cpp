@@ -99,7 +99,7 @@ TEST(Screenshots, ListPageAndBalloons) {
 
     // One entry extended, as the user would.
     auto* list = blocked.ControlAs<QListWidget>(1070);
-    list->setCurrentItem(list->findItems("winner@lottery.example (00)", Qt::MatchExactly).front());
+    list->setCurrentItem(list->findItems("winner@lottery.example", Qt::MatchStartsWith).front());
     blocked.ControlAs<QPushButton>(1013)->click();
     Settle(200);
     EXPECT_TRUE(SaveAround(panel, folder + "/list-page-entries.png"));

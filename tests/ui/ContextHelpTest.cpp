@@ -125,15 +125,16 @@ TEST_F(ContextHelpTest, ControlWithoutEntryShowsTheGeneralPair) {
     EXPECT_EQ(balloon->text().toStdString(), std::string(kGeneralHelp.text));
 }
 
-TEST_F(ContextHelpTest, F1ShowsTheGeneralPairAtTheCursor) {
-    QCursor::setPos(300, 250);  // away from the screen's edges, where the balloon would be shifted
+TEST_F(ContextHelpTest, F1ExplainsTheFocusedControlAtTheControl) {
+    window.move(200, 150);  // away from the screen's edges, where the balloon would be shifted
+    edit->setFocus();
     testing::PressKey(edit, Qt::Key_F1);
     ProcessEvents();
     BalloonPopup* balloon = OnlyBalloon();
     ASSERT_NE(balloon, nullptr);
-    EXPECT_EQ(balloon->title(), " Bramvell Help");
+    EXPECT_EQ(balloon->title(), " New Blocked Address");
     const BalloonPoint tip = balloon->balloonLayout().TipOnScreen();
-    EXPECT_EQ(QPoint(tip.x, tip.y), QCursor::pos());
+    EXPECT_EQ(QPoint(tip.x, tip.y), ContextHelp::AnchorOf(edit));
 }
 
 TEST_F(ContextHelpTest, ZeroContextShowsNothingButIsAnswered) {

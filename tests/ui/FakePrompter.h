@@ -45,6 +45,15 @@ class FakePrompter : public Prompter {
         noteLifetimeMs = lifetimeMs;
     }
 
+    QString PickSaveFile(QWidget*, const QString& suggested) override {
+        suggestedSaveNames.append(suggested);
+        return saveFile;
+    }
+    bool OpenFile(const QString& path) override {
+        opened.append(path);
+        return true;
+    }
+
     QStringList warnings;
     QStringList questions;
     std::deque<bool> yesNoAnswers;
@@ -57,6 +66,9 @@ class FakePrompter : public Prompter {
     QString importFile;
     QStringList notes;
     int noteLifetimeMs = 0;
+    QString saveFile;  // the answer of the save dialog; empty cancels
+    QStringList suggestedSaveNames;
+    QStringList opened;
 };
 
 }  // namespace bramvell::testing

@@ -62,8 +62,8 @@ TEST_F(OptionPagesTest, GeneralOptionsRoundTripAndAdapterSelection) {
     settings.password = "pw";
     Prepare(page);
     EXPECT_EQ(page.objectName(), "103");
-    EXPECT_EQ(Check(page, 1026)->text(), "Automatically select network adaptor :");
-    EXPECT_EQ(Check(page, 1027)->text(), "Automatically start when Windows starts");
+    EXPECT_EQ(Check(page, 1026)->text(), "Automatically select network interface :");
+    EXPECT_EQ(Check(page, 1027)->text(), "Automatically start when you log in");
     EXPECT_EQ(Check(page, 1105)->text(), "Create Activity Log files in this folder :");
     EXPECT_EQ(Check(page, 1036)->text(), "Enable password protection :");
     EXPECT_EQ(Check(page, 1138)->text(), "Show tips on startup");
@@ -335,13 +335,13 @@ TEST_F(OptionPagesTest, ListPageButtonsChangeTheStoreAndTheListBox) {
     EXPECT_TRUE(entry->text().isEmpty());
     ASSERT_EQ(list->count(), 2);
     EXPECT_TRUE(store.FindEntry(ListKind::A, "spam@example.com"));
-    EXPECT_EQ(list->findItems("spam@example.com (00)", Qt::MatchExactly).size(), 1);
+    EXPECT_EQ(list->findItems("spam@example.com  (never expires)", Qt::MatchExactly).size(), 1);
 
     // Remove with nothing selected does nothing; with a selection it removes entry and string.
     list->clearSelection();
     page.ControlAs<QPushButton>(1017)->click();
     EXPECT_EQ(list->count(), 2);
-    list->setCurrentItem(list->findItems("spam@example.com (00)", Qt::MatchExactly).front());
+    list->setCurrentItem(list->findItems("spam@example.com  (never expires)", Qt::MatchExactly).front());
     page.ControlAs<QPushButton>(1017)->click();
     EXPECT_EQ(list->count(), 1);
     EXPECT_FALSE(store.FindEntry(ListKind::A, "spam@example.com"));

@@ -48,7 +48,7 @@ TEST_F(TrayApplicationTest, RunsHiddenUntilShutdownIsConfirmed) {
         ++runs;
         EXPECT_FALSE(panel.isVisible());
         EXPECT_TRUE(panel.tray()->isAdded());
-        EXPECT_EQ(panel.pages().size(), 12);
+        EXPECT_EQ(panel.pages().size(), 15);  // the twelve option pages, Quarantine, Activity, Statistics
         // Once the filter thread reports that it runs, the icon settles; then shut down: No, then Yes.
         prompter.yesNoAnswers = {false, true};
         auto* poll = new QTimer(&panel);

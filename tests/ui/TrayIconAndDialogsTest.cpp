@@ -61,7 +61,7 @@ TEST(TrayIconTest, TaskbarMenuAndClicks) {
     icon.Show();
     icon.OnLButtonUp();
     EXPECT_EQ(commands, std::vector<int>{ID_RESTORE_PANEL});
-    EXPECT_FALSE(icon.isAdded());  // hidden; the panel decides whether it comes back
+    EXPECT_TRUE(icon.isAdded());  // the icon stays while the panel is open
     for (QAction* action : icon.menu()->actions()) {
         if (!action->isSeparator()) {
             action->trigger();
@@ -107,7 +107,7 @@ TEST(TipOfTheDayDialogTest, StartsAtTipOneAndCyclesAfterElevenNextTips) {
     EXPECT_EQ(dialog.heading()->text(), "Did you know...");
     EXPECT_EQ(dialog.currentTip(), 1);
     EXPECT_EQ(dialog.lineText(0), "Bramvell Anti-Spam Filter attempts to automatically ");
-    EXPECT_EQ(dialog.lineText(4), "see no filtering activity. Then shutdown & restart. ");
+    EXPECT_EQ(dialog.lineText(4), "filtering activity. Then quit and start it again.   ");
     for (int i = 0; i < 10; ++i) {
         dialog.nextButton()->click();
     }
