@@ -8,7 +8,6 @@
 
 #include <condition_variable>
 #include <cstdio>
-#include <ctime>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -130,45 +129,9 @@ std::vector<MailAccount> BridgeAccounts() {
     return file.Load() ? LoadAccounts(file) : std::vector<MailAccount>{};
 }
 
-std::tm LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local;
-}
-
-int LocalDay() {
-    const std::tm local = LocalNow();
-    return (local.tm_year + 1900) * 10000 + (local.tm_mon + 1) * 100 + local.tm_mday;
-}
-
-// What `bramvell status` shows of this run; counters and the lock are read as they stand now.
-struct RunStatus {
-    StatusFacts facts;
-    DayCounts today;
-
-    std::string Report(const FilterSettings& settings) {
-        StatusFacts now = facts;
-        const int day = LocalDay();
-        now.todayGood = today.Good(day);
-        now.todaySpam = today.Spam(day);
-        now.todayUnsure = today.Unsure(day);
-        now.filterEnabled = settings.filterEnabled != 0;
-        now.outboundLock = settings.outboundEmailLock != 0;
-        now.emailsFiltered = static_cast<uint32_t>(settings.emailsFiltered.load());
-        now.spamCount = static_cast<uint32_t>(settings.spamCount.load());
-        now.popupsBlocked = static_cast<uint32_t>(settings.popupsBlocked.load());
-        return StatusReportText(now);
-    }
-};
-
 // Handles one posted message as the control panel does, then what only a headless run does with it.
 // Returns false when filtering failed.
-bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options,
-                   RunStatus& status) {
-    if (posted.verdict) {
-        status.today.Count(*posted.verdict, LocalDay());
-    }
+bool HandleMessage(const PostedMessage& posted, FilterSettings& settings, const RunOptions& options) {
     if (options.verbose) {
         const std::string text = posted.verdict ? ClassifiedMailText(*posted.verdict)
                                                 : PostedMessageText(posted.message, posted.wParam);
@@ -261,25 +224,21 @@ int RunHeadless(CommandContext& context) {
         return 1;
     }
 
-    RunStatus status;
-    status.facts.pid = static_cast<long>(getpid());
-    status.facts.kind = "headless run";
-    {
-        const std::tm local = LocalNow();
-        char started[32];
-        std::strftime(started, sizeof started, "%Y-%m-%d %H:%M", &local);
-        status.facts.startedAt = started;
-    }
-    status.facts.packetFilter = packetFilter;
+    StatusFacts facts;
+    facts.pid = static_cast<long>(getpid());
+    facts.kind = "headless run";
+    facts.startedAt = StartedAtNow();
+    facts.packetFilter = packetFilter;
     if (packetFilter) {
         const std::vector<AdapterInfo> adapters = source->GetTcpipBoundAdaptersInfo();
         const int index = settings.adapterIndex;
         if (index >= 0 && static_cast<std::size_t>(index) < adapters.size()) {
-            status.facts.interfaceName = adapters[static_cast<std::size_t>(index)].name;
+            facts.interfaceName = adapters[static_cast<std::size_t>(index)].name;
         }
     }
-    status.facts.scorer = session.ScoresByChiSquare() ? "chi-square" : "classic";
-    status.facts.accounts = BridgeAccounts();
+    facts.scorer = session.ScoresByChiSquare() ? "chi-square" : "classic";
+    facts.accounts = BridgeAccounts();
+    const StatusReporter status(std::move(facts), context.programFolder);
     StatusSocket statusSocket;
     {
         std::string problem;
@@ -298,7 +257,7 @@ int RunHeadless(CommandContext& context) {
         statusSocket.Serve([&] { return status.Report(settings); });
         PostedMessage posted{};
         while (queue.Take(posted)) {
-            if (!HandleMessage(posted, settings, options, status)) {
+            if (!HandleMessage(posted, settings, options)) {
                 std::fprintf(stderr, "bramvell: filtering could not start; see the activity log\n");
                 failed = true;
                 stopping = true;
@@ -326,7 +285,7 @@ int RunHeadless(CommandContext& context) {
                       [&] {
                           PostedMessage posted{};
                           while (queue.Take(posted)) {
-                              HandleMessage(posted, settings, options, status);
+                              HandleMessage(posted, settings, options);
                           }
                       },
                   .beforeSaving = [&] { settings.adapterIndex = storedAdapterIndex; }});

@@ -1,15 +1,44 @@
 #include "runtime/StatusReport.h"
 
-#include "engine/MessageVerdict.h"
+#include <ctime>
+
+#include "config/CalendarDays.h"
+#include "config/Clock.h"
+#include "config/FilterSettings.h"
+#include "config/MailHistory.h"
 
 namespace bramvell {
 
-void DayCounts::Count(const MessageVerdict& verdict, int day) {
-    if (day != day_) {
-        day_ = day;
-        good_ = spam_ = unsure_ = 0;
+void CountToday(const std::vector<MailRecord>& history, int today, StatusFacts& facts) {
+    facts.todayGood = facts.todaySpam = facts.todayUnsure = 0;
+    for (const MailRecord& record : history) {
+        if (DayNumber(record.when) != today) {
+            continue;
+        }
+        ++(record.outcome == MailOutcome::Spam     ? facts.todaySpam
+           : record.outcome == MailOutcome::Unsure ? facts.todayUnsure
+                                                   : facts.todayGood);
     }
-    ++(verdict.isSpam ? spam_ : verdict.isUnsure ? unsure_ : good_);
+}
+
+std::string StatusReporter::Report(const FilterSettings& settings) const {
+    StatusFacts now = fixed_;
+    CountToday(ReadMailHistory(MailHistoryPath(programFolder_)), DayNumber(DefaultClock().Now()), now);
+    now.filterEnabled = settings.filterEnabled != 0;
+    now.outboundLock = settings.outboundEmailLock != 0;
+    now.emailsFiltered = static_cast<uint32_t>(settings.emailsFiltered.load());
+    now.spamCount = static_cast<uint32_t>(settings.spamCount.load());
+    now.popupsBlocked = static_cast<uint32_t>(settings.popupsBlocked.load());
+    return StatusReportText(now);
+}
+
+std::string StartedAtNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
 }
 
 namespace {

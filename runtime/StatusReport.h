@@ -2,29 +2,14 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/MailAccounts.h"
 
 namespace bramvell {
 
-struct MessageVerdict;
-
-// The verdicts of one local day, counted by the run as they are posted; a new day starts at zero.
-class DayCounts {
-  public:
-    // day is the local date as YYYYMMDD.
-    void Count(const MessageVerdict& verdict, int day);
-    uint32_t Good(int day) const { return day == day_ ? good_ : 0; }
-    uint32_t Spam(int day) const { return day == day_ ? spam_ : 0; }
-    uint32_t Unsure(int day) const { return day == day_ ? unsure_ : 0; }
-
-  private:
-    int day_ = 0;
-    uint32_t good_ = 0;
-    uint32_t spam_ = 0;
-    uint32_t unsure_ = 0;
-};
+struct MailRecord;
 
 // What `bramvell status` prints of a running filter.
 struct StatusFacts {
@@ -44,6 +29,28 @@ struct StatusFacts {
     uint32_t popupsBlocked = 0;
     std::vector<MailAccount> accounts;
 };
+
+// Today's good, spam and unsure verdicts of the history (those of the bridge and of earlier runs of
+// the day included) into facts.
+void CountToday(const std::vector<MailRecord>& history, int today, StatusFacts& facts);
+
+class FilterSettings;
+
+// The facts of a run that stay as they are, completed at each query with today's verdicts from the
+// history and the counters and lock as they stand.
+class StatusReporter {
+  public:
+    StatusReporter(StatusFacts fixed, std::string programFolder)
+        : fixed_(std::move(fixed)), programFolder_(std::move(programFolder)) {}
+    std::string Report(const FilterSettings& settings) const;
+
+  private:
+    StatusFacts fixed_;
+    std::string programFolder_;
+};
+
+// The local time now as "YYYY-MM-DD HH:MM", for StatusFacts::startedAt.
+std::string StartedAtNow();
 
 // One line per fact, in words; the first line names the state: filtering, spam filter off, or
 // bridge accounts only.

@@ -25,6 +25,8 @@ class StatusSocket {
     // Answers every connection waiting now with report(), without blocking on a slow reader.
     void Serve(const std::function<std::string()>& report);
     const std::string& path() const { return path_; }
+    // The listening socket, readable when a query waits (for an event loop); -1 when not listening.
+    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;

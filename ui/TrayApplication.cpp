@@ -1,20 +1,26 @@
 #include "ui/TrayApplication.h"
 
+#include <unistd.h>
+
 #include <QApplication>
 #include <QEventLoop>
 #include <QSystemTrayIcon>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <array>
 #include <cstdio>
 #include <memory>
 
 #include "config/FilterSettings.h"
+#include "config/MailAccounts.h"
 #include "config/OptionsFile.h"
 #include "config/PasswordGate.h"
 #include "engine/PacketSource.h"
 #include "runtime/CoreWiring.h"
 #include "runtime/FilteringSession.h"
 #include "runtime/SimulatedMail.h"
+#include "runtime/StatusReport.h"
+#include "runtime/StatusSocket.h"
 #include "ui/ActivityPage.h"
 #include "ui/CorpusJobs.h"
 #include "ui/FilterStop.h"
@@ -233,6 +239,33 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
         QObject::connect(&raiseRequests, &RaiseRequests::Requested, panel.get(),
                          [&] { panel->OnCommand(ID_RESTORE_PANEL); });
     }
+    // `bramvell status` of this user reaches the tray application as it reaches a headless run.
+    StatusFacts facts;
+    facts.pid = static_cast<long>(::getpid());
+    facts.kind = options.simulatedSource ? "tray application, simulated traffic" : "tray application";
+    facts.startedAt = StartedAtNow();
+    facts.packetFilter = true;
+    if (const int index = settings.adapterIndex; index >= 0 && static_cast<std::size_t>(index) < adapters.size()) {
+        facts.interfaceName = adapters[static_cast<std::size_t>(index)].name;
+    }
+    facts.scorer = session.ScoresByChiSquare() ? "chi-square" : "classic";
+    if (OptionsFile accountsFile; accountsFile.Load()) {
+        facts.accounts = LoadAccounts(accountsFile);
+    }
+    const StatusReporter statusReporter(std::move(facts), options.programFolder);
+    StatusSocket statusSocket;
+    std::unique_ptr<QSocketNotifier> statusNotifier;
+    if (const std::string statusPath = StatusSocketPath(options.programFolder);
+        !statusPath.empty() && lock.held()) {
+        std::string problem;
+        if (statusSocket.Listen(statusPath, &problem)) {
+            statusNotifier = std::make_unique<QSocketNotifier>(statusSocket.fd(), QSocketNotifier::Read);
+            QObject::connect(statusNotifier.get(), &QSocketNotifier::activated, panel.get(),
+                             [&] { statusSocket.Serve([&] { return statusReporter.Report(settings); }); });
+        } else {
+            std::fprintf(stderr, "bramvell: `bramvell status` cannot reach this run: %s\n", problem.c_str());
+        }
+    }
     // A simulated run has no real traffic: made-up mail every few seconds fills the pages.
     std::unique_ptr<SimulatedMail> simulatedMail;
     QTimer simulatedMailTimer;
@@ -253,6 +286,7 @@ int RunTrayApplication(const TrayApplicationOptions& options) {
     }
     running = false;
     simulatedMailTimer.stop();
+    statusNotifier.reset();
     // The loop also ends when the application is told to quit from elsewhere.
     panel->ShutdownWithoutQuestion();
     panel->EndRun();

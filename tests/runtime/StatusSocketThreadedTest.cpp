@@ -14,7 +14,8 @@
 #include <fstream>
 #include <thread>
 
-#include "engine/MessageVerdict.h"
+#include "config/CalendarDays.h"
+#include "config/MailHistory.h"
 #include "runtime/StatusReport.h"
 #include "support/TempFolder.h"
 
@@ -117,21 +118,21 @@ TEST(StatusSocketTest, PathIsPrivateAndNamedAfterTheProgramFolder) {
 }
 
 TEST(StatusReportTest, StateCountsOfTodayAndAccountsInWords) {
-    DayCounts counts;
-    MessageVerdict spam;
-    spam.isSpam = true;
-    MessageVerdict unsure;
-    unsure.isUnsure = true;
-    counts.Count(MessageVerdict{}, 20261208);
-    counts.Count(spam, 20261208);
-    counts.Count(spam, 20261208);
-    counts.Count(unsure, 20261208);
-    EXPECT_EQ(counts.Good(20261208), 1u);
-    EXPECT_EQ(counts.Spam(20261208), 2u);
-    EXPECT_EQ(counts.Spam(20261209), 0u);  // a new day is read as zero before anything is counted
-    counts.Count(MessageVerdict{}, 20261209);
-    EXPECT_EQ(counts.Good(20261209), 1u);
-    EXPECT_EQ(counts.Spam(20261209), 0u);
+    // Today's verdicts from the history, of every run of the day; yesterday's are left out.
+    const auto record = [](int day, MailOutcome outcome) {
+        MailRecord r;
+        r.when = LocalTime{2026, 12, day, 10, 0, 0};
+        r.outcome = outcome;
+        return r;
+    };
+    const std::vector<MailRecord> history = {record(7, MailOutcome::Spam), record(8, MailOutcome::Good),
+                                             record(8, MailOutcome::Spam), record(8, MailOutcome::Spam),
+                                             record(8, MailOutcome::Unsure)};
+    StatusFacts counted;
+    CountToday(history, DayNumber(2026, 12, 8), counted);
+    EXPECT_EQ(counted.todayGood, 1u);
+    EXPECT_EQ(counted.todaySpam, 2u);
+    EXPECT_EQ(counted.todayUnsure, 1u);
 
     StatusFacts facts;
     facts.pid = 42;
