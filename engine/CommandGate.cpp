@@ -90,6 +90,8 @@ void Pop3Interceptor::OnCommandForwarded(Pop3Connection& connection, const Comma
                 connection.phase() == Pop3Phase::Passing) {
                 connection.EnterPhase(Pop3Phase::Collecting);
                 connection.judgedEarly = false;
+                connection.streamSendable = static_cast<std::size_t>(-1);
+                connection.streamRenameFrom = 0;
                 connection.replyCut = false;
                 connection.expectedSeq = connection.replies.cursor();
                 connection.replyStartSeq = connection.expectedSeq;

@@ -120,7 +120,12 @@ struct Pop3Connection {
     int32_t replayedPending = 0;        // held segments the client has not acknowledged yet
     InjectedCommand injected;
     ReplacedAnswer answer;
-    MessageVerdict verdict;    // of the last message analysed, for its error reply
+    MessageVerdict verdict;  // of the last message analysed, for its error reply
+    // A reply streamed after an early verdict goes to the client a line at a time, so that attachment
+    // renaming can still change its lines: held segments from streamSendable on wait for the end of their
+    // last line; streamRenameFrom is the first segment whose lines the renamer has yet to read.
+    std::size_t streamSendable = static_cast<std::size_t>(-1);
+    std::size_t streamRenameFrom = 0;
     bool judgedEarly = false;  // the reply being held was judged on its start (verdict holds the result)
     bool replyCut = false;     // spam judged early grew past the cap: the rest was taken but not kept
     std::string spamAnswer;    // what the client gets in place of that message when it was spam

@@ -141,6 +141,9 @@ class Pop3Interceptor final : public Pop3Handler {
     void JudgeOnStart(Pop3Connection& connection, FrameContext& frame);
     // A segment of spam judged early that no longer fits under the cap: acknowledged, not kept.
     void TakeWithoutKeeping(Pop3Connection& connection, FrameContext& frame, bool verified);
+    // Streaming: has the renamer read the lines of the segments held since, and lets go to the client
+    // every segment whose lines have all ended (all of them once the reply is complete).
+    void RenameStreamedLines(Pop3Connection& connection, bool replyComplete);
     // Bytes the engine takes beyond what the client has acknowledged of the reply it holds.
     std::size_t HoldingBudget() const;
     // While streaming: tells the server of the room the client's acknowledgements have made.

@@ -69,7 +69,8 @@ void ReplayToClient::SendWindow(Pop3Connection& connection, PacketSource& source
     const uint32_t window = ClientWindowBytes(connection);
     const uint32_t windowEnd = replay.lastAck + window;
     bool sent = false;
-    while (replay.nextToSend < held.size()) {
+    const std::size_t sendable = std::min(held.size(), connection.streamSendable);
+    while (replay.nextToSend < sendable) {
         const uint32_t end = EndOf(held[replay.nextToSend]);
         const bool nothingInFlight = replay.nextToSend == replay.firstUnacked;
         if (SeqAfter(end, windowEnd)) {
@@ -126,6 +127,8 @@ void ReplayToClient::OnAck(Pop3Connection& connection, const TcpFrame& tcp, Pack
         connection.held.DropFront(release);
         replay.firstUnacked -= release;
         replay.nextToSend -= release;
+        connection.streamSendable -= std::min(connection.streamSendable, release);
+        connection.streamRenameFrom -= std::min(connection.streamRenameFrom, release);
     }
     connection.replayedPending = static_cast<int32_t>(held.size() - replay.firstUnacked);
     if (replay.firstUnacked >= held.size()) {

@@ -129,7 +129,9 @@ bool Pop3Interceptor::HoldInOrder(Pop3Connection& connection, FrameContext& fram
 
 void Pop3Interceptor::AfterHolding(Pop3Connection& connection, FrameContext& frame) {
     if (connection.phase() == Pop3Phase::Streaming) {
-        if (connection.held.Complete()) {
+        const bool complete = connection.held.Complete();
+        RenameStreamedLines(connection, complete);
+        if (complete) {
             connection.outOfOrder.Clear();
             connection.replies.SetCursor(connection.expectedSeq);
             connection.EnterPhase(Pop3Phase::Replaying);  // the whole reply is in; its replay goes on
@@ -171,7 +173,49 @@ void Pop3Interceptor::JudgeOnStart(Pop3Connection& connection, FrameContext& fra
     }
     ApplyVerdictEffects(settings_, target_, clock_, connection.verdict, connection.held.Segments(),
                         connection.retrArgument.data());
+    RenameStreamedLines(connection, false);  // what may go at once: the lines the analysis read whole
     replay_.Start(connection, frame.source, frame.adapter, Pop3Phase::Streaming);
+}
+
+void Pop3Interceptor::RenameStreamedLines(Pop3Connection& connection, bool replyComplete) {
+    std::vector<HeldSegment>& segments = connection.held.Segments();
+    std::size_t& from = connection.streamRenameFrom;
+    if (settings_.renameAttachments == 0) {
+        connection.streamSendable = static_cast<std::size_t>(-1);
+        from = segments.size();
+        return;
+    }
+    // Complete lines end at the last LF held; a segment after it (or the one holding it, when bytes
+    // follow the LF) waits for the rest of its line.
+    std::size_t end = segments.size();
+    std::size_t release = end;
+    std::size_t lineEnds = 0;
+    if (!replyComplete) {
+        while (end > from && std::memchr(segments[end - 1].Payload().data(), '\n',
+                                         segments[end - 1].payloadLength) == nullptr) {
+            --end;
+        }
+        if (end == from) {
+            return;  // no line has ended yet
+        }
+        const std::span<const uint8_t> last = segments[end - 1].Payload();
+        release = !last.empty() && last.back() == '\n' ? end : end - 1;
+        for (std::size_t i = from; i < end; ++i) {
+            const std::span<const uint8_t> payload = segments[i].Payload();
+            // The reader ends a line at its CR.
+            lineEnds += static_cast<std::size_t>(std::count(payload.begin(), payload.end(), '\r'));
+        }
+    }
+    MessageLineReader reader(std::span<HeldSegment>(segments).subspan(from, end - from));
+    AttachmentRenamer renamer(reader, settings_, clock_);
+    MessageLine line;
+    // Renaming leaves a line as harmless as it found it, so a line read twice (one whose segment waited
+    // for the rest of the next line) is not renamed twice.
+    for (std::size_t read = 0; (replyComplete || read < lineEnds) && reader.NextLine(line); ++read) {
+        renamer.Rename(line);
+    }
+    connection.streamSendable = replyComplete ? static_cast<std::size_t>(-1) : release;
+    from = release;
 }
 
 std::size_t Pop3Interceptor::HoldingBudget() const {

@@ -78,7 +78,8 @@ class Direction {
             if (n <= 0) {
                 return;
             }
-            if (std::uniform_real_distribution<double>(0, 100)(random_) < loss_ || queuedBytes_ > kQueueLimitBytes) {
+            if (std::uniform_real_distribution<double>(0, 100)(random_) < loss_ ||
+                queuedBytes_ > kQueueLimitBytes) {
                 continue;
             }
             const uint64_t now = NowMicros();
@@ -140,7 +141,8 @@ int main(int argc, char** argv) {
     if (FILE* ready = std::fopen(argv[6], "w")) {
         std::fclose(ready);
     }
-    std::array<Direction, 2> directions = {Direction(a, b, delay, rate, loss, 1), Direction(b, a, delay, rate, loss, 2)};
+    std::array<Direction, 2> directions = {Direction(a, b, delay, rate, loss, 1),
+                                           Direction(b, a, delay, rate, loss, 2)};
     while (stopRequested == 0) {
         int64_t wait = -1;
         for (Direction& direction : directions) {

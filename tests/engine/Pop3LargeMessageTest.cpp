@@ -146,3 +146,39 @@ TEST(Pop3LargeMessageTest, SegmentsBeyondAGapAreKeptSoOnlyTheLostOnesComeAgain) 
 
 }  // namespace
 }  // namespace bramvell::testing
+
+namespace bramvell::testing {
+namespace {
+
+// Attachment renaming goes on line by line while a message judged on its start streams on: names far
+// past the threshold are renamed wherever the segments split their lines, and nothing else changes.
+TEST(Pop3LargeMessageTest, AttachmentsPastTheThresholdAreRenamedAsTheMessageStreams) {
+    std::string message = MakeMessage("Big", 400000);
+    std::string renamed = message;
+    const std::string attachment = "Content-Disposition: attachment; filename=\"tool.exe\"\r\n";
+    const std::string harmless = "Content-Disposition: attachment; filename=\"tool.tb \"\r\n";
+    for (std::size_t at : {300000u, 200000u, 150731u}) {
+        const std::size_t lineStart = message.find('\n', at) + 1;
+        message.insert(lineStart, attachment);
+        renamed.insert(lineStart, harmless);
+    }
+    const auto script = Script({"USER bob", "RETR 1", "QUIT"});
+    Pop3World world;
+    world.settings.earlyVerdictBytes = kThreshold;
+    world.settings.renameAttachments = 1;
+    auto& session = world.AddSession({message}, script);
+    ASSERT_TRUE(world.RunAll());
+    const std::string expected = DirectStream({renamed}, script);
+    EXPECT_TRUE(session.ClientStream() == expected) << FirstDifference(session.ClientStream(), expected);
+    const std::string log = world.LogText();
+    std::size_t renamings = 0;
+    for (std::size_t at = 0; (at = log.find("has renamed attachment 'tool.exe'", at)) != std::string::npos;
+         ++at) {
+        ++renamings;
+    }
+    EXPECT_EQ(renamings, 3u) << log;
+    EXPECT_EQ(world.network.badEngineFrames(), 0);
+}
+
+}  // namespace
+}  // namespace bramvell::testing
