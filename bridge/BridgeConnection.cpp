@@ -52,7 +52,11 @@ class Session {
     std::string Run(const std::string& plainGreeting);
 
   private:
-    static Pop3StreamLimits LimitsFor(const FilterSettings& /*settings*/) { return {}; }
+    static Pop3StreamLimits LimitsFor(const FilterSettings& settings) {
+        Pop3StreamLimits limits;
+        limits.earlyVerdictBytes = settings.earlyVerdictBytes;
+        return limits;
+    }
     void ClientLeft(SteadyClock::duration grace);
     bool Flush();
     bool OnServerReadable();

@@ -8,6 +8,7 @@
 #include "config/ActivityLog.h"
 #include "config/FilterSettings.h"
 #include "engine/AttachmentRenamer.h"
+#include "engine/EarlyVerdict.h"
 #include "engine/MessageAnalyzer.h"
 #include "engine/MessageLineReader.h"
 #include "engine/VerdictEffects.h"
@@ -217,7 +218,9 @@ void Pop3StreamFilter::Emit(std::string_view piece, bool lineEnds, Output& out) 
                 return;
             }
             held_ += piece;
-            if (!judged_ && held_.size() >= limits_.earlyVerdictBytes && lineEnds) {
+            if (!judged_ &&
+                DueForEarlyVerdict(held_.size(), static_cast<uint32_t>(limits_.earlyVerdictBytes)) &&
+                lineEnds) {
                 Judge(false, out);
             }
             return;
@@ -271,6 +274,9 @@ void Pop3StreamFilter::Judge(bool complete, Output& out) {
     if (judged_) {
         ActOnSpam(out);
         return;
+    }
+    if (!complete) {
+        LogEarlyVerdict(services_.settings, services_.clock, held_.size());
     }
     {
         std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(held_.data()), held_.size());

@@ -19,9 +19,10 @@ class MessageAnalyzer;
 class MessageTarget;
 
 struct Pop3StreamLimits {
-    std::size_t maxHeldBytes = 64u << 20;      // one message; a larger one passes unfiltered
-    std::size_t earlyVerdictBytes = 1u << 20;  // a reply growing past this is judged on what is held
-    std::size_t maxClientLine = 64u << 10;     // a longer client line passes uninterpreted
+    std::size_t maxHeldBytes = 64u << 20;  // one message; a larger one passes unfiltered
+    std::size_t earlyVerdictBytes = 1u
+                                    << 20;  // a reply growing past this is judged on what is held (0: never)
+    std::size_t maxClientLine = 64u << 10;  // a longer client line passes uninterpreted
 };
 
 // The POP3 stream between a mail client and its server as the TLS bridge sees it, with no transport:

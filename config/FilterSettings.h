@@ -108,15 +108,22 @@ struct FilterControl {
 };
 
 // What the options file says (not items of the stored value): read when the filter starts.
+inline constexpr uint32_t kDefaultEarlyVerdictBytes = 1u << 20;
+
 struct FileOptions {
     ControlByte spamAnswerNotice{0};  // 0: the "-ERR" line, 1: the stand-in message
+    // A retrieved message growing past this is judged on what is held (0: always judged whole).
+    std::atomic<uint32_t> earlyVerdictBytes{kDefaultEarlyVerdictBytes};
 };
 
 // The one record every part of the program shares: options, statistics and control bytes, plus the
 // table handles and the message target of the running filter. Integers are atomics so that the
 // filter thread may read options while the user interface changes them.
-class FilterSettings : public FilterOptions, public FilterStatistics, public FilterControl, public FileOptions {
-public:
+class FilterSettings : public FilterOptions,
+                       public FilterStatistics,
+                       public FilterControl,
+                       public FileOptions {
+  public:
     FilterSettings();
     virtual ~FilterSettings() = default;
     FilterSettings(const FilterSettings&) = delete;

@@ -10,7 +10,9 @@ constexpr std::array<std::string_view, 2> kScorers = {"classic", "chi-square"};
 constexpr std::array<std::string_view, 2> kSpamAnswers = {"error", "notice"};
 constexpr std::array<std::string_view, 2> kOffOn = {"off", "on"};
 
-constexpr std::array<OptionSpec, 3> kOptions = {{
+constexpr uint64_t kMaxEarlyVerdictBytes = 64u << 20;  // the cap on one held message
+
+constexpr std::array<OptionSpec, 4> kOptions = {{
     {"scorer", "classic", kScorers,
      "the scorer of the filter, classify and test: classic, or chi-square (its own store; unsure mail is "
      "delivered; read when filtering starts)"},
@@ -19,6 +21,12 @@ constexpr std::array<OptionSpec, 3> kOptions = {{
      "message, for clients that stop at an error)"},
     {"notify-quarantine", "off", kOffOn,
      "on: the tray application shows a desktop notification each time a message is quarantined"},
+    {"early-verdict-bytes",
+     "1048576",
+     {},
+     "a retrieved message growing past this many bytes is judged on what has arrived, and good mail then "
+     "streams on to the mail client (0: every message is judged whole)",
+     kMaxEarlyVerdictBytes},
 }};
 
 std::string_view Trimmed(std::string_view text) {
@@ -30,7 +38,24 @@ std::string_view Trimmed(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+bool IsNumberUpTo(std::string_view value, uint64_t max) {
+    if (value.empty() || value.size() > 19) {
+        return false;
+    }
+    uint64_t number = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        number = number * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return number <= max;
+}
+
 bool IsAllowed(const OptionSpec& option, std::string_view value) {
+    if (option.maxNumber != 0) {
+        return IsNumberUpTo(value, option.maxNumber);
+    }
     return option.allowedValues.empty() || std::find(option.allowedValues.begin(), option.allowedValues.end(),
                                                      value) != option.allowedValues.end();
 }
@@ -109,6 +134,11 @@ bool OptionsFile::Set(std::string_view key, std::string_view value, std::string*
     const OptionSpec* option = FindOption(key);
     if (option == nullptr) {
         *problem = "unknown option '" + std::string(key) + "'";
+        return false;
+    }
+    if (!IsAllowed(*option, value) && option->maxNumber != 0) {
+        *problem = "'" + std::string(value) + "' is not a number of bytes from 0 to " +
+                   std::to_string(option->maxNumber) + " for " + std::string(key);
         return false;
     }
     if (!IsAllowed(*option, value)) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ struct OptionSpec {
     std::string_view defaultValue;
     std::span<const std::string_view> allowedValues;
     std::string_view help;
+    // A count of bytes instead of a word from allowedValues: decimal digits, at most maxNumber.
+    uint64_t maxNumber = 0;
 };
 
 // Every option the options file knows, in the order `config list` shows them.

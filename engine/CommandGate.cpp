@@ -45,7 +45,8 @@ bool Pop3Interceptor::TakeClientData(Pop3Connection& connection, FrameContext& f
     const uint32_t queuedEnd = forwarded + static_cast<uint32_t>(connection.commands.Size());
     if (!SeqAfter(seq, queuedEnd)) {
         const std::size_t known = queuedEnd - seq;
-        const std::span<const uint8_t> fresh = known < payload.size() ? payload.subspan(known) : payload.last(0);
+        const std::span<const uint8_t> fresh =
+            known < payload.size() ? payload.subspan(known) : payload.last(0);
         if (connection.commands.Empty() && seq == forwarded && !connection.opaque &&
             ReadyForCommand(connection) && IsOneWholeLine(payload)) {
             return true;  // the common case: one command, the server waiting for it
@@ -62,7 +63,8 @@ bool Pop3Interceptor::TakeClientData(Pop3Connection& connection, FrameContext& f
         // Bytes that do not fit are sent again by the client once the queue has room.
     }
     // What stays is the part that had gone on before (a copy sent again), or nothing.
-    const std::size_t before = SeqAfter(forwarded, seq) ? std::min<std::size_t>(forwarded - seq, payload.size()) : 0;
+    const std::size_t before =
+        SeqAfter(forwarded, seq) ? std::min<std::size_t>(forwarded - seq, payload.size()) : 0;
     FrameEditor edit(frame.buffer, frame.layout);
     if (before == 0) {
         edit.SetSequence(forwarded);
@@ -84,15 +86,20 @@ void Pop3Interceptor::OnCommandForwarded(Pop3Connection& connection, const Comma
             connection.opaque = true;
             return;
         case CommandLine::Kind::Retrieval:
-            if (settings_.filterEnabled != 0 && !keys_.IsPauseKeyHeld() &&
+            if (settings_.filterEnabled != 0 && !stopping_ && !keys_.IsPauseKeyHeld() &&
                 connection.phase() == Pop3Phase::Passing) {
                 connection.EnterPhase(Pop3Phase::Collecting);
+                connection.judgedEarly = false;
+                connection.streamSendable = static_cast<std::size_t>(-1);
+                connection.streamRenameFrom = 0;
+                connection.replyCut = false;
                 connection.expectedSeq = connection.replies.cursor();
                 connection.replyStartSeq = connection.expectedSeq;
                 connection.retrArgument.fill('\0');
                 std::memcpy(connection.retrArgument.data(), command.messageNumber.data(),
                             command.messageNumber.size());
                 connection.held.Clear();
+                connection.outOfOrder.Clear();
                 return;
             }
             break;
@@ -104,8 +111,9 @@ void Pop3Interceptor::OnCommandForwarded(Pop3Connection& connection, const Comma
 }
 
 bool Pop3Interceptor::AnswerDeletedAgain(Pop3Connection& connection, std::span<const uint8_t> model,
-                                         const FrameLayout& layout, bool modelFromServer, PacketSource& source,
-                                         AdapterHandle adapter, std::size_t lineLength, const CommandLine& command) {
+                                         const FrameLayout& layout, bool modelFromServer,
+                                         PacketSource& source, AdapterHandle adapter, std::size_t lineLength,
+                                         const CommandLine& command) {
     if (command.kind != CommandLine::Kind::Delete) {
         return false;
     }
@@ -122,8 +130,8 @@ bool Pop3Interceptor::AnswerDeletedAgain(Pop3Connection& connection, std::span<c
     connection.client.toPeerOffset -= static_cast<uint32_t>(lineLength);
     const uint32_t seq = connection.replies.cursor() + connection.server.toPeerOffset;
     connection.server.toPeerOffset += sizeof(kAnswer);
-    source.SendPacketToMstcp(adapter, ownFrames_.AnswerToClient(model, layout, modelFromServer, connection, seq,
-                                                                connection.clientForwardedSeq, kAnswer));
+    source.SendPacketToMstcp(adapter, ownFrames_.AnswerToClient(model, layout, modelFromServer, connection,
+                                                                seq, connection.clientForwardedSeq, kAnswer));
     return true;
 }
 
@@ -160,11 +168,12 @@ void Pop3Interceptor::ReleaseQueuedCommand(Pop3Connection& connection, FrameCont
     const std::span<const uint8_t> model = frame.buffer.Bytes();
     if (connection.opaque) {
         if (!commands.Empty() && !connection.injected.pending) {
-            const std::span<const uint8_t> chunk = commands.All().first(std::min(commands.Size(), kOpaqueChunk));
+            const std::span<const uint8_t> chunk =
+                commands.All().first(std::min(commands.Size(), kOpaqueChunk));
             const bool last = chunk.size() == commands.Size();
             const bool fin = last && connection.heldEnd == kFin;
-            SendOwnCommand(connection, model, frame.layout, modelFromServer, frame.source, frame.adapter, chunk,
-                           static_cast<uint8_t>(kPsh | kAck | (fin ? kFin : 0)), false);
+            SendOwnCommand(connection, model, frame.layout, modelFromServer, frame.source, frame.adapter,
+                           chunk, static_cast<uint8_t>(kPsh | kAck | (fin ? kFin : 0)), false);
             commands.PopFront(chunk.size());
             if (fin) {
                 connection.heldEnd = 0;
@@ -189,7 +198,8 @@ void Pop3Interceptor::ReleaseQueuedCommand(Pop3Connection& connection, FrameCont
     if (AnswerDeletedAgain(connection, model, frame.layout, modelFromServer, frame.source, frame.adapter,
                            line.size(), command)) {
         commands.PopFront(line.size());
-        ReleaseQueuedCommand(connection, frame, modelFromServer);  // nothing went to the server: on to the next
+        ReleaseQueuedCommand(connection, frame,
+                             modelFromServer);  // nothing went to the server: on to the next
         return;
     }
     const bool last = line.size() == commands.Size();
@@ -212,8 +222,8 @@ void Pop3Interceptor::EndClientStream(Pop3Connection& connection, FrameContext& 
     }
     const uint8_t end = connection.heldEnd;
     connection.heldEnd = 0;
-    SendOwnCommand(connection, frame.buffer.Bytes(), frame.layout, modelFromServer, frame.source, frame.adapter,
-                   {}, static_cast<uint8_t>(end | kAck), false);
+    SendOwnCommand(connection, frame.buffer.Bytes(), frame.layout, modelFromServer, frame.source,
+                   frame.adapter, {}, static_cast<uint8_t>(end | kAck), false);
 }
 
 void Pop3Interceptor::StartQuit(Pop3Connection& connection, FrameContext& frame, bool modelFromServer) {
@@ -238,8 +248,8 @@ void Pop3Interceptor::FinishQuit(Pop3Connection& connection, PacketSource& sourc
     const uint32_t ack = SeqMax(connection.serverAckEdge, connection.replies.cursor());
     connection.serverAckEdge = ack;
     const uint32_t seq = connection.clientForwardedSeq + connection.client.toPeerOffset;
-    source.SendPacketToAdapter(adapter,
-                               ownFrames_.EndAfter(quit.frame, quit.layout, seq, ack, static_cast<uint8_t>(end | kAck)));
+    source.SendPacketToAdapter(
+        adapter, ownFrames_.EndAfter(quit.frame, quit.layout, seq, ack, static_cast<uint8_t>(end | kAck)));
     connection.injected.pending = false;
     connection.replies.Reset(connection.replies.cursor());
     connection.EnterPhase(Pop3Phase::Passing);
@@ -322,8 +332,16 @@ void Pop3Interceptor::HandHeldReplyToScanner(Pop3Connection& connection) {
     ReplyScanner& replies = connection.replies;
     replies.SetCursor(connection.replyStartSeq);
     replies.AwaitFirst(ReplyShape::MultiLineIfPositive);
-    for (const HeldSegment& segment : connection.held.Segments()) {
-        replies.Feed(segment.Payload());
+    if (connection.phase() == Pop3Phase::Streaming) {
+        // Its start is gone (delivered): a positive status line, then its last bytes, read inside a line
+        // so that a "." among them is not taken for the start of the end line.
+        static constexpr uint8_t kInsideBody[] = {'+', 'O', 'K', '\r', '\n', 'x'};
+        replies.Feed(kInsideBody);
+        replies.Feed(connection.held.Tail());
+    } else {
+        for (const HeldSegment& segment : connection.held.Segments()) {
+            replies.Feed(segment.Payload());
+        }
     }
     replies.SetCursor(connection.expectedSeq);
 }

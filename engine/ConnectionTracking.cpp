@@ -6,6 +6,7 @@
 #include "config/FilterSettings.h"
 #include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
+#include "engine/StreamTranslation.h"
 
 namespace bramvell {
 
@@ -31,6 +32,7 @@ Pop3Interceptor::Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& anal
 Pop3Connection* Pop3Interceptor::Track(Pop3Connection* connection) {
     if (connection != nullptr) {
         connection->held.SetPool(&pool_);
+        connection->outOfOrder.SetPool(&pool_);
     }
     return connection;
 }
@@ -79,6 +81,10 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
         }
     }
     connection->serverIsn = isn;
+    connection->serverModel.assign(frame.buffer.frame.data(),
+                                   frame.buffer.frame.data() + frame.layout.payloadOffset);
+    connection->serverModelLayout = frame.layout;
+    connection->serverModelLayout.payloadLength = 0;
     // The greeting is not awaited: a client waits for it before its first command anyway.
     connection->replies.Reset(isn + 1);
     connection->server.highestSeq = isn + 1;
@@ -161,14 +167,101 @@ bool Pop3Interceptor::IsStale(Pop3Connection& connection, uint64_t now) const {
 }
 
 void Pop3Interceptor::Abandon(Pop3Connection& connection) {
-    if (connection.phase() == Pop3Phase::Collecting) {
+    if (connection.Holding()) {
         HandHeldReplyToScanner(connection);  // the rest of the reply is still to come
     }
     connection.commands.Clear();
     replay_.Stop(connection);
     connection.held.Clear();
+    connection.outOfOrder.Clear();
     connection.EnterPhase(Pop3Phase::Passing);
     connection.injected.pending = false;
+}
+
+}  // namespace bramvell
+
+namespace bramvell {
+
+void Pop3Interceptor::BeginStopping() {
+    stopping_ = true;
+    stopDeadline_ = ticks_.NowMilliseconds() + limits_.stopGraceMs;
+}
+
+bool Pop3Interceptor::Unfinished(const Pop3Connection& connection) {
+    if (connection.closedAtMinute != 0) {
+        return false;
+    }
+    switch (connection.phase()) {
+        case Pop3Phase::Passing:
+            return false;
+        case Pop3Phase::Collecting:
+            // Nothing acknowledged in the client's name yet: the server still has it all to send.
+            return connection.expectedSeq != connection.replyStartSeq;
+        case Pop3Phase::ErrorReplyDelivered:
+            return connection.answer.lineOpen;
+        default:
+            return true;
+    }
+}
+
+bool Pop3Interceptor::Finishing() {
+    if (ticks_.NowMilliseconds() >= stopDeadline_) {
+        return false;
+    }
+    for (std::size_t i = 0; i < ConnectionTable::kSlots; ++i) {
+        const Pop3Connection* connection = table_.Slot(i);
+        if (connection != nullptr && Unfinished(*connection)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Pop3Interceptor::ResetUnfinished(PacketSource& source, AdapterHandle adapter) {
+    for (std::size_t i = 0; i < ConnectionTable::kSlots; ++i) {
+        Pop3Connection* connection = table_.Slot(i);
+        if (connection == nullptr || connection->closedAtMinute != 0 || connection->serverModel.empty()) {
+            continue;
+        }
+        // Without the engine, numbers that were moved no longer fit either side's view.
+        const bool moved = connection->client.toPeerOffset != 0 || connection->server.toPeerOffset != 0;
+        if (Unfinished(*connection) || moved || connection->phase() != Pop3Phase::Passing) {
+            Log("Filtering stops in the middle of a retrieval: its connection is reset so that the mail "
+                "client "
+                "can fetch the message again\n");
+            ResetBothEnds(*connection, source, adapter);
+        }
+    }
+}
+
+void Pop3Interceptor::ResetBothEnds(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+    const std::span<const uint8_t> model = connection.serverModel;
+    const FrameLayout& layout = connection.serverModelLayout;
+    // The client takes a reset only at the byte it expects next: what it acknowledged, or past what the
+    // replay has sent it.
+    std::vector<uint32_t> clientExpects = {connection.client.ack};
+    if (connection.Replaying() && connection.replay.nextToSend > 0 &&
+        connection.replay.nextToSend <= connection.held.Count()) {
+        const HeldSegment& last = connection.held.Segments()[connection.replay.nextToSend - 1];
+        clientExpects.push_back(last.clientSeq + last.payloadLength);
+    }
+    for (const uint32_t seq : clientExpects) {
+        ToClientFields fields;
+        fields.seq = seq;
+        fields.ack = connection.client.highestSeq;
+        fields.flags = kRst | kAck;
+        fields.window = 0;
+        if (connection.timestamps) {
+            fields.timestamps = TcpTimestamps{connection.server.tsVal, connection.client.tsVal};
+        }
+        source.SendPacketToMstcp(adapter, ownFrames_.ToClient(model, layout, fields));
+    }
+    const uint32_t seq = connection.clientForwardedSeq + connection.client.toPeerOffset;
+    source.SendPacketToAdapter(
+        adapter, ownFrames_.CommandToServer(model, layout, true, connection, seq, connection.serverAckEdge,
+                                            kRst | kAck, {}));
+    Abandon(connection);
+    StampClosed(connection);
 }
 
 }  // namespace bramvell

@@ -28,8 +28,27 @@ void HeldReply::Hold(uint8_t* frame, std::size_t length, const FrameLayout& layo
     }
     segments_.push_back(held);
     payloadBytes_ += payload.size();
+    NoteTail(payload);
+}
 
-    // Keep the last five bytes of the reply for the end-of-message test.
+void HeldReply::NoteDiscarded(std::span<const uint8_t> payload) {
+    NoteTail(payload);
+}
+
+void HeldReply::DropFront(std::size_t count) {
+    count = std::min(count, segments_.size());
+    if (count == 0) {
+        return;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        payloadBytes_ -= segments_[i].payloadLength;
+    }
+    segments_.erase(segments_.begin(), segments_.begin() + static_cast<std::ptrdiff_t>(count));
+    store_.ReleaseBefore(segments_.empty() ? nullptr : segments_.front().frame);
+}
+
+// Keeps the last five bytes of the reply for the end-of-message test.
+void HeldReply::NoteTail(std::span<const uint8_t> payload) {
     const std::size_t take = std::min(payload.size(), tail_.size());
     const std::size_t keep = std::min(tailLength_, tail_.size() - take);
     std::memmove(tail_.data(), tail_.data() + tailLength_ - keep, keep);

@@ -24,6 +24,13 @@ class HeldReply {
     // Holds a copy of a frame the engine made, numbered in the client's view.
     void HoldCopy(std::span<const uint8_t> frame, const FrameLayout& layout, uint32_t clientSeq);
 
+    // Bytes of the reply taken but not kept (spam past the cap): only the end-of-reply test sees them.
+    void NoteDiscarded(std::span<const uint8_t> payload);
+    // Gives back the first `count` segments (delivered already) and the blocks only they used.
+    void DropFront(std::size_t count);
+    // The last bytes of the reply, up to five.
+    std::span<const uint8_t> Tail() const { return {tail_.data(), tailLength_}; }
+
     // A multi-line reply ends with CR LF "." CR LF; one whose status line is not positive is that line.
     bool Complete() const;
     bool IsMultiLine() const { return multiLine_; }
@@ -39,6 +46,8 @@ class HeldReply {
     void Clear();
 
   private:
+    void NoteTail(std::span<const uint8_t> payload);
+
     std::vector<HeldSegment> segments_;
     SegmentStore store_;
     std::size_t payloadBytes_ = 0;

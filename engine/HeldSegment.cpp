@@ -95,6 +95,24 @@ void SegmentStore::Clear() {
     bytesUsed_ = 0;
 }
 
+void SegmentStore::ReleaseBefore(const uint8_t* firstKept) {
+    std::size_t keepFrom = blocks_.empty() ? 0 : blocks_.size() - 1;
+    for (std::size_t i = 0; i < blocks_.size() && firstKept != nullptr; ++i) {
+        const uint8_t* start = blocks_[i].get();
+        if (firstKept >= start && firstKept < start + kBlockSize) {
+            keepFrom = i;
+            break;
+        }
+    }
+    for (std::size_t i = 0; i < keepFrom; ++i) {
+        bytesUsed_ -= std::min(bytesUsed_, kBlockSize);
+        if (pool_ != nullptr) {
+            pool_->Give(std::move(blocks_[i]));
+        }
+    }
+    blocks_.erase(blocks_.begin(), blocks_.begin() + static_cast<std::ptrdiff_t>(keepFrom));
+}
+
 namespace {
 
 // One's-complement sum of the bytes as big-endian 16-bit words, copying them at the same time. Sums

@@ -17,8 +17,8 @@ struct HeldSegment {
     uint32_t length = 0;       // frame length, as in PacketBuffer.length
     uint32_t payloadLength = 0;
     FrameLayout layout;
-    uint32_t serverSeq = 0;  // sequence number as the server sent it
-    uint32_t clientSeq = 0;  // sequence number in the client's view, set when replay starts
+    uint32_t serverSeq = 0;   // sequence number as the server sent it
+    uint32_t clientSeq = 0;   // sequence number in the client's view, set when replay starts
     bool plainBytes = false;  // no frame around the payload (a stream's bytes): no checksum to keep
 
     std::span<uint8_t> Bytes() const { return {frame, length}; }
@@ -66,6 +66,8 @@ class SegmentStore {
     uint8_t* Reserve(std::size_t size);
     void Commit(std::size_t size);
     void Clear();
+    // Gives back the blocks before the one holding `firstKept` (all but the last when it is null).
+    void ReleaseBefore(const uint8_t* firstKept);
     std::size_t BytesUsed() const { return bytesUsed_; }
     std::size_t BlockCount() const { return blocks_.size(); }
 

@@ -33,7 +33,7 @@ void OwnFrames::TakeHeaders(std::span<const uint8_t> model, const FrameLayout& l
 
 const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,
                                         const Pop3Connection& connection, uint32_t ack, uint8_t flags,
-                                        std::string_view payload) {
+                                        uint16_t window, std::string_view payload) {
     TakeHeaders(serverSegment, layout);
     {
         FrameEditor edit(buffer_, layout_);
@@ -46,7 +46,7 @@ const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, 
         edit.SetFlags(flags);
         edit.SetSequence(connection.server.ack);
         edit.SetAcknowledgement(ack);
-        edit.SetWindow(static_cast<uint16_t>(connection.client.window));
+        edit.SetWindow(window);
         edit.KeepOnlyTimestamp();
         edit.SetTimestamps(connection.client.tsVal, connection.server.tsVal);
     }

@@ -30,18 +30,18 @@ class OwnFrames {
   public:
     // The client's segment to the server, made from a server segment's headers: ends swapped, only the
     // timestamp option kept (TSval the client's newest, which the server checks against PAWS, TSecr the
-    // server's), numbered as the server expects the client's next byte, advertising the client's window.
+    // server's), numbered as the server expects the client's next byte, advertising `window`.
     const PacketBuffer& ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,
                                  const Pop3Connection& connection, uint32_t ack, uint8_t flags,
-                                 std::string_view payload = {});
+                                 uint16_t window, std::string_view payload = {});
     // Client bytes (a command) to the server, made from either side's segment (`modelFromServer` says
     // which), numbered `seq` in the server's view, acknowledging `ack`.
     const PacketBuffer& CommandToServer(std::span<const uint8_t> model, const FrameLayout& layout,
                                         bool modelFromServer, const Pop3Connection& connection, uint32_t seq,
                                         uint32_t ack, uint8_t flags, std::span<const uint8_t> payload);
     // The end of the client's stream (FIN or RST) right after a command frame the engine sent before.
-    const PacketBuffer& EndAfter(std::span<const uint8_t> commandFrame, const FrameLayout& layout, uint32_t seq,
-                                 uint32_t ack, uint8_t flags);
+    const PacketBuffer& EndAfter(std::span<const uint8_t> commandFrame, const FrameLayout& layout,
+                                 uint32_t seq, uint32_t ack, uint8_t flags);
     // An answer to the client in the server's name, made from either side's segment.
     const PacketBuffer& AnswerToClient(std::span<const uint8_t> model, const FrameLayout& layout,
                                        bool modelFromServer, const Pop3Connection& connection, uint32_t seq,

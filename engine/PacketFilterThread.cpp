@@ -145,6 +145,7 @@ int PacketFilterThread::Run() {
         }
     }
 
+    FinishBeforeStopping();
     if (pop3_ != nullptr) {
         pop3_->FreeAll();
     }
@@ -152,13 +153,29 @@ int PacketFilterThread::Run() {
     return 0;
 }
 
-void PacketFilterThread::Drain(bool& stopMark) {
+void PacketFilterThread::FinishBeforeStopping() {
+    if (pop3_ == nullptr) {
+        return;
+    }
+    pop3_->BeginStopping();
+    while (pop3_->Finishing()) {
+        if (source_.WaitForPacketEvent(kFinishingWait)) {
+            source_.ResetPacketEvent();
+            bool stopMark = false;
+            Drain(stopMark, false);
+        }
+        pop3_->OnIdle(source_, adapter_);
+    }
+    pop3_->ResetUnfinished(source_, adapter_);
+}
+
+void PacketFilterThread::Drain(bool& stopMark, bool stopOnRequest) {
     while (!stopMark && source_.ReadPacket(adapter_, buffer_)) {
         CheckDayChange();
         bool dropMark = false;
         Dispatch(dropMark);
         Forward(dropMark);
-        if (settings_.stopRequested != 0) {
+        if (stopOnRequest && settings_.stopRequested != 0) {
             stopMark = true;
         }
     }

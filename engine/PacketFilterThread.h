@@ -20,6 +20,8 @@ struct FrameLayout;
 // How long the loop waits for the packet event before it looks at stopRequested again; this bounds how
 // long a stop request waits while no traffic flows.
 inline constexpr std::chrono::milliseconds kPacketWaitTimeout{1000};
+// The wait for frames while the loop finishes what it holds before stopping: timers run between.
+inline constexpr std::chrono::milliseconds kFinishingWait{20};
 
 // The one worker thread that sees network traffic. It puts one adapter of the packet source into tunnel
 // mode and decides frame by frame: pass on, pass on altered, drop, or send frames of its own (through the
@@ -56,7 +58,10 @@ class PacketFilterThread {
   private:
     bool StartUp();
     void FailStartUp(std::string_view logLine);
-    void Drain(bool& stopMark);
+    void Drain(bool& stopMark, bool stopOnRequest = true);
+    // After a stop request: frames go on moving until the POP3 handler has finished what it holds, or
+    // its grace time is up; then what is left is reset.
+    void FinishBeforeStopping();
     void CheckDayChange();
     void Dispatch(bool& dropMark);
     void DispatchOutboundTcp(FrameLayout& layout, bool& dropMark);

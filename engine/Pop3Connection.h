@@ -11,7 +11,9 @@
 #include "engine/HeldReply.h"
 #include "engine/IpAddress.h"
 #include "engine/MessageVerdict.h"
+#include "engine/OutOfOrderSegments.h"
 #include "engine/ReplyScanner.h"
+#include "engine/RoundTripEstimate.h"
 #include "engine/TcpSide.h"
 
 namespace bramvell {
@@ -23,6 +25,7 @@ inline constexpr std::size_t kRetrArgumentCapacity = 8;  // 7 characters and the
 enum class Pop3Phase : uint8_t {
     Passing,               // frames are translated and passed on
     Collecting,            // the reply to a "RETR" is held and acknowledged in the client's name
+    Streaming,             // judged good on its start: held and acknowledged as it comes, replayed at once
     AwaitingAnswer,        // a command went to the server in the client's name; its answer is awaited
     DeliveringErrorReply,  // the error line that replaces that answer is on its way to the client
     ErrorReplyDelivered,   // the client has it (or is given up on); the rest of the answer is still cut
@@ -37,9 +40,12 @@ constexpr bool PhaseMayFollow(Pop3Phase from, Pop3Phase to) {
         case Pop3Phase::Passing:
             return true;
         case Pop3Phase::Collecting:
-        case Pop3Phase::Replaying:
         case Pop3Phase::Quitting:
             return from == Pop3Phase::Passing;
+        case Pop3Phase::Streaming:
+            return from == Pop3Phase::Collecting;
+        case Pop3Phase::Replaying:
+            return from == Pop3Phase::Passing || from == Pop3Phase::Streaming;
         case Pop3Phase::AwaitingAnswer:
             return from == Pop3Phase::Collecting;
         case Pop3Phase::DeliveringErrorReply:
@@ -68,7 +74,7 @@ struct ReplayState {
 struct InjectedCommand {
     std::vector<uint8_t> frame;  // the whole frame, allocated once per connection
     FrameLayout layout;
-    uint32_t endSeq = 0;         // server view, after the command's bytes
+    uint32_t endSeq = 0;  // server view, after the command's bytes
     uint64_t lastSendTick = 0;
     uint32_t timeoutMs = 0;
     int timeouts = 0;
@@ -108,25 +114,37 @@ struct Pop3Connection {
     uint32_t expectedSeq = 0;    // server view, next reply byte to hold
     uint32_t replyStartSeq = 0;  // server view, first byte of the reply
     HeldReply held;
+    OutOfOrderSegments outOfOrder;  // server segments of the reply that arrived beyond a gap
     ReplayState replay;
-    int32_t replayedPending = 0;  // held segments the client has not acknowledged yet
+    RoundTripEstimate clientRoundTrip;  // of the replay's segments to the client and their acknowledgements
+    int32_t replayedPending = 0;        // held segments the client has not acknowledged yet
     InjectedCommand injected;
     ReplacedAnswer answer;
     MessageVerdict verdict;  // of the last message analysed, for its error reply
-    std::string spamAnswer;  // what the client gets in place of that message when it was spam
+    // A reply streamed after an early verdict goes to the client a line at a time, so that attachment
+    // renaming can still change its lines: held segments from streamSendable on wait for the end of their
+    // last line; streamRenameFrom is the first segment whose lines the renamer has yet to read.
+    std::size_t streamSendable = static_cast<std::size_t>(-1);
+    std::size_t streamRenameFrom = 0;
+    bool judgedEarly = false;  // the reply being held was judged on its start (verdict holds the result)
+    bool replyCut = false;     // spam judged early grew past the cap: the rest was taken but not kept
+    std::string spamAnswer;    // what the client gets in place of that message when it was spam
 
     // Commands and replies.
-    CommandQueue commands;  // client view: starts at clientForwardedSeq
-    ReplyScanner replies;   // server view
-    bool opaque = false;    // the stream is no longer POP3 the engine can read (TLS after "STLS")
+    CommandQueue commands;          // client view: starts at clientForwardedSeq
+    ReplyScanner replies;           // server view
+    bool opaque = false;            // the stream is no longer POP3 the engine can read (TLS after "STLS")
     bool deletedForClient = false;  // a "DELE" went to the server in the client's name
     bool quitForwarded = false;     // the client's own "QUIT" went to the server
     // Messages deleted in the client's name: its own "DELE" of one is answered by the engine (the
     // server would refuse it, and some clients end the session on that).
     std::vector<std::array<char, kRetrArgumentCapacity>> deletedNumbers;
-    uint8_t heldEnd = 0;            // the client's FIN or RST, kept until the server is done
-    uint64_t quitDeadline = 0;      // tick: the end goes on then even without the answer to "QUIT"
+    uint8_t heldEnd = 0;                // the client's FIN or RST, kept until the server is done
+    uint64_t quitDeadline = 0;          // tick: the end goes on then even without the answer to "QUIT"
     uint64_t commandsWaitingSince = 0;  // tick: a queued command began to wait for the server
+    // Headers of the server's SYN-ACK, for the resets a stop may send when no other frame is at hand.
+    std::vector<uint8_t> serverModel;
+    FrameLayout serverModelLayout;
     // Headers of the client's last queued segment, for sending a queued command when no frame is at hand.
     std::vector<uint8_t> clientModel;
     FrameLayout clientModelLayout;
@@ -142,8 +160,11 @@ struct Pop3Connection {
     }
     // The engine is sending held frames to the client (the reply or the error reply).
     bool Replaying() const {
-        return phase_ == Pop3Phase::Replaying || phase_ == Pop3Phase::DeliveringErrorReply;
+        return phase_ == Pop3Phase::Replaying || phase_ == Pop3Phase::DeliveringErrorReply ||
+               phase_ == Pop3Phase::Streaming;
     }
+    // The engine takes the server's reply in the client's name (and chooses the window it offers).
+    bool Holding() const { return phase_ == Pop3Phase::Collecting || phase_ == Pop3Phase::Streaming; }
 
   private:
     Pop3Phase phase_ = Pop3Phase::Passing;

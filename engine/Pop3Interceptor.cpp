@@ -83,6 +83,7 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     const bool wasReplaying = connection.phase() == Pop3Phase::Replaying;
     if (connection.Replaying() && (flags & kAck) != 0) {
         replay_.OnAck(connection, tcp, frame.source, frame.adapter);
+        OfferWindowToServer(connection, frame.source, frame.adapter);
     }
     if (connection.phase() == Pop3Phase::Quitting) {
         frame.dropMark = true;  // the client is leaving; its end goes on once "QUIT" is answered
@@ -96,7 +97,8 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
         connection.EnterPhase(Pop3Phase::Passing);  // the error reply is done and its answer cut
     }
     const bool oneCommand = newData && TakeClientData(connection, frame);
-    if ((flags & kFin) != 0 && (!connection.commands.Empty() || connection.heldEnd != 0 || NeedsQuit(connection))) {
+    if ((flags & kFin) != 0 &&
+        (!connection.commands.Empty() || connection.heldEnd != 0 || NeedsQuit(connection))) {
         // The end comes after the queued commands (and the "QUIT" a deletion needs).
         connection.heldEnd = kFin;
         FrameEditor(frame.buffer, frame.layout).SetFlags(static_cast<uint8_t>(flags & ~kFin));
@@ -104,6 +106,15 @@ void Pop3Interceptor::OnClientSegment(FrameContext& frame) {
     switch (connection.phase()) {
         case Pop3Phase::Collecting:
             ClientWhileCollecting(connection, frame);
+            break;
+        case Pop3Phase::Streaming:
+            if ((flags & kFin) != 0) {
+                // The client gives up on the message: the server hears of it, and nothing more is held.
+                Abandon(connection);
+                TranslateClientSegment(connection, frame);
+                break;
+            }
+            frame.dropMark = true;  // its acknowledgements are the replay's; the server has had the engine's
             break;
         case Pop3Phase::AwaitingAnswer:
         case Pop3Phase::Quitting:
@@ -148,6 +159,12 @@ void Pop3Interceptor::ClientWhileCollecting(Pop3Connection& connection, FrameCon
     const bool windowReopened =
         length == 0 && (tcp.Flags() & kFin) == 0 && connection.lastWindowToServer == 0 && tcp.Window() != 0;
     if (unacknowledged || windowReopened) {
+        TranslateClientSegment(connection, frame);
+        return;
+    }
+    if ((tcp.Flags() & kFin) != 0) {
+        // The client gives up waiting: its end goes to the server, which need send no more.
+        Abandon(connection);
         TranslateClientSegment(connection, frame);
         return;
     }
@@ -225,6 +242,7 @@ void Pop3Interceptor::OnServerSegment(FrameContext& frame) {
             ServerWhilePassing(connection, frame);
             break;
         case Pop3Phase::Collecting:
+        case Pop3Phase::Streaming:
             CollectReplySegment(connection, frame);
             break;
         case Pop3Phase::AwaitingAnswer:

@@ -10,8 +10,8 @@
 #include "engine/KeyState.h"
 #include "engine/MessageAnalyzer.h"
 #include "engine/OwnFrames.h"
-#include "engine/Pop3Handler.h"
 #include "engine/Pop3Commands.h"
+#include "engine/Pop3Handler.h"
 #include "engine/Pop3Limits.h"
 #include "engine/ReplayToClient.h"
 #include "engine/TickClock.h"
@@ -33,14 +33,18 @@ class Pop3Interceptor final : public Pop3Handler {
     using Limits = Pop3Limits;
 
     // target hears of every classified message (WM_MAIL_CLASSIFIED); it must outlive the interceptor.
-    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys, MessageTarget& target,
-                    const Clock& clock = DefaultClock(), const TickClock& ticks = DefaultTickClock());
+    Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& analyzer, KeyState& keys,
+                    MessageTarget& target, const Clock& clock = DefaultClock(),
+                    const TickClock& ticks = DefaultTickClock());
 
     void OnClientSegment(FrameContext& frame) override;
     void OnServerSegment(FrameContext& frame) override;
     void SweepClosedConnections() override;
     void OnIdle(PacketSource& source, AdapterHandle adapter) override;
     void FreeAll() override;
+    void BeginStopping() override;
+    bool Finishing() override;
+    void ResetUnfinished(PacketSource& source, AdapterHandle adapter) override;
 
     // Carries out the verdict on a collected message; the buffer holds the message's last segment,
     // whose acknowledgement has gone to the server already.
@@ -98,9 +102,9 @@ class Pop3Interceptor final : public Pop3Handler {
                         std::span<const uint8_t> bytes, uint8_t flags, bool engineBytes);
     // The client's "DELE" of a message the engine deleted in its name already: answered "+OK" by the
     // engine instead of the server. True when it was.
-    bool AnswerDeletedAgain(Pop3Connection& connection, std::span<const uint8_t> model, const FrameLayout& layout,
-                            bool modelFromServer, PacketSource& source, AdapterHandle adapter,
-                            std::size_t lineLength, const CommandLine& command);
+    bool AnswerDeletedAgain(Pop3Connection& connection, std::span<const uint8_t> model,
+                            const FrameLayout& layout, bool modelFromServer, PacketSource& source,
+                            AdapterHandle adapter, std::size_t lineLength, const CommandLine& command);
     // A "DELE" went out in the client's name and its own "QUIT" has not.
     static bool NeedsQuit(const Pop3Connection& connection) {
         return connection.deletedForClient && !connection.quitForwarded;
@@ -115,13 +119,35 @@ class Pop3Interceptor final : public Pop3Handler {
     bool FollowPassingReply(Pop3Connection& connection, const TcpFrame& tcp);
     // A held reply given up on: the scanner follows the rest of it.
     static void HandHeldReplyToScanner(Pop3Connection& connection);
-    void OnCommandTimers(Pop3Connection& connection, uint64_t now, PacketSource& source, AdapterHandle adapter);
+    void OnCommandTimers(Pop3Connection& connection, uint64_t now, PacketSource& source,
+                         AdapterHandle adapter);
     // Answers the server segment in the buffer with the client's acknowledgement of `ack` (a frame of
     // the engine's own); the segment itself goes no further.
     void AcknowledgeToServer(Pop3Connection& connection, FrameContext& frame, uint32_t ack);
+    // The client's acknowledgement of `ack`, made from a server segment's headers, with the window the
+    // engine offers (its own while it holds a reply, else the client's).
+    void SendAcknowledgement(Pop3Connection& connection, std::span<const uint8_t> serverSegment,
+                             const FrameLayout& layout, PacketSource& source, AdapterHandle adapter,
+                             uint32_t ack);
 
     // Collecting.
     void FinishCollecting(Pop3Connection& connection, FrameContext& frame);
+    // Holds the in-order bytes of the server segment in the buffer (trimmed of what is held already);
+    // false when it was dealt with otherwise (dropped, or the reply given up on).
+    bool HoldInOrder(Pop3Connection& connection, FrameContext& frame);
+    // After new bytes were held and acknowledged: the end of the reply, an early verdict, the stream on.
+    void AfterHolding(Pop3Connection& connection, FrameContext& frame);
+    // A reply past the early-verdict size is judged on what is held; good mail then streams on.
+    void JudgeOnStart(Pop3Connection& connection, FrameContext& frame);
+    // A segment of spam judged early that no longer fits under the cap: acknowledged, not kept.
+    void TakeWithoutKeeping(Pop3Connection& connection, FrameContext& frame, bool verified);
+    // Streaming: has the renamer read the lines of the segments held since, and lets go to the client
+    // every segment whose lines have all ended (all of them once the reply is complete).
+    void RenameStreamedLines(Pop3Connection& connection, bool replyComplete);
+    // Bytes the engine takes beyond what the client has acknowledged of the reply it holds.
+    std::size_t HoldingBudget() const;
+    // While streaming: tells the server of the room the client's acknowledgements have made.
+    void OfferWindowToServer(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     // Hands the held reply to the client unchanged, without a verdict.
     void ReleaseHeld(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
 
@@ -136,6 +162,10 @@ class Pop3Interceptor final : public Pop3Handler {
     // Stops whatever the engine does for the connection and gives back what it holds.
     void Abandon(Pop3Connection& connection);
     void StampClosed(Pop3Connection& connection);
+    // Something the engine alone can finish is under way on the connection.
+    static bool Unfinished(const Pop3Connection& connection);
+    // Resets the connection toward the client (in the server's name) and toward the server.
+    void ResetBothEnds(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
     void Log(std::string_view text) const;
 
     FilterSettings& settings_;
@@ -151,6 +181,8 @@ class Pop3Interceptor final : public Pop3Handler {
     OwnFrames ownFrames_;
     ReplayToClient replay_{ticks_, limits_, ownFrames_};
     uint64_t lastHoldTick_ = 0;
+    bool stopping_ = false;  // no new retrieval is taken
+    uint64_t stopDeadline_ = 0;
 };
 
 }  // namespace bramvell

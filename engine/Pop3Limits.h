@@ -26,6 +26,9 @@ struct Pop3Limits {
     // quiet (a reply of a shape the engine did not expect).
     uint64_t unfollowedReplyMs = 10000;
     uint64_t staleAfterMs = 30 * 60 * 1000;
+    // On a stop request, how long replays, collections and awaited answers are given to finish before
+    // their connections are reset.
+    uint64_t stopGraceMs = 3000;
 };
 
 }  // namespace bramvell

@@ -12,6 +12,8 @@ using namespace tcp_flags;
 namespace {
 
 constexpr int kDuplicateAcksForResend = 3;
+// Segments of a streamed reply the client has acknowledged before their memory is given back.
+constexpr std::size_t kDeliveredBeforeRelease = 64;
 
 uint32_t EndOf(const HeldSegment& held) {
     return held.clientSeq + held.payloadLength;
@@ -27,11 +29,12 @@ void ReplayToClient::Begin(Pop3Connection& connection, Pop3Phase phase, std::siz
     replay.lastAck = connection.client.ack;
     replay.lastWindow = windowSeen;
     replay.lastSendTick = ticks_.NowMilliseconds();
-    replay.timeoutMs = limits_.initialTimeoutMs;
+    replay.timeoutMs = connection.clientRoundTrip.TimeoutMs(limits_.initialTimeoutMs);
     connection.EnterPhase(phase);
 }
 
-void ReplayToClient::Start(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+void ReplayToClient::Start(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter,
+                           Pop3Phase phase) {
     auto& held = connection.held.Segments();
     if (held.empty()) {
         return;
@@ -39,7 +42,7 @@ void ReplayToClient::Start(Pop3Connection& connection, PacketSource& source, Ada
     for (HeldSegment& segment : held) {
         segment.clientSeq = segment.serverSeq + connection.server.toPeerOffset;
     }
-    Begin(connection, Pop3Phase::Replaying, 0, static_cast<uint16_t>(connection.client.window));
+    Begin(connection, phase, 0, static_cast<uint16_t>(connection.client.window));
     connection.replayedPending = static_cast<int32_t>(held.size());
     SendWindow(connection, source, adapter);
 }
@@ -66,7 +69,8 @@ void ReplayToClient::SendWindow(Pop3Connection& connection, PacketSource& source
     const uint32_t window = ClientWindowBytes(connection);
     const uint32_t windowEnd = replay.lastAck + window;
     bool sent = false;
-    while (replay.nextToSend < held.size()) {
+    const std::size_t sendable = std::min(held.size(), connection.streamSendable);
+    while (replay.nextToSend < sendable) {
         const uint32_t end = EndOf(held[replay.nextToSend]);
         const bool nothingInFlight = replay.nextToSend == replay.firstUnacked;
         if (SeqAfter(end, windowEnd)) {
@@ -76,6 +80,7 @@ void ReplayToClient::SendWindow(Pop3Connection& connection, PacketSource& source
             break;
         }
         SendHeld(connection, held[replay.nextToSend], source, adapter);
+        connection.clientRoundTrip.OnSend(end, ticks_.NowMilliseconds());
         ++replay.nextToSend;
         sent = true;
     }
@@ -97,9 +102,10 @@ void ReplayToClient::OnAck(Pop3Connection& connection, const TcpFrame& tcp, Pack
             ++replay.firstUnacked;
             progress = true;
         }
+        connection.clientRoundTrip.OnAck(ack, ticks_.NowMilliseconds());
         if (progress) {
             replay.timeouts = 0;
-            replay.timeoutMs = limits_.initialTimeoutMs;
+            replay.timeoutMs = connection.clientRoundTrip.TimeoutMs(limits_.initialTimeoutMs);
             replay.lastSendTick = ticks_.NowMilliseconds();
         }
         replay.duplicateAcks = 0;
@@ -108,14 +114,27 @@ void ReplayToClient::OnAck(Pop3Connection& connection, const TcpFrame& tcp, Pack
                replay.nextToSend > replay.firstUnacked) {
         // The client saw later segments but not this one: send it again without waiting for the timer.
         if (++replay.duplicateAcks == kDuplicateAcksForResend) {
+            connection.clientRoundTrip.OnResend();
             SendHeld(connection, held[replay.firstUnacked], source, adapter);
             replay.lastSendTick = ticks_.NowMilliseconds();
         }
     }
     replay.lastWindow = window;
+    if (connection.phase() == Pop3Phase::Streaming && replay.firstUnacked >= kDeliveredBeforeRelease) {
+        // Memory of a streamed reply is bounded by what the client has not acknowledged yet. The last
+        // segment stays: its headers make the window updates to the server.
+        const std::size_t release = std::min(replay.firstUnacked, held.size() - 1);
+        connection.held.DropFront(release);
+        replay.firstUnacked -= release;
+        replay.nextToSend -= release;
+        connection.streamSendable -= std::min(connection.streamSendable, release);
+        connection.streamRenameFrom -= std::min(connection.streamRenameFrom, release);
+    }
     connection.replayedPending = static_cast<int32_t>(held.size() - replay.firstUnacked);
     if (replay.firstUnacked >= held.size()) {
-        Stop(connection);
+        if (connection.phase() != Pop3Phase::Streaming) {
+            Stop(connection);
+        }
         return;
     }
     SendWindow(connection, source, adapter);
@@ -135,6 +154,7 @@ bool ReplayToClient::OnTimer(Pop3Connection& connection, uint64_t now, PacketSou
     }
     replay.timeoutMs = std::min(replay.timeoutMs * 2, limits_.maxTimeoutMs);
     replay.duplicateAcks = 0;
+    connection.clientRoundTrip.OnResend();
     if (replay.nextToSend > replay.firstUnacked) {
         // Start again from the first unacknowledged segment, one at a time until the client answers.
         replay.nextToSend = replay.firstUnacked + 1;
@@ -166,8 +186,9 @@ void ReplayToClient::Stop(Pop3Connection& connection) {
     if (!connection.Replaying()) {
         return;
     }
-    connection.EnterPhase(connection.phase() == Pop3Phase::Replaying ? Pop3Phase::Passing
-                                                                     : Pop3Phase::ErrorReplyDelivered);
+    connection.EnterPhase(connection.phase() == Pop3Phase::DeliveringErrorReply
+                              ? Pop3Phase::ErrorReplyDelivered
+                              : Pop3Phase::Passing);
     connection.replay = ReplayState{};
     connection.replayedPending = 0;
     connection.held.Clear();

@@ -25,7 +25,13 @@ class ReplayToClient {
     void Begin(Pop3Connection& connection, Pop3Phase phase, std::size_t alreadySent, uint16_t windowSeen);
     // Replays the held reply (nothing when none is held): numbers it in the client's view and sends what
     // the window allows.
-    void Start(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter);
+    // `phase` is Streaming when more of the reply is still to come (it is held and sent as it comes).
+    void Start(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter,
+               Pop3Phase phase = Pop3Phase::Replaying);
+    // Sends what the client's window allows of segments held since (a streamed reply).
+    void SendMore(Pop3Connection& connection, PacketSource& source, AdapterHandle adapter) {
+        SendWindow(connection, source, adapter);
+    }
     // Sends one held segment with the client's current numbers.
     void SendHeld(const Pop3Connection& connection, const HeldSegment& held, PacketSource& source,
                   AdapterHandle adapter);

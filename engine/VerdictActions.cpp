@@ -23,8 +23,9 @@ constexpr std::size_t kMaxRememberedDeletions = 4096;
 void Pop3Interceptor::OnMessageClassified(Pop3Connection& connection, const MessageVerdict& verdict,
                                           FrameContext& frame) {
     connection.verdict = verdict;
-    const VerdictOutcome outcome = ApplyVerdictEffects(settings_, target_, clock_, verdict,
-                                                       connection.held.Segments(), connection.retrArgument.data());
+    const VerdictOutcome outcome =
+        ApplyVerdictEffects(settings_, target_, clock_, verdict, connection.held.Segments(),
+                            connection.retrArgument.data(), !connection.replyCut);
 
     if (!verdict.isSpam) {
         connection.EnterPhase(Pop3Phase::Passing);

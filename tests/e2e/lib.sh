@@ -90,6 +90,46 @@ e2e_setup() {
   e2e_log "namespaces $E2E_CLIENT_NS ($E2E_CLIENT_ADDR) and $E2E_SERVER_NS ($E2E_SERVER_ADDR), folder $E2E_DIR"
 }
 
+# Like e2e_setup, but the two namespaces are joined by an emulated link (bramvell_link, a user-space
+# link between two TUN devices: this kernel may lack sch_netem) with a one-way delay, a rate and a loss
+# share in each direction. The link program runs in a third namespace of its own, which holds no
+# address; its devices are moved to the client's and the server's namespaces. IPv4 only.
+#   e2e_setup_link LINK_PROGRAM DELAY_MS RATE_KBIT LOSS_PERCENT
+e2e_setup_link() {
+  local program=$1 delay=$2 rate=$3 loss=$4 id
+  id=$$-$RANDOM
+  E2E_DIR=$(mktemp -d /tmp/bramvell-e2e.XXXXXX)
+  chmod 755 "$E2E_DIR"
+  trap e2e_cleanup EXIT
+  trap 'exit 130' INT TERM HUP
+  E2E_CLIENT_NS=bramvell-client-$id
+  E2E_SERVER_NS=bramvell-server-$id
+  E2E_LINK_NS=bramvell-link-$id
+  E2E_CLIENT_IF=bvl-client
+  E2E_SERVER_IF=bvl-server
+  local ns
+  for ns in "$E2E_CLIENT_NS" "$E2E_SERVER_NS" "$E2E_LINK_NS"; do
+    ip netns add "$ns"
+    E2E_NAMESPACES+=("$ns")
+  done
+  ip netns exec "$E2E_LINK_NS" "$program" "$E2E_CLIENT_IF" "$E2E_SERVER_IF" "$delay" "$rate" "$loss" \
+    "$E2E_DIR/link.ready" >"$E2E_DIR/link.log" 2>&1 &
+  E2E_PIDS+=("$!")
+  e2e_wait_for_file "$E2E_DIR/link.ready" "$!" || { cat "$E2E_DIR/link.log" >&2; return 1; }
+  ip -n "$E2E_LINK_NS" link set "$E2E_CLIENT_IF" netns "$E2E_CLIENT_NS"
+  ip -n "$E2E_LINK_NS" link set "$E2E_SERVER_IF" netns "$E2E_SERVER_NS"
+  ip -n "$E2E_CLIENT_NS" addr add "$E2E_CLIENT_ADDR" peer "$E2E_SERVER_ADDR" dev "$E2E_CLIENT_IF"
+  ip -n "$E2E_SERVER_NS" addr add "$E2E_SERVER_ADDR" peer "$E2E_CLIENT_ADDR" dev "$E2E_SERVER_IF"
+  for ns in "$E2E_CLIENT_NS" "$E2E_SERVER_NS"; do
+    ip -n "$ns" link set lo up
+  done
+  ip -n "$E2E_CLIENT_NS" link set "$E2E_CLIENT_IF" up
+  ip -n "$E2E_SERVER_NS" link set "$E2E_SERVER_IF" up
+  ip -n "$E2E_CLIENT_NS" route add default via "$E2E_SERVER_ADDR" dev "$E2E_CLIENT_IF"
+  e2e_log "namespaces $E2E_CLIENT_NS and $E2E_SERVER_NS over an emulated link: ${delay} ms each way," \
+    "${rate} kbit/s (0: unlimited), ${loss}% loss"
+}
+
 e2e_client() { ip netns exec "$E2E_CLIENT_NS" "$@"; }
 e2e_server() { ip netns exec "$E2E_SERVER_NS" "$@"; }
 

@@ -241,7 +241,7 @@ TEST(Ipv6FrameTest, OwnFramesLeaveTheExtensionHeadersOutAndCarryTheirPayloadLeng
         SCOPED_TRACE(which == 0 ? "to the server" : "to the client");
         const std::string text = which == 0 ? "DELE 1\r\n" : "-ERR Filtered\r\n";
         const PacketBuffer& buffer =
-            which == 0 ? own.ToServer(model, layout, connection, 1234, 0x18, text)
+            which == 0 ? own.ToServer(model, layout, connection, 1234, 0x18, 1000, text)
                        : own.ToClient(model, layout, fields,
                                       std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
         const std::vector<uint8_t> frame(buffer.Bytes().begin(), buffer.Bytes().end());

@@ -46,7 +46,7 @@ TEST_F(Pop3FrameTest, CollectingAcknowledgesEachSegmentInTheClientsName) {
     EXPECT_EQ(ack.destinationPort, 110);
     EXPECT_EQ(ack.seq, kC + 9);
     EXPECT_EQ(ack.ack, kS + 29);
-    EXPECT_EQ(ack.window, 4000);
+    EXPECT_EQ(ack.window, 65535);  // the engine takes the reply: the most an unscaled window can offer
     EXPECT_TRUE(ack.payload.empty());
     EXPECT_EQ(ack.length, 54u);
 
@@ -189,7 +189,7 @@ TEST_F(Pop3FrameTest, OnlyAWholeRetrLineStartsCollecting) {
         bool collects;
     };
     const Case cases[] = {{"RETR 1\r\n", false, true},       {"RETR \r\n", false, false},
-                          {"retr 1\r\n", false, true},      {"RETR 12345678\r\n", false, false},
+                          {"retr 1\r\n", false, true},       {"RETR 12345678\r\n", false, false},
                           {"RETR 1234567\r\n", false, true}, {"RETR 1\r\n", true, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
@@ -285,15 +285,15 @@ TEST_F(Pop3FrameTest, ClosedRecordsAreSweptTwoToThreeMinutesLater) {
 
 TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
     constexpr uint64_t kHalfHour = 30 * 60 * 1000;
-    // The server vanishes mid-reply; the client closes, and its FIN is sent again and again, never
-    // acknowledged. The reply stays held until the server has been silent for half an hour.
+    // The server vanishes mid-reply; the client goes on acknowledging (keep-alives) and never gives up.
+    // The reply stays held until the server has been silent for half an hour.
     StartRetrieval();
     driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: hi\r\n");
     driver.Idle();
     ASSERT_EQ(Record().phase(), Pop3Phase::Collecting);
     for (uint64_t waited = 0; waited < kHalfHour; waited += 60000) {
         driver.ticks.now += 60000;
-        driver.Client(kC + 9, kS + 6, "", 0x11);
+        driver.Client(kC + 9, kS + 6, "", 0x10);
         driver.Idle();
     }
     EXPECT_EQ(Record().closedAtMinute, 0);
@@ -318,6 +318,21 @@ TEST_F(Pop3FrameTest, AConnectionWhoseEndGoesUnseenIsGivenUpAfterHalfAnHour) {
         lively.Idle();
     }
     EXPECT_EQ(lively.engine.table().Slot(ConnectionTable::kSlots - 1)->closedAtMinute, 0);
+}
+
+// A client that gives up waiting for a reply closes: its end goes on to the server (numbered after what
+// the engine acknowledged in its name), and what was held is given back.
+TEST_F(Pop3FrameTest, AClientThatGivesUpMidReplyHasItsEndPassedToTheServer) {
+    StartRetrieval();
+    driver.Server(kS + 6, kC + 9, "+OK\r\nSubject: hi\r\n");
+    auto fin = driver.Client(kC + 9, kS + 6, "", 0x11);
+    ASSERT_TRUE(fin.Leaves());
+    EXPECT_EQ(fin.LeavingDirection(), kOut);
+    EXPECT_EQ(fin.Leaving().flags, 0x11);
+    EXPECT_EQ(fin.Leaving().seq, kC + 9);
+    EXPECT_EQ(fin.Leaving().ack, kS + 24);
+    EXPECT_EQ(Record().phase(), Pop3Phase::Passing);
+    EXPECT_EQ(driver.engine.Memory().heldBytes, 0u);
 }
 
 TEST_F(Pop3FrameTest, AFullTableLeavesTheNextConnectionAlone) {
