@@ -158,11 +158,18 @@ void PacketFilterThread::FinishBeforeStopping() {
         return;
     }
     pop3_->BeginStopping();
-    while (pop3_->Finishing()) {
+    // The grace ends by the engine's clock. Rounds that waited in vain end it too, where that clock
+    // stands still (a simulated one): each takes a wait's time on a real clock, so there the clock ends
+    // it first.
+    constexpr int kMaxIdleRounds = 3000 / static_cast<int>(kFinishingWait.count()) + 50;
+    int idleRounds = 0;
+    while (idleRounds < kMaxIdleRounds && pop3_->Finishing()) {
         if (source_.WaitForPacketEvent(kFinishingWait)) {
             source_.ResetPacketEvent();
             bool stopMark = false;
             Drain(stopMark, false);
+        } else {
+            ++idleRounds;
         }
         pop3_->OnIdle(source_, adapter_);
     }
