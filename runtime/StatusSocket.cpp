@@ -13,21 +13,12 @@
 #include <cstring>
 
 #include "config/FileHandle.h"
+#include "runtime/LocalSocketAddress.h"
 
 namespace bramvell {
 namespace {
 
 constexpr std::size_t kMaxReportBytes = 64 * 1024;
-
-bool FillAddress(const std::string& path, sockaddr_un& address) {
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
-        return false;
-    }
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
-}
 
 // FNV-1a of the program folder: stable across builds and runs, unlike std::hash.
 uint32_t FolderDigest(const std::string& text) {
@@ -51,7 +42,7 @@ std::string PrivateRuntimeFolder() {
 
 int ConnectTo(const std::string& path) {
     sockaddr_un address{};
-    if (!FillAddress(path, address)) {
+    if (!LocalSocketAddress(path, address)) {
         errno = ENAMETOOLONG;
         return -1;
     }
@@ -98,7 +89,7 @@ StatusSocket::~StatusSocket() {
 
 bool StatusSocket::Listen(const std::string& path, std::string* problem) {
     sockaddr_un address{};
-    if (!FillAddress(path, address)) {
+    if (!LocalSocketAddress(path, address)) {
         *problem = "the status socket's path is empty or too long";
         return false;
     }

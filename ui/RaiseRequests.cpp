@@ -8,22 +8,14 @@
 
 #include <cstring>
 
+#include "runtime/LocalSocketAddress.h"
+
 namespace bramvell {
 
 namespace {
 
 constexpr char kRaiseRequest = 'R';
 constexpr int kRequestWaitMs = 200;
-
-bool AddressOf(const std::string& path, sockaddr_un& address) {
-    std::memset(&address, 0, sizeof address);
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
-        return false;
-    }
-    std::memcpy(address.sun_path, path.data(), path.size());
-    return true;
-}
 
 }  // namespace
 
@@ -33,7 +25,7 @@ std::string RaiseSocketPath(const std::string& lockPath) {
 
 bool SendRaiseRequest(const std::string& path) {
     sockaddr_un address{};
-    if (!AddressOf(path, address)) {
+    if (!LocalSocketAddress(path, address)) {
         return false;
     }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -58,7 +50,7 @@ RaiseRequests::~RaiseRequests() {
 
 bool RaiseRequests::Listen(const std::string& path) {
     sockaddr_un address{};
-    if (fd_ >= 0 || !AddressOf(path, address)) {
+    if (fd_ >= 0 || !LocalSocketAddress(path, address)) {
         return false;
     }
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
