@@ -27,7 +27,7 @@ Pop3Interceptor::Pop3Interceptor(FilterSettings& settings, MessageAnalyzer& anal
       clock_(clock),
       ticks_(ticks),
       pool_(limits_.keptBlocks),
-      synWindowScale_(kPortCount, 0) {}
+      synOptions_(kPortCount, 0) {}
 
 Pop3Connection* Pop3Interceptor::Track(Pop3Connection* connection) {
     if (connection != nullptr) {
@@ -44,9 +44,10 @@ void Pop3Interceptor::Log(std::string_view text) const {
 void Pop3Interceptor::OnClientSyn(FrameContext& frame) {
     TcpFrame tcp(frame.buffer.Bytes(), frame.layout);
     const int scale = FindWindowScale(tcp.TcpHeaderBytes());
-    synWindowScale_[tcp.SourcePort()] = static_cast<uint8_t>(scale < 0 ? 0 : scale + 1);
-    // Sequence numbers change under the engine's hands, so selective acknowledgements would lie.
-    FrameEditor(frame.buffer, frame.layout).StripSackPermitted();
+    const bool sack = HasSackPermitted(tcp.TcpHeaderBytes());
+    // SACK stays on offer: the engine writes the blocks of what it keeps while it takes a reply, and
+    // moves the ends' own blocks across its numbering (or blanks them where they would lie).
+    synOptions_[tcp.SourcePort()] = static_cast<uint8_t>((scale < 0 ? 0 : scale + 1) | (sack ? kSynOfferedSack : 0));
 }
 
 void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
@@ -98,9 +99,11 @@ void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {
     connection->timestamps = ReadTimestamps(tcp.TcpHeaderBytes(), timestamps);
     connection->server.tsVal = timestamps.tsVal;
     connection->client.tsVal = timestamps.tsEcr;
-    const uint8_t synScale = synWindowScale_[clientPort];
+    const uint8_t synOffer = synOptions_[clientPort];
+    const uint8_t synScale = synOffer & kSynWindowScaleMask;
     connection->clientWindowScale =
         FindWindowScale(tcp.TcpHeaderBytes()) >= 0 && synScale > 0 ? synScale - 1 : 0;
+    connection->sack = (synOffer & kSynOfferedSack) != 0 && HasSackPermitted(tcp.TcpHeaderBytes());
 }
 
 void Pop3Interceptor::StampClosed(Pop3Connection& connection) {

@@ -107,10 +107,35 @@ void FrameEditor::KeepOnlyTimestamp() {
     }
 }
 
-bool FrameEditor::StripSackPermitted() {
-    const bool changed = bramvell::StripSackPermitted({Tcp().data(), layout().transportHeaderLength});
-    tcpReshaped_ = tcpReshaped_ || changed;
-    return changed;
+void FrameEditor::StripSackBlocks() {
+    if (bramvell::StripSackBlocks({Tcp().data(), layout().transportHeaderLength})) {
+        tcpReshaped_ = true;
+    }
+}
+
+void FrameEditor::TranslateSackBlocks(const SackTranslation& translation) {
+    if (bramvell::TranslateSackBlocks({Tcp().data(), layout().transportHeaderLength}, translation)) {
+        tcpReshaped_ = true;
+    }
+}
+
+std::size_t FrameEditor::AddSackBlocks(std::span<const SackBlock> blocks) {
+    if (bufferLayout_ == nullptr || blocks.empty() || layout().payloadLength != 0 ||
+        layout().transportHeaderLength >= kMaxTcpHeaderLength) {
+        return 0;
+    }
+    FrameLayout& layout = *bufferLayout_;
+    uint8_t* headerEnd = frame_ + layout.payloadOffset;
+    const std::size_t written =
+        WriteSackOption({headerEnd, kMaxTcpHeaderLength - layout.transportHeaderLength}, blocks);
+    if (written == 0) {
+        return 0;
+    }
+    layout.transportHeaderLength += written;
+    layout.payloadOffset += written;
+    Tcp().SetHeaderLength(layout.transportHeaderLength);
+    ResizePayload(0);
+    return (written - 4) / 8;
 }
 
 void FrameEditor::ResizePayload(std::size_t payloadLength) {

@@ -38,8 +38,13 @@ class FrameEditor {
     void SwapEnds();
     // Replaces every option except the timestamp with NOPs.
     void KeepOnlyTimestamp();
-    // Replaces SACK-permitted with NOPs; true when there was one.
-    bool StripSackPermitted();
+    // Replaces SACK blocks with NOPs (a copy sent again later, when its blocks are stale).
+    void StripSackBlocks();
+    // Moves the frame's SACK blocks through `translation`, or blanks them when they do not fit.
+    void TranslateSackBlocks(const SackTranslation& translation);
+    // Appends a SACK option with as many of `blocks` as the header has room for (buffer frames without
+    // payload only: the acknowledgements the engine sends); returns how many went in.
+    std::size_t AddSackBlocks(std::span<const SackBlock> blocks);
     // Sets the payload length (buffer frames only); the bytes are the caller's, through Payload().
     void ResizePayload(std::size_t payloadLength);
     // Drops the first `count` payload bytes: the rest moves up, the sequence number grows by count.

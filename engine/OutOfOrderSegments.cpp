@@ -32,7 +32,54 @@ bool OutOfOrderSegments::Keep(std::span<const uint8_t> frame, const FrameLayout&
         kept_.insert(at, kept);
     }
     payloadBytes_ += payloadLength;
+    newestSeq_ = seq;
     return true;
+}
+
+template <typename Visit>
+void OutOfOrderSegments::ForEachRun(Visit visit) const {
+    if (kept_.empty()) {
+        return;
+    }
+    SackBlock run{kept_.front().seq, kept_.front().End()};
+    for (std::size_t i = 1; i < kept_.size(); ++i) {
+        if (SeqAfter(kept_[i].seq, run.right)) {
+            if (!visit(run)) {
+                return;
+            }
+            run = {kept_[i].seq, kept_[i].End()};
+        } else {
+            run.right = SeqMax(run.right, kept_[i].End());
+        }
+    }
+    visit(run);
+}
+
+std::size_t OutOfOrderSegments::SackBlocks(std::span<SackBlock> out) const {
+    if (out.empty() || kept_.empty()) {
+        return 0;
+    }
+    auto holdsNewest = [this](const SackBlock& run) {
+        return !SeqBefore(newestSeq_, run.left) && SeqBefore(newestSeq_, run.right);
+    };
+    std::size_t written = 0;
+    ForEachRun([&](const SackBlock& run) {
+        if (holdsNewest(run)) {
+            out[written++] = run;
+            return false;
+        }
+        return true;
+    });
+    ForEachRun([&](const SackBlock& run) {
+        if (written == out.size()) {
+            return false;
+        }
+        if (!holdsNewest(run)) {
+            out[written++] = run;
+        }
+        return true;
+    });
+    return written;
 }
 
 void OutOfOrderSegments::PopFront() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/HeldSegment.h"
+#include "engine/TcpOptions.h"
 
 namespace bramvell {
 
@@ -31,6 +32,10 @@ class OutOfOrderSegments {
     // Keeps a copy of a parsed TCP frame with sequence number `seq`, unless one starting there is kept
     // already, it would pass `maxBytes` of payload, or its checksums fail. True when kept.
     bool Keep(std::span<const uint8_t> frame, const FrameLayout& layout, uint32_t seq, std::size_t maxBytes);
+    // What is kept, as SACK blocks of contiguous runs: the run the newest segment joined first (the
+    // receiver's duty, and what tells the sender most), then the rest in sequence order, as many as fit
+    // in `out`. Returns how many were written.
+    std::size_t SackBlocks(std::span<SackBlock> out) const;
     // The kept segment with the lowest sequence number, or null.
     const Kept* Front() const { return kept_.empty() ? nullptr : &kept_.front(); }
     void PopFront();
@@ -39,9 +44,14 @@ class OutOfOrderSegments {
     std::size_t PayloadBytes() const { return payloadBytes_; }
 
   private:
+    // Calls visit(run) for each contiguous run of kept bytes, lowest first, until it returns false.
+    template <typename Visit>
+    void ForEachRun(Visit visit) const;
+
     std::vector<Kept> kept_;  // in sequence order
     SegmentStore store_;
     std::size_t payloadBytes_ = 0;
+    uint32_t newestSeq_ = 0;  // start of the segment kept last
 };
 
 }  // namespace bramvell

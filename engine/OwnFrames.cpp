@@ -33,7 +33,8 @@ void OwnFrames::TakeHeaders(std::span<const uint8_t> model, const FrameLayout& l
 
 const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,
                                         const Pop3Connection& connection, uint32_t ack, uint8_t flags,
-                                        uint16_t window, std::string_view payload) {
+                                        uint16_t window, std::string_view payload,
+                                        std::span<const SackBlock> sack) {
     TakeHeaders(serverSegment, layout);
     {
         FrameEditor edit(buffer_, layout_);
@@ -49,6 +50,9 @@ const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, 
         edit.SetWindow(window);
         edit.KeepOnlyTimestamp();
         edit.SetTimestamps(connection.client.tsVal, connection.server.tsVal);
+        if (payload.empty()) {
+            edit.AddSackBlocks(sack);
+        }
     }
     buffer_.deviceFlags = PacketDirection::Outbound;
     return buffer_;
@@ -136,6 +140,7 @@ const PacketBuffer& OwnFrames::ToClient(std::span<const uint8_t> model, const Fr
         edit.SetSequence(fields.seq);
         edit.SetAcknowledgement(fields.ack);
         edit.SetFlags(fields.flags);
+        edit.StripSackBlocks();  // the model's blocks were for its own moment and numbering
         if (fields.window) {
             edit.SetWindow(*fields.window);
         }

@@ -30,10 +30,12 @@ class OwnFrames {
   public:
     // The client's segment to the server, made from a server segment's headers: ends swapped, only the
     // timestamp option kept (TSval the client's newest, which the server checks against PAWS, TSecr the
-    // server's), numbered as the server expects the client's next byte, advertising `window`.
+    // server's), numbered as the server expects the client's next byte, advertising `window`; a bare
+    // acknowledgement also carries the SACK blocks given, as many as fit.
     const PacketBuffer& ToServer(std::span<const uint8_t> serverSegment, const FrameLayout& layout,
                                  const Pop3Connection& connection, uint32_t ack, uint8_t flags,
-                                 uint16_t window, std::string_view payload = {});
+                                 uint16_t window, std::string_view payload = {},
+                                 std::span<const SackBlock> sack = {});
     // Client bytes (a command) to the server, made from either side's segment (`modelFromServer` says
     // which), numbered `seq` in the server's view, acknowledging `ack`.
     const PacketBuffer& CommandToServer(std::span<const uint8_t> model, const FrameLayout& layout,

@@ -102,6 +102,7 @@ struct Pop3Connection {
     TcpSide client;
     TcpSide server;
     bool timestamps = false;
+    bool sack = false;  // both ends agreed on selective acknowledgements
     uint8_t clientWindowScale = 0;
     uint32_t clientForwardedSeq = 0;  // client view: end of the client's data passed on to the server
     uint32_t serverAckEdge = 0;       // server view: highest acknowledgement the server has been sent

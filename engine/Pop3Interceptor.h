@@ -177,7 +177,10 @@ class Pop3Interceptor final : public Pop3Handler {
     Limits limits_;
     SegmentBlockPool pool_;  // before the table: its records give their blocks back to it
     ConnectionTable table_;
-    std::vector<uint8_t> synWindowScale_;  // per client port: window shift + 1 from its SYN, 0 = none
+    // Per client port, what its SYN offered: window shift + 1 (0 = none), and kSynOfferedSack.
+    std::vector<uint8_t> synOptions_;
+    static constexpr uint8_t kSynOfferedSack = 0x80;
+    static constexpr uint8_t kSynWindowScaleMask = 0x7F;
     OwnFrames ownFrames_;
     ReplayToClient replay_{ticks_, limits_, ownFrames_};
     uint64_t lastHoldTick_ = 0;

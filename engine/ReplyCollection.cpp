@@ -1,6 +1,7 @@
 // Collecting the server's reply to a "RETR": every data segment is copied and acknowledged to the
 // server in the client's name until the reply is complete.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "config/FilterSettings.h"
@@ -250,8 +251,19 @@ void Pop3Interceptor::SendAcknowledgement(Pop3Connection& connection, std::span<
     const uint16_t window = connection.Holding()
                                 ? HoldingWindowToServer(connection, HoldingBudget(), limits_.maxHeldBytes)
                                 : static_cast<uint16_t>(connection.client.window);
-    source.SendPacketToAdapter(adapter,
-                               ownFrames_.ToServer(serverSegment, layout, connection, ack, kAck, window));
+    // What is kept beyond a gap is told to the server, so it resends only what is missing.
+    std::array<SackBlock, kMaxSackBlocks> blocks;
+    std::size_t count = 0;
+    if (connection.sack && connection.Holding() && ack == connection.expectedSeq) {
+        count = connection.outOfOrder.SackBlocks(blocks);
+        // Only bytes beyond the acknowledgement: a block below it would read as a duplicate report.
+        count = static_cast<std::size_t>(
+            std::remove_if(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(count),
+                           [ack](const SackBlock& block) { return !SeqAfter(block.left, ack); }) -
+            blocks.begin());
+    }
+    source.SendPacketToAdapter(adapter, ownFrames_.ToServer(serverSegment, layout, connection, ack, kAck,
+                                                            window, {}, {blocks.data(), count}));
     connection.engineAckEdge = SeqMax(connection.engineAckEdge, ack);
     connection.serverAckEdge = SeqMax(connection.serverAckEdge, ack);
     connection.lastWindowToServer = window;

@@ -52,6 +52,9 @@ void TranslateClientSegment(Pop3Connection& connection, FrameContext& frame) {
         }
         edit.SetAcknowledgement(ack);
         connection.serverAckEdge = SeqMax(connection.serverAckEdge, ack);
+        if (connection.sack) {
+            edit.TranslateSackBlocks({connection.server.toPeerOffset, ack, connection.server.highestSeq});
+        }
     }
     connection.lastWindowToServer = tcp.Window();
 }
@@ -61,7 +64,11 @@ void TranslateServerSegment(const Pop3Connection& connection, FrameContext& fram
     FrameEditor edit(frame.buffer, frame.layout);
     edit.SetSequence(tcp.Sequence() + connection.server.toPeerOffset);
     if ((tcp.Flags() & kAck) != 0) {
-        edit.SetAcknowledgement(ServerAckToClient(connection, tcp.Acknowledgement()));
+        const uint32_t ack = ServerAckToClient(connection, tcp.Acknowledgement());
+        edit.SetAcknowledgement(ack);
+        if (connection.sack) {
+            edit.TranslateSackBlocks({connection.client.toPeerOffset, ack, connection.client.highestSeq});
+        }
     }
 }
 

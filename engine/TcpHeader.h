@@ -52,6 +52,10 @@ class BasicTcpHeader {
         Store32(start_ + kAcknowledgement, value);
     }
     void SetFlags(uint8_t value) requires(!std::is_const_v<Byte>) { start_[kFlags] = value; }
+    // A multiple of 4 from 20 to 60; the reserved bits keep their value.
+    void SetHeaderLength(std::size_t length) requires(!std::is_const_v<Byte>) {
+        start_[kDataOffset] = static_cast<uint8_t>((length / 4) << 4 | (start_[kDataOffset] & 0x0F));
+    }
     void SetWindow(uint16_t value) requires(!std::is_const_v<Byte>) { Store16(start_ + kWindow, value); }
     void SetChecksum(uint16_t value) requires(!std::is_const_v<Byte>) { Store16(start_ + kChecksum, value); }
     void SwapPorts() requires(!std::is_const_v<Byte>) {

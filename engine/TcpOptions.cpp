@@ -1,7 +1,10 @@
 #include "engine/TcpOptions.h"
 
+#include <algorithm>
+
 #include "engine/ByteOrder.h"
 #include "engine/Frame.h"
+#include "engine/TcpSide.h"
 
 namespace bramvell {
 
@@ -98,9 +101,67 @@ bool BlankOptions(std::span<uint8_t> tcpHeader, ShouldBlank shouldBlank) {
 
 }  // namespace
 
-bool StripSackPermitted(std::span<uint8_t> tcpHeader) {
-    return BlankOptions(tcpHeader,
-                        [](uint8_t kind, std::size_t) { return kind == tcp_option::kSackPermitted; });
+bool StripSackBlocks(std::span<uint8_t> tcpHeader) {
+    return BlankOptions(tcpHeader, [](uint8_t kind, std::size_t) { return kind == tcp_option::kSack; });
+}
+
+bool HasSackPermitted(std::span<const uint8_t> tcpHeader) {
+    bool found = false;
+    WalkOptions(tcpHeader, [&](std::size_t, uint8_t kind, std::size_t length) {
+        found = kind == tcp_option::kSackPermitted && length == 2;
+        return !found;
+    });
+    return found;
+}
+
+bool TranslateSackBlocks(std::span<uint8_t> tcpHeader, const SackTranslation& translation) {
+    bool changed = false;
+    WalkOptions(tcpHeader, [&](std::size_t at, uint8_t kind, std::size_t length) {
+        if (kind != tcp_option::kSack) {
+            return true;
+        }
+        const std::size_t count = (length - 2) / 8;
+        bool fits = (length - 2) % 8 == 0 && count > 0;
+        for (std::size_t i = 0; fits && i < count; ++i) {
+            const uint32_t left = Load32(tcpHeader.data() + at + 2 + 8 * i) - translation.subtract;
+            const uint32_t right = Load32(tcpHeader.data() + at + 6 + 8 * i) - translation.subtract;
+            fits = SeqBefore(left, right) && !SeqBefore(left, translation.low) &&
+                   !SeqAfter(right, translation.high);
+        }
+        if (!fits) {
+            std::fill_n(tcpHeader.data() + at, length, tcp_option::kNop);
+            changed = true;
+            return true;
+        }
+        if (translation.subtract == 0) {
+            return true;
+        }
+        for (std::size_t i = 0; i < 2 * count; ++i) {
+            uint8_t* edge = tcpHeader.data() + at + 2 + 4 * i;
+            Store32(edge, Load32(edge) - translation.subtract);
+        }
+        changed = true;
+        return true;
+    });
+    return changed;
+}
+
+std::size_t WriteSackOption(std::span<uint8_t> room, std::span<const SackBlock> blocks) {
+    constexpr std::size_t kLead = 4;  // NOP, NOP, kind, length
+    constexpr std::size_t kBlockLength = 8;
+    if (room.size() < kLead + kBlockLength || blocks.empty()) {
+        return 0;
+    }
+    const std::size_t count = std::min(blocks.size(), (room.size() - kLead) / kBlockLength);
+    room[0] = tcp_option::kNop;
+    room[1] = tcp_option::kNop;
+    room[2] = tcp_option::kSack;
+    room[3] = static_cast<uint8_t>(2 + count * kBlockLength);
+    for (std::size_t i = 0; i < count; ++i) {
+        Store32(room.data() + kLead + i * kBlockLength, blocks[i].left);
+        Store32(room.data() + kLead + i * kBlockLength + 4, blocks[i].right);
+    }
+    return kLead + count * kBlockLength;
 }
 
 bool KeepOnlyTimestamp(std::span<uint8_t> tcpHeader) {

@@ -20,6 +20,23 @@ inline constexpr std::size_t kTsEcrAfterTsVal = 4;  // TSecr follows TSval in th
 }  // namespace tcp_option
 
 inline constexpr std::size_t kNoOption = static_cast<std::size_t>(-1);
+inline constexpr std::size_t kMaxTcpHeaderLength = 60;
+
+inline constexpr std::size_t kMaxSackBlocks = 4;  // 40 bytes of options without timestamps
+
+// One block of a SACK option: the receiver holds [left, right).
+struct SackBlock {
+    uint32_t left = 0;
+    uint32_t right = 0;
+};
+
+// How SACK blocks move from one side's numbering into the other's: `subtract` is taken from each edge,
+// and a block kept must then lie within [low, high] and not be empty.
+struct SackTranslation {
+    uint32_t subtract = 0;
+    uint32_t low = 0;
+    uint32_t high = 0;
+};
 
 // The options area of a TCP header: the bytes after the fixed 20, up to the data offset. Every walk
 // stops at the first option whose length byte is missing, below 2 or runs past the header.
@@ -36,8 +53,16 @@ struct TcpTimestamps {
 bool ReadTimestamps(std::span<const uint8_t> tcpHeader, TcpTimestamps& timestamps);
 // Shift count of the window-scale option (capped at 14), or -1 when absent.
 int FindWindowScale(std::span<const uint8_t> tcpHeader);
-// Replaces SACK-permitted with NOPs; true when the header changed (its checksum is then stale).
-bool StripSackPermitted(std::span<uint8_t> tcpHeader);
+// Replaces SACK blocks with NOPs; true when the header changed (its checksum is then stale).
+bool StripSackBlocks(std::span<uint8_t> tcpHeader);
+// True when the header carries SACK-permitted (a SYN's offer).
+bool HasSackPermitted(std::span<const uint8_t> tcpHeader);
+// Moves every SACK block through `translation`; when one of them does not fit, the whole option becomes
+// NOPs (a block that lies would make the peer skip data it must resend). True when the header changed.
+bool TranslateSackBlocks(std::span<uint8_t> tcpHeader, const SackTranslation& translation);
+// Writes NOP, NOP, SACK with up to `blocks.size()` blocks into `room`; returns the bytes written (a
+// multiple of 4), 0 when not one block fits.
+std::size_t WriteSackOption(std::span<uint8_t> room, std::span<const SackBlock> blocks);
 // Replaces every option except the timestamp with NOPs; true when the header changed.
 bool KeepOnlyTimestamp(std::span<uint8_t> tcpHeader);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "config/ActivityLog.h"
+#include "engine/ByteOrder.h"
+#include "engine/TcpOptions.h"
 #include "support/FrameDriver.h"
 
 namespace bramvell::testing {
@@ -222,15 +224,78 @@ TEST_F(Pop3FrameTest, SingleLineErrorAndEarlyCloseReleaseWhatIsHeld) {
     EXPECT_EQ(ViewSegment(fin.sent[0].bytes).payload, "+OK\r\npart");
 }
 
-TEST_F(Pop3FrameTest, ClientSynLosesSackPermittedAndKeepsTheRest) {
+// The SACK blocks of a frame the engine let go, as (left, right) pairs.
+std::vector<std::pair<uint32_t, uint32_t>> SackBlocksOf(const std::vector<uint8_t>& frame) {
+    FrameLayout layout;
+    std::vector<std::pair<uint32_t, uint32_t>> blocks;
+    if (ParseFrame(frame, layout) != FrameKind::Tcp) {
+        return blocks;
+    }
+    const uint8_t* tcp = frame.data() + layout.transportOffset;
+    for (std::size_t at = 20; at + 1 < layout.transportHeaderLength;) {
+        if (tcp[at] == tcp_option::kNop) {
+            ++at;
+            continue;
+        }
+        if (tcp[at] == tcp_option::kSack) {
+            for (std::size_t i = at + 2; i + 8 <= at + tcp[at + 1]; i += 8) {
+                blocks.emplace_back(Load32(tcp + i), Load32(tcp + i + 4));
+            }
+        }
+        at += std::max<std::size_t>(tcp[at + 1], 2);
+    }
+    return blocks;
+}
+
+// SACK stays on offer, and once both ends agreed on it the engine's acknowledgements while it takes a
+// reply name the runs it keeps beyond a gap: the newest first, none below what it acknowledges.
+TEST_F(Pop3FrameTest, AgreedSackNamesTheRunsKeptBeyondAGap) {
     const std::vector<uint8_t> options = {2, 4, 5, 180, 4, 2, 8, 10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 3, 3, 7};
-    auto syn = driver.Frame(kOut, BuildSegment({FrameDriver::kClient, FrameDriver::kServer, 40000, 110, kC, 0,
-                                                0x02, 65535, "", options}));
+    const auto synBytes = BuildSegment(
+        {FrameDriver::kClient, FrameDriver::kServer, 40000, 110, kC, 0, 0x02, 65535, "", options});
+    const auto syn = driver.Frame(kOut, synBytes);
     ASSERT_FALSE(syn.dropped);
-    EXPECT_TRUE(syn.frame.valid);
-    const std::vector<uint8_t> expected = {2, 4, 5, 180, 1, 1, 8, 10, 0, 0, 0, 1, 0, 0, 0, 0, 1, 3, 3, 7};
-    EXPECT_EQ(syn.bytes, BuildSegment({FrameDriver::kClient, FrameDriver::kServer, 40000, 110, kC, 0, 0x02,
-                                       65535, "", expected}));
+    EXPECT_EQ(syn.bytes, synBytes);  // passed as the client wrote it
+    driver.Frame(kIn, BuildSegment({FrameDriver::kServer, FrameDriver::kClient, 110, 40000, kS, kC + 1, 0x12,
+                                    6000, "", {4, 2}}));
+    driver.Client(kC + 1, kS + 1, "", 0x10);
+    ASSERT_TRUE(Record().sack);
+    driver.Server(kS + 1, kC + 1, "+OK\r\n");
+    driver.Client(kC + 1, kS + 6, "RETR 1\r\n");
+    driver.Server(kS + 6, kC + 9, "+OK 9 octets\r\nFrom: x\r\n");  // up to kS+29
+
+    auto first = driver.Server(kS + 40, kC + 9, "later\r\n");
+    ASSERT_EQ(first.sent.size(), 1u);
+    EXPECT_TRUE(ViewSegment(first.sent[0].bytes).valid);
+    EXPECT_EQ(ViewSegment(first.sent[0].bytes).ack, kS + 29);
+    using Blocks = std::vector<std::pair<uint32_t, uint32_t>>;
+    EXPECT_EQ(SackBlocksOf(first.sent[0].bytes), (Blocks{{kS + 40, kS + 47}}));
+    driver.Server(kS + 47, kC + 9, "on\r\n");  // joins the first run
+    auto second = driver.Server(kS + 60, kC + 9, "more\r\n");
+    ASSERT_EQ(second.sent.size(), 1u);
+    EXPECT_TRUE(ViewSegment(second.sent[0].bytes).valid);
+    EXPECT_EQ(SackBlocksOf(second.sent[0].bytes), (Blocks{{kS + 60, kS + 66}, {kS + 40, kS + 51}}));
+
+    // The gap filled: everything up to the second run is taken, which alone is still named.
+    auto filled = driver.Server(kS + 29, kC + 9, "Subject:y\r\n");  // 11 bytes, up to kS+40
+    ASSERT_FALSE(filled.sent.empty());
+    EXPECT_EQ(ViewSegment(filled.sent.back().bytes).ack, kS + 51);
+    EXPECT_EQ(SackBlocksOf(filled.sent.back().bytes), (Blocks{{kS + 60, kS + 66}}));
+}
+
+// Without the server's agreement the engine writes no blocks.
+TEST_F(Pop3FrameTest, NoSackBlocksUnlessBothEndsAgreed) {
+    driver.Frame(kOut, BuildSegment({FrameDriver::kClient, FrameDriver::kServer, 40000, 110, kC, 0, 0x02,
+                                     65535, "", {4, 2}}));
+    driver.Server(kS, kC + 1, "", 0x12);
+    driver.Client(kC + 1, kS + 1, "", 0x10);
+    EXPECT_FALSE(Record().sack);
+    driver.Server(kS + 1, kC + 1, "+OK\r\n");
+    driver.Client(kC + 1, kS + 6, "RETR 1\r\n");
+    driver.Server(kS + 6, kC + 9, "+OK 9 octets\r\nFrom: x\r\n");
+    auto gap = driver.Server(kS + 40, kC + 9, "later\r\n");
+    ASSERT_EQ(gap.sent.size(), 1u);
+    EXPECT_TRUE(SackBlocksOf(gap.sent[0].bytes).empty());
 }
 
 TEST_F(Pop3FrameTest, ResetsAndFinishedClosesStampTheRecord) {

@@ -139,6 +139,8 @@ TEST(Pop3LargeMessageTest, SegmentsBeyondAGapAreKeptSoOnlyTheLostOnesComeAgain) 
         EXPECT_TRUE(session.ClientStream() == expected) << FirstDifference(session.ClientStream(), expected);
         EXPECT_GT(dropped, 5);
         EXPECT_LE(session.server->Retransmissions(), 2 * dropped);
+        EXPECT_GT(session.server->SackBlocksReceived(), 0);  // what is kept was named to the server
+        EXPECT_EQ(session.server->anomalies().sackBlocks, 0);
         EXPECT_EQ(world.network.badEngineFrames(), 0);
         EXPECT_EQ(session.pop3Server->committedDeletions(), std::set<int>{2});
     }

@@ -243,12 +243,13 @@ TEST(Pop3SessionEdgeTest, SwitchingTheFilterOffKeepsTranslatingAChangedConnectio
     }
 }
 
-TEST(Pop3SessionEdgeTest, ServerSeesNoSackAndEveryEngineSegmentCarriesTimestamps) {
+TEST(Pop3SessionEdgeTest, SackStaysOnOfferAndEveryEngineSegmentCarriesTimestamps) {
     const std::vector<std::string> mailbox = {MakeMessage("SPAM", 3000), MakeMessage("Fine", 3000)};
     Pop3World world;
     auto& session = world.AddSession(mailbox, Script({"USER bob", "RETR 1", "RETR 2", "QUIT"}));
     ASSERT_TRUE(world.RunAll());
-    EXPECT_FALSE(session.server->SawSackPermitted());
+    EXPECT_TRUE(session.server->SawSackPermitted());
+    EXPECT_EQ(session.server->anomalies().sackBlocks, 0);
     EXPECT_EQ(session.server->anomalies().missingTimestamp, 0);
     EXPECT_EQ(session.server->anomalies().pawsRejected, 0);
     EXPECT_EQ(session.client->anomalies().pawsRejected, 0);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "engine/ByteOrder.h"
+
 #include "engine/FrameEditor.h"
 #include "support/FrameDriver.h"
 
@@ -15,10 +19,8 @@ TEST(TcpOptionsTest, FindsAndRewritesOptionsAndSurvivesMalformedOnes) {
     std::copy(std::begin(options), std::end(options), header.begin() + 20);
     EXPECT_EQ(FindWindowScale(header), 9);
     EXPECT_EQ(FindTimestamp(header), 28u);
-    EXPECT_TRUE(StripSackPermitted(header));
-    EXPECT_EQ(header[24], 1);
-    EXPECT_EQ(header[25], 1);
-    EXPECT_FALSE(StripSackPermitted(header));
+    EXPECT_TRUE(HasSackPermitted(header));
+    EXPECT_FALSE(StripSackBlocks(header));
     EXPECT_TRUE(KeepOnlyTimestamp(header));
     EXPECT_EQ(FindWindowScale(header), -1);
     EXPECT_EQ(FindTimestamp(header), 28u);
@@ -30,7 +32,68 @@ TEST(TcpOptionsTest, FindsAndRewritesOptionsAndSurvivesMalformedOnes) {
     EXPECT_EQ(FindTimestamp(broken), kNoOption);
     broken[21] = 40;
     EXPECT_EQ(FindTimestamp(broken), kNoOption);
-    EXPECT_FALSE(StripSackPermitted(broken));
+    EXPECT_FALSE(HasSackPermitted(broken));
+    EXPECT_FALSE(StripSackBlocks(broken));
+}
+
+// Blocks move by the offset between the two views; one that would fall outside what may be reported
+// blanks the whole option, so a peer is never told of bytes nobody holds.
+TEST(TcpOptionsTest, SackBlocksMoveAcrossNumberingOrAreBlanked) {
+    auto headerWith = [](std::initializer_list<uint32_t> edges) {
+        std::vector<uint8_t> header(24 + 4 * edges.size(), 0);
+        header[20] = header[21] = tcp_option::kNop;
+        header[22] = tcp_option::kSack;
+        header[23] = static_cast<uint8_t>(2 + 4 * edges.size());
+        std::size_t at = 24;
+        for (uint32_t edge : edges) {
+            Store32(header.data() + at, edge);
+            at += 4;
+        }
+        header[12] = static_cast<uint8_t>(header.size() / 4) << 4;
+        return header;
+    };
+    auto edgesOf = [](const std::vector<uint8_t>& header) {
+        std::vector<uint32_t> edges;
+        for (std::size_t at = 24; at + 4 <= header.size(); at += 4) {
+            edges.push_back(Load32(header.data() + at));
+        }
+        return edges;
+    };
+    auto header = headerWith({1100, 1200, 1300, 1400});
+    EXPECT_TRUE(TranslateSackBlocks(header, {100, 1000, 1300}));
+    EXPECT_EQ(edgesOf(header), (std::vector<uint32_t>{1000, 1100, 1200, 1300}));
+    EXPECT_FALSE(TranslateSackBlocks(header, {0, 1000, 1300}));  // in range, nothing to move
+
+    header = headerWith({0xFFFFFFF0u, 20});  // across the wrap
+    EXPECT_TRUE(TranslateSackBlocks(header, {0xFFFFFFF0u, 0, 100}));
+    EXPECT_EQ(edgesOf(header), (std::vector<uint32_t>{0, 36}));
+
+    for (const SackTranslation& outside : {SackTranslation{0, 1150, 2000},    // below the acknowledgement
+                                           SackTranslation{0, 1000, 1399}}) { // beyond what was sent
+        header = headerWith({1100, 1200, 1300, 1400});
+        EXPECT_TRUE(TranslateSackBlocks(header, outside));
+        EXPECT_TRUE(std::all_of(header.begin() + 20, header.end(), [](uint8_t b) { return b == 1; }));
+    }
+    header = headerWith({1200, 1200});  // empty
+    EXPECT_TRUE(TranslateSackBlocks(header, {0, 0, 5000}));
+    EXPECT_EQ(header[22], 1);
+    header = headerWith({1100, 1200});
+    header[23] = 9;  // not a whole number of blocks
+    header.push_back(0);
+    EXPECT_TRUE(TranslateSackBlocks(header, {0, 0, 5000}));
+    EXPECT_EQ(header[22], 1);
+}
+
+// Written into the room a header has: up to four blocks, none when not one fits.
+TEST(TcpOptionsTest, SackOptionTakesWhatFitsInTheHeader) {
+    const std::vector<SackBlock> blocks = {{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}};
+    std::vector<uint8_t> room(40, 0xEE);
+    EXPECT_EQ(WriteSackOption(room, blocks), 36u);
+    EXPECT_EQ(room[3], 34);
+    EXPECT_EQ(Load32(room.data() + 32), 8u);
+    EXPECT_EQ(WriteSackOption(std::span(room).first(28), blocks), 28u);  // beside a timestamp: three
+    EXPECT_EQ(WriteSackOption(std::span(room).first(11), blocks), 0u);
+    EXPECT_EQ(WriteSackOption(room, {}), 0u);
 }
 
 // The incremental update must give what a full recomputation gives, wherever the timestamp lies.

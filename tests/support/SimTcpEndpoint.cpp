@@ -20,6 +20,8 @@ struct ParsedOptions {
     int windowScale = -1;
     bool sackPermitted = false;
     bool sackBlocks = false;
+    std::size_t sackCount = 0;
+    std::pair<uint32_t, uint32_t> sack[4];
     bool hasTimestamp = false;
     uint32_t tsVal = 0;
     uint32_t tsEcr = 0;
@@ -49,6 +51,10 @@ ParsedOptions ParseOptions(const uint8_t* tcp, std::size_t headerLength) {
             options.sackPermitted = true;
         } else if (kind == tcp_option::kSack) {
             options.sackBlocks = true;
+            const std::size_t blocks = (length - 2) % 8 == 0 ? (length - 2) / 8 : 0;
+            for (std::size_t i = 0; i < blocks && options.sackCount < 4; ++i) {
+                options.sack[options.sackCount++] = {Load32(tcp + at + 2 + 8 * i), Load32(tcp + at + 6 + 8 * i)};
+            }
         } else if (kind == tcp_option::kTimestamp && length == 10) {
             options.hasTimestamp = true;
             options.tsVal = Load32(tcp + at + 2);
@@ -137,6 +143,28 @@ void SimTcpEndpoint::SendSegment(uint8_t flags, uint32_t seq, std::string_view p
             Store32(options + optionLength, tsVal);
             Store32(options + optionLength + 4, tsRecent_);
             optionLength += 8;
+        }
+        // A receiver with bytes beyond a gap names its runs (the lowest first, as many as fit).
+        if (tuning_.sackPermitted && sawSackPermitted_ && (flags & kAck) != 0 && !outOfOrder_.empty()) {
+            std::size_t count = 0;
+            const std::size_t room = (40 - optionLength - 4) / 8;
+            uint8_t* lead = options + optionLength;
+            optionLength += 4;
+            for (auto run = outOfOrder_.begin(); run != outOfOrder_.end() && count < room;) {
+                const uint32_t left = run->first;
+                uint32_t right = left + static_cast<uint32_t>(run->second.size());
+                for (++run; run != outOfOrder_.end() && run->first <= right; ++run) {
+                    right = std::max(right, run->first + static_cast<uint32_t>(run->second.size()));
+                }
+                Store32(options + optionLength, irs_ + left);
+                Store32(options + optionLength + 4, irs_ + right);
+                optionLength += 8;
+                ++count;
+            }
+            lead[0] = tcp_option::kNop;
+            lead[1] = tcp_option::kNop;
+            lead[2] = tcp_option::kSack;
+            lead[3] = static_cast<uint8_t>(2 + 8 * count);
         }
         window = WindowField();
     }
@@ -366,7 +394,18 @@ void SimTcpEndpoint::Receive(std::span<const uint8_t> frame) {
         }
     }
     if (options.sackBlocks) {
-        ++anomalies_.sackBlocks;
+        // Blocks count only where both ends agreed on them, and each must lie beyond the acknowledgement
+        // and within what was sent.
+        bool sound = tuning_.sackPermitted && sawSackPermitted_ && (flags & kAck) != 0 && options.sackCount > 0;
+        for (std::size_t i = 0; sound && i < options.sackCount; ++i) {
+            const auto [left, right] = options.sack[i];
+            sound = SeqLess(ack, left) && SeqLess(left, right) && !SeqLess(sndMax_, right);
+        }
+        if (sound) {
+            ++sackBlocksReceived_;
+        } else {
+            ++anomalies_.sackBlocks;
+        }
     }
     if (state_ == State::SynReceived) {
         if ((flags & kAck) == 0 || ack != iss_ + 1) {

@@ -50,7 +50,7 @@ struct TcpAnomalies {
     int beyondWindow = 0;
     int ackOfUnsent = 0;
     int resets = 0;
-    int sackBlocks = 0;
+    int sackBlocks = 0;  // SACK blocks not agreed on, or not lying beyond the acknowledgement
 
     bool Clean() const {
         return badChecksum == 0 && pawsRejected == 0 && missingTimestamp == 0 && beyondWindow == 0 &&
@@ -93,6 +93,8 @@ class SimTcpEndpoint {
 
     const TcpAnomalies& anomalies() const { return anomalies_; }
     bool SawSackPermitted() const { return sawSackPermitted_; }
+    // Acknowledgements that carried sound SACK blocks.
+    int SackBlocksReceived() const { return sackBlocksReceived_; }
     int Retransmissions() const { return retransmissions_; }
     const SimAddress& local() const { return local_; }
     const SimAddress& remote() const { return remote_; }
@@ -169,6 +171,7 @@ class SimTcpEndpoint {
 
     TcpAnomalies anomalies_;
     bool sawSackPermitted_ = false;
+    int sackBlocksReceived_ = 0;
     int retransmissions_ = 0;
     std::array<uint8_t, 1514> frame_{};
 };
