@@ -17,6 +17,7 @@ namespace bramvell {
 namespace {
 
 constexpr std::size_t kMaxCapaLine = 4096;
+constexpr std::size_t kMaxStreamedLine = 64 * 1024;  // longer lines name no attachment worth renaming
 constexpr std::size_t kMaxRememberedDeletions = 4096;
 
 std::string_view AsText(std::span<const uint8_t> bytes) {
@@ -203,6 +204,12 @@ void Pop3StreamFilter::Emit(std::string_view piece, bool lineEnds, Output& out) 
                 capaLine_.clear();
             }
             return;
+        case Sink::Renaming:
+            streamedLine_ += piece;
+            if (lineEnds || streamedLine_.size() >= kMaxStreamedLine) {
+                SendRenamedLine(lineEnds, out);
+            }
+            return;
         case Sink::Held:
             if (held_.size() + piece.size() > limits_.maxHeldBytes) {
                 if (judged_) {
@@ -266,6 +273,7 @@ void Pop3StreamFilter::CompleteReply(Output& out) {
     phase_ = Phase::StatusLine;
     sink_ = Sink::Client;
     capaLine_.clear();
+    streamedLine_.clear();
     SendHeldQuit(out);
     AnswerLocalCommands(out);
 }
@@ -296,7 +304,22 @@ void Pop3StreamFilter::Judge(bool complete, Output& out) {
     out.toClient += held_;
     held_.clear();
     held_.shrink_to_fit();
-    sink_ = Sink::Client;  // the rest of a large message streams on
+    // The rest of a large message streams on, renamed line by line when attachments are renamed.
+    sink_ = services_.settings.renameAttachments != 0 ? Sink::Renaming : Sink::Client;
+}
+
+void Pop3StreamFilter::SendRenamedLine(bool lineEnds, Output& out) {
+    if (lineEnds) {
+        std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(streamedLine_.data()), streamedLine_.size());
+        MessageLineReader reader(bytes);
+        AttachmentRenamer renamer(reader, services_.settings, services_.clock);
+        MessageLine line;
+        if (reader.NextLine(line)) {
+            renamer.Rename(line);
+        }
+    }
+    out.toClient += streamedLine_;  // a line too long to hold whole goes on as it is
+    streamedLine_.clear();
 }
 
 void Pop3StreamFilter::ActOnSpam(Output& out) {

@@ -64,7 +64,8 @@ class Pop3StreamFilter {
   private:
     enum class Phase { StatusLine, Body };
     // Where the bytes of the reply being read go.
-    enum class Sink { Client, Hidden, Held, CapaFilter, Discard };
+    // Renaming: good mail judged on its start, streamed on a line at a time with attachments renamed.
+    enum class Sink { Client, Hidden, Held, CapaFilter, Discard, Renaming };
 
     void OnClientLine(std::string_view line, Output& out);
     void AnswerLocalCommands(Output& out);
@@ -80,6 +81,8 @@ class Pop3StreamFilter {
     void Judge(bool complete, Output& out);
     void ActOnSpam(Output& out);
     void PassHeldUnfiltered(Output& out);
+    // Renames an attachment the streamed line names, then sends the line on.
+    void SendRenamedLine(bool lineEnds, Output& out);
 
     Services services_;
     Limits limits_;
@@ -99,6 +102,7 @@ class Pop3StreamFilter {
     std::size_t lineLength_ = 0;
     std::string lineHead_;  // the current line's first bytes (up to three)
     std::string capaLine_;
+    std::string streamedLine_;  // the line being streamed while attachments are renamed
     std::string held_;     // the retrieval being collected, status line first
     bool judged_ = false;  // an early verdict was spam: the rest is collected for the copy
     bool heldComplete_ = true;

@@ -197,6 +197,22 @@ TEST(Pop3StreamFilterTest, LargeMessagesAreJudgedEarlyAndGoodOnesStreamOn) {
     EXPECT_EQ(early + good.TakeClient(), goodReply);
     EXPECT_EQ(good.analyzer.analysed, 1);
 
+    // Attachments named after the early verdict are renamed as their lines stream past, whatever the
+    // pieces the lines arrive in.
+    for (const std::size_t piece : {1u, 13u, 4096u}) {
+        SCOPED_TRACE(piece);
+        Bridged renaming(limits);
+        renaming.settings.renameAttachments = 1;
+        renaming.TakeClient();
+        renaming.Client("RETR 1\r\n");
+        const std::string attachment = "Content-Disposition: attachment; filename=\"run.exe\"\r\n";
+        const std::string reply = Retrieved(Message("report", body + attachment + "tail\r\n"));
+        renaming.Server(reply, piece);
+        std::string expected = reply;
+        expected.replace(expected.find("run.exe"), 7, "run.tb ");
+        EXPECT_EQ(renaming.TakeClient(), expected);
+    }
+
     // Spam judged early is still collected whole, for its quarantine copy.
     Bridged spam(limits);
     spam.TakeClient();
