@@ -298,6 +298,45 @@ TEST_F(Pop3FrameTest, NoSackBlocksUnlessBothEndsAgreed) {
     EXPECT_TRUE(SackBlocksOf(gap.sent[0].bytes).empty());
 }
 
+// A stop mid-collection: no new retrieval is taken, the grace runs while the reply could still finish,
+// and what is left is reset toward both ends (the client at the byte it expects, the server after what
+// the client sent), so the client fails at once and fetches the message again.
+TEST_F(Pop3FrameTest, StopMidCollectionResetsBothEndsOnceTheGraceRunsOut) {
+    StartRetrieval();
+    driver.Server(kS + 6, kC + 9, "+OK 9 octets\r\nFrom: x\r\n");  // held, up to kS+29
+
+    FrameDriver other;  // a retrieval that begins after the stop passes untouched
+    other.Handshake(kC, kS, 40001);
+    other.engine.BeginStopping();
+    other.Server(kS + 1, kC + 1, "+OK\r\n", 0x18, 6000, 40001);
+    other.Client(kC + 1, kS + 6, "RETR 1\r\n", 0x18, 4000, 40001);
+    EXPECT_FALSE(other.Server(kS + 6, kC + 9, "+OK 2 octets\r\nhi\r\n.\r\n", 0x18, 6000, 40001).dropped);
+    EXPECT_FALSE(other.engine.Finishing());
+
+    driver.engine.BeginStopping();
+    EXPECT_TRUE(driver.engine.Finishing());
+    driver.ticks.now += 2999;
+    EXPECT_TRUE(driver.engine.Finishing());
+    driver.ticks.now += 1;
+    EXPECT_FALSE(driver.engine.Finishing());
+    driver.engine.ResetUnfinished(driver.source, 1);
+    const auto sent = driver.source.TakeSent();
+    ASSERT_EQ(sent.size(), 2u);
+    const SegmentView toClient = ViewSegment(sent[0].bytes);
+    EXPECT_EQ(sent[0].direction, kIn);
+    EXPECT_TRUE(toClient.valid);
+    EXPECT_EQ(toClient.flags & 0x04, 0x04);
+    EXPECT_EQ(toClient.seq, kS + 6);
+    const SegmentView toServer = ViewSegment(sent[1].bytes);
+    EXPECT_EQ(sent[1].direction, kOut);
+    EXPECT_TRUE(toServer.valid);
+    EXPECT_EQ(toServer.flags & 0x04, 0x04);
+    EXPECT_EQ(toServer.seq, kC + 9);
+    EXPECT_EQ(toServer.ack, kS + 29);
+    EXPECT_NE(Log().find("Filtering stops in the middle of a retrieval"), std::string::npos);
+    EXPECT_NE(Record().closedAtMinute, 0);
+}
+
 TEST_F(Pop3FrameTest, ResetsAndFinishedClosesStampTheRecord) {
     StartRetrieval();
     auto reset = driver.Client(kC + 9, kS + 6, "", 0x14);
