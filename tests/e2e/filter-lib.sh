@@ -236,3 +236,24 @@ except OSError:
     pass
 ' "$E2E_SERVER_ADDR" "${1:-2}"
 }
+
+# Retrieves the messages that ${expected[]} marks ham (of $total) in one curl connection and checks each
+# against its direct copy in $E2E_DIR/direct; leaves their numbers in good=().
+bv_check_good_messages() {
+  good=()
+  local n
+  for ((n = 1; n <= total; n++)); do
+    [[ ${expected[n - 1]} == ham ]] && good+=("$n")
+  done
+  : >"$E2E_DIR/good.curlrc"
+  for n in "${good[@]}"; do
+    printf 'url = "%s"\noutput = "%s/%d"\n' "$(bv_url "$n")" "$E2E_DIR/filtered" "$n" >>"$E2E_DIR/good.curlrc"
+  done
+  mkdir -p "$E2E_DIR/filtered"
+  e2e_client curl -s -S --fail --max-time 120 -K "$E2E_DIR/good.curlrc" 2>"$E2E_DIR/good.err" ||
+    bv_fail "curl failed on the good messages: $(cat "$E2E_DIR/good.err")"
+  for n in "${good[@]}"; do
+    cmp -s "$E2E_DIR/direct/$n" "$E2E_DIR/filtered/$n" ||
+      bv_fail "good message $n differs from the direct retrieval ($(stat -c %s "$E2E_DIR/filtered/$n") of $(stat -c %s "$E2E_DIR/direct/$n") bytes)"
+  done
+}

@@ -77,21 +77,7 @@ bv_start_filter "$BV_LOG" || bv_fail "bramvell run --headless did not start"
 e2e_log "filter $BV_PID running"
 
 # Good messages in one connection.
-good=()
-for ((n = 1; n <= total; n++)); do
-  [[ ${expected[n - 1]} == ham ]] && good+=("$n")
-done
-: >"$E2E_DIR/good.curlrc"
-for n in "${good[@]}"; do
-  printf 'url = "%s"\noutput = "%s/%d"\n' "$(bv_url "$n")" "$E2E_DIR/filtered" "$n" >>"$E2E_DIR/good.curlrc"
-done
-mkdir -p "$E2E_DIR/filtered"
-e2e_client curl -s -S --fail --max-time 120 -K "$E2E_DIR/good.curlrc" 2>"$E2E_DIR/good.err" ||
-  bv_fail "curl failed on the good messages: $(cat "$E2E_DIR/good.err")"
-for n in "${good[@]}"; do
-  cmp -s "$E2E_DIR/direct/$n" "$E2E_DIR/filtered/$n" ||
-    bv_fail "good message $n differs from the direct retrieval ($(stat -c %s "$E2E_DIR/filtered/$n") of $(stat -c %s "$E2E_DIR/direct/$n") bytes)"
-done
+bv_check_good_messages
 e2e_log "${#good[@]} good messages arrived byte-identical (the largest $((large_size / 1024)) KiB)"
 
 # Spam, each in its own connection, from the highest number down: a deletion (at QUIT) renumbers only
