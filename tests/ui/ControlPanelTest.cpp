@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "EventPump.h"
 #include "FakePrompter.h"
 #include "config/FilterSettings.h"
 #include "config/PasswordGate.h"
@@ -23,18 +24,6 @@
 
 namespace bramvell {
 namespace {
-
-void Pump() {
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
-}
-
-void PressKey(QWidget* target, int key) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(target, &press);
-}
 
 class ControlPanelTest : public ::testing::Test {
   protected:

@@ -13,6 +13,7 @@
 
 #include <filesystem>
 
+#include "EventPump.h"
 #include "FakePrompter.h"
 #include "config/FilterSettings.h"
 #include "lists/ListStore.h"
@@ -27,18 +28,6 @@
 
 namespace bramvell {
 namespace {
-
-void Pump() {
-    for (int i = 0; i < 3; ++i) {
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    }
-}
-
-void PressKey(QWidget* target, int key) {
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-    QApplication::sendEvent(target, &press);
-}
 
 TEST(TrayTipTest, StateAndTodaysCountsOneALine) {
     EXPECT_EQ(TrayTipText({true, true, false, 5, 2}),
