@@ -34,6 +34,44 @@ void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
 
 }  // namespace
 
+void TokenSink::Push(std::size_t offset) {
+    const std::size_t length = bytes_.size() - offset;
+    uint64_t head = 0;
+    for (std::size_t i = 0; i < 8 && i < length; ++i) {
+        head |= uint64_t{static_cast<unsigned char>(bytes_[offset + i])} << (56 - 8 * i);
+    }
+    entries_.push_back({head, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)});
+}
+
+std::vector<std::string> TokenSink::Distinct(std::size_t limit) const {
+    std::vector<Entry> sorted(entries_);
+    const std::string_view bytes(bytes_);
+    auto text = [bytes](const Entry& entry) { return bytes.substr(entry.offset, entry.length); };
+    // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
+    // first); equal heads compare the whole bytes.
+    std::sort(sorted.begin(), sorted.end(), [&text](const Entry& a, const Entry& b) {
+        return a.head != b.head ? a.head < b.head : text(a) < text(b);
+    });
+    std::vector<std::string> tokens;
+    tokens.reserve(std::min(limit, sorted.size()));
+    for (std::size_t i = 0; i < sorted.size() && tokens.size() < limit; ++i) {
+        if (i > 0 && sorted[i].head == sorted[i - 1].head && text(sorted[i]) == text(sorted[i - 1])) {
+            continue;
+        }
+        tokens.emplace_back(text(sorted[i]));
+    }
+    return tokens;
+}
+
+std::vector<std::string> TokenSink::All() const {
+    std::vector<std::string> tokens;
+    tokens.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        tokens.emplace_back(At(i));
+    }
+    return tokens;
+}
+
 namespace text_tokens {
 
 std::string Lowered(std::string_view text) {
@@ -157,17 +195,22 @@ void TextTokenizer::Word(std::string_view word, std::string_view prefix, bool pa
     if (!pairs) {
         return;
     }
-    std::string current = Lowered(word);
+    current_.assign(word);
+    std::transform(current_.begin(), current_.end(), current_.begin(), LowerAscii);
     if (!previous_.empty()) {
-        sink_.Add(prefix, previous_ + ' ' + current);
+        pair_.assign(previous_);
+        pair_ += ' ';
+        pair_ += current_;
+        sink_.Add(prefix, pair_);
     }
-    previous_ = std::move(current);
+    previous_.swap(current_);
 }
 
 void TokenizeText(std::string_view text, std::string_view prefix, bool wordPairs,
                   std::vector<std::string>& tokens) {
-    TokenSink sink(tokens);
+    TokenSink sink;
     TextTokenizer(sink, prefix, wordPairs).Run(text);
+    tokens = sink.All();
 }
 
 }  // namespace bramvell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,11 +25,15 @@ bool IsRunBreak(unsigned char c);
 // Everything a message can make before the distinct ones are picked: a bound on memory and time.
 inline constexpr std::size_t kMaxEmittedTokens = 4 * MimeTokenizer::kMaxTokens;
 
+// The tokens of one message as they are made: their bytes back to back in one buffer, so that adding a
+// token allocates nothing once the buffer has grown, and picking the distinct ones sorts small entries.
 class TokenSink {
   public:
-    explicit TokenSink(std::vector<std::string>& tokens) : tokens_(tokens) {}
-
-    bool Full() const { return tokens_.size() >= kMaxEmittedTokens; }
+    bool Full() const { return entries_.size() >= kMaxEmittedTokens; }
+    std::size_t Size() const { return entries_.size(); }
+    std::string_view At(std::size_t i) const {
+        return std::string_view(bytes_).substr(entries_[i].offset, entries_[i].length);
+    }
 
     // Adds prefix + word when the word, without its leading and trailing dashes, fits the bounds.
     bool Add(std::string_view prefix, std::string_view word,
@@ -42,18 +47,30 @@ class TokenSink {
         if (word.size() < minBytes || word.size() > MimeTokenizer::kMaxTokenBytes || Full()) {
             return false;
         }
-        std::string token;
-        token.reserve(prefix.size() + word.size());
-        token += prefix;
+        const std::size_t offset = bytes_.size();
+        bytes_ += prefix;
         for (char c : word) {
-            token += LowerAscii(c);
+            bytes_ += LowerAscii(c);
         }
-        tokens_.push_back(std::move(token));
+        Push(offset);
         return true;
     }
 
+    // The distinct tokens in byte-wise order, the first `limit` of them.
+    std::vector<std::string> Distinct(std::size_t limit) const;
+    // Every token in the order added.
+    std::vector<std::string> All() const;
+
   private:
-    std::vector<std::string>& tokens_;
+    struct Entry {
+        uint64_t head;  // the first eight bytes, big-endian, zero past the end: most orders at one compare
+        uint32_t offset;
+        uint32_t length;
+    };
+    void Push(std::size_t offset);
+
+    std::string bytes_;
+    std::vector<Entry> entries_;
 };
 
 // The tokens of plain text: words (and word pairs), URLs as their hosts, addresses as their domains,
@@ -77,7 +94,9 @@ class TextTokenizer {
     bool wordPairs_;
     std::string urlPrefix_;
     std::string addressPrefix_;
-    std::string previous_;
+    std::string previous_;  // the last word, lower-cased, for the next pair
+    std::string current_;
+    std::string pair_;
 };
 
 // The words of text with a prefix before each (what TextTokenizer makes), for the tests.
