@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
 
+#include "classify/ChiSquareDeltas.h"
 #include "config/FileHandle.h"
 
 namespace bramvell {
@@ -60,16 +60,6 @@ uint32_t Adjusted(uint32_t count, int64_t delta) {
 
 uint64_t AdjustedTotal(uint64_t total, int64_t delta) {
     return delta < 0 && total < static_cast<uint64_t>(-delta) ? 0 : total + static_cast<uint64_t>(delta);
-}
-
-struct Delta {
-    int64_t spam = 0;
-    int64_t ham = 0;
-    int64_t& Of(MailClass mailClass) { return mailClass == MailClass::Spam ? spam : ham; }
-};
-
-MailClass Other(MailClass mailClass) {
-    return mailClass == MailClass::Spam ? MailClass::Ham : MailClass::Spam;
 }
 
 // LMDB maps its lock file and writes it through memory: a page of it that the file system cannot
@@ -268,7 +258,7 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
-    std::unordered_map<std::string_view, Delta> deltas;
+    ChiSquareDeltas deltas;
     for (const Change& change : changes) {
         MDB_val key = ValueOf(change.digest.data(), change.digest.size());
         MDB_val value;
@@ -311,34 +301,46 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             AdjustedTotal(mailClass == MailClass::Spam ? totals.spam : totals.ham, classDelta);
         (mailClass == MailClass::Spam ? totals.ham : totals.spam) =
             AdjustedTotal(mailClass == MailClass::Spam ? totals.ham : totals.spam, otherDelta);
-        for (const std::string& token : change.tokens) {
-            Delta& delta = deltas[token];
-            delta.Of(mailClass) += classDelta;
-            delta.Of(Other(mailClass)) += otherDelta;
-        }
+        const bool spam = mailClass == MailClass::Spam;
+        deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
     }
-    // Written in key order: neighbouring keys share pages, so the B-tree is walked once.
-    std::vector<std::pair<std::string_view, Delta>> ordered(deltas.begin(), deltas.end());
-    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < ordered.size() && rc == MDB_SUCCESS; ++i) {
-        const auto& [token, delta] = ordered[i];
-        if (token.empty() || token.size() > static_cast<std::size_t>(mdb_env_get_maxkeysize(env_))) {
+    // Written in key order through one cursor: a key on the cursor's page is found without walking
+    // the B-tree from its root, and a key found is rewritten in place.
+    MDB_cursor* cursor = nullptr;
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_cursor_open(txn, tokens_, &cursor);
+    }
+    const std::size_t maxKeyBytes = static_cast<std::size_t>(mdb_env_get_maxkeysize(env_));
+    for (const ChiSquareDeltas::Entry& delta : rc == MDB_SUCCESS ? deltas.Summed()
+                                                                 : std::span<const ChiSquareDeltas::Entry>()) {
+        if (delta.token.empty() || delta.token.size() > maxKeyBytes) {
             continue;
         }
-        MDB_val key = ValueOf(token);
+        MDB_val key = ValueOf(delta.token);
         MDB_val value;
-        const int found = mdb_get(txn, tokens_, &key, &value);
+        const int found = mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY);
+        if (found != MDB_SUCCESS && found != MDB_NOTFOUND) {
+            rc = found;
+            break;
+        }
         TokenCounts counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
         counts.spam = Adjusted(counts.spam, delta.spam);
         counts.ham = Adjusted(counts.ham, delta.ham);
         if (counts.spam == 0 && counts.ham == 0) {
             if (found == MDB_SUCCESS) {
-                rc = mdb_del(txn, tokens_, &key, nullptr);
+                rc = mdb_cursor_del(cursor, 0);
             }
-            continue;
+        } else {
+            MDB_val stored = ValueOf(&counts, sizeof counts);
+            key = ValueOf(delta.token);
+            rc = mdb_cursor_put(cursor, &key, &stored, found == MDB_SUCCESS ? MDB_CURRENT : 0);
         }
-        MDB_val stored = ValueOf(&counts, sizeof counts);
-        rc = mdb_put(txn, tokens_, &key, &stored, 0);
+        if (rc != MDB_SUCCESS) {
+            break;
+        }
+    }
+    if (cursor != nullptr) {
+        mdb_cursor_close(cursor);
     }
     if (rc == MDB_SUCCESS) {
         MDB_val key = ValueOf(kTotalsKey);

@@ -1,0 +1,76 @@
+#include "classify/ChiSquareDeltas.h"
+
+#include <algorithm>
+
+namespace bramvell {
+namespace {
+
+using Entry = ChiSquareDeltas::Entry;
+
+uint64_t HeadOf(std::string_view token) {
+    uint64_t head = 0;
+    for (std::size_t i = 0; i < 8 && i < token.size(); ++i) {
+        head |= uint64_t{static_cast<unsigned char>(token[i])} << (56 - 8 * i);
+    }
+    return head;
+}
+
+// Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
+// first); equal heads compare the whole bytes.
+bool Before(const Entry& a, const Entry& b) {
+    return a.head != b.head ? a.head < b.head : a.token < b.token;
+}
+
+}  // namespace
+
+void ChiSquareDeltas::Add(std::span<const std::string> tokens, int64_t spam, int64_t ham) {
+    const std::size_t start = entries_.size();
+    for (const std::string& token : tokens) {
+        entries_.push_back({HeadOf(token), token, spam, ham});
+    }
+    // A message's tokens come sorted from the tokenizer; any other list is sorted here.
+    if (!std::is_sorted(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end(), Before)) {
+        std::stable_sort(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end(), Before);
+    }
+    if (entries_.size() > start) {
+        runStarts_.push_back(start);
+    }
+}
+
+std::span<const Entry> ChiSquareDeltas::Summed() {
+    // Sorted runs merged pairwise until one is left: about log2(messages) passes over the entries.
+    while (runStarts_.size() > 1) {
+        spare_.clear();
+        spare_.reserve(entries_.size());
+        std::vector<std::size_t> merged;
+        for (std::size_t r = 0; r < runStarts_.size(); r += 2) {
+            const auto first = entries_.begin() + static_cast<std::ptrdiff_t>(runStarts_[r]);
+            const auto middle = r + 1 < runStarts_.size()
+                                    ? entries_.begin() + static_cast<std::ptrdiff_t>(runStarts_[r + 1])
+                                    : entries_.end();
+            const auto last = r + 2 < runStarts_.size()
+                                  ? entries_.begin() + static_cast<std::ptrdiff_t>(runStarts_[r + 2])
+                                  : entries_.end();
+            merged.push_back(spare_.size());
+            std::merge(first, middle, middle, last, std::back_inserter(spare_), Before);
+        }
+        entries_.swap(spare_);
+        runStarts_.swap(merged);
+    }
+    // Equal tokens now lie side by side: one entry each, their changes summed.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (kept > 0 && entries_[kept - 1].head == entries_[i].head &&
+            entries_[kept - 1].token == entries_[i].token) {
+            entries_[kept - 1].spam += entries_[i].spam;
+            entries_[kept - 1].ham += entries_[i].ham;
+        } else {
+            entries_[kept++] = entries_[i];
+        }
+    }
+    entries_.resize(kept);
+    runStarts_.assign(kept > 0 ? 1 : 0, 0);
+    return entries_;
+}
+
+}  // namespace bramvell
