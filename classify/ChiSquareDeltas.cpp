@@ -18,7 +18,12 @@ uint64_t HeadOf(std::string_view token) {
 // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
 // first); equal heads compare the whole bytes.
 bool Before(const Entry& a, const Entry& b) {
-    return a.head != b.head ? a.head < b.head : a.token < b.token;
+    if (a.head != b.head) {
+        return a.head < b.head;
+    }
+    // Equal heads: both hold at least as many bytes as the head shows, so the rest decides.
+    const std::size_t skip = std::min<std::size_t>({8, a.token.size(), b.token.size()});
+    return a.token.substr(skip) < b.token.substr(skip);
 }
 
 }  // namespace

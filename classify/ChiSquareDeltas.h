@@ -21,6 +21,7 @@ class ChiSquareDeltas {
         int64_t ham;
     };
 
+    void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
     void Add(std::span<const std::string> tokens, int64_t spam, int64_t ham);
     // Merges what was added into one entry per token, in token order.
     std::span<const Entry> Summed();

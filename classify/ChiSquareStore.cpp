@@ -259,6 +259,11 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
     }
     MessageTotals totals = TotalsOf(txn, totals_);
     ChiSquareDeltas deltas;
+    std::size_t tokenCount = 0;
+    for (const Change& change : changes) {
+        tokenCount += change.tokens.size();
+    }
+    deltas.Reserve(tokenCount);
     for (const Change& change : changes) {
         MDB_val key = ValueOf(change.digest.data(), change.digest.size());
         MDB_val value;
