@@ -26,6 +26,25 @@ bool Before(const Entry& a, const Entry& b) {
     return a.token.substr(skip) < b.token.substr(skip);
 }
 
+// Merges two sorted runs into out, a token in both summed into one entry; returns the end written.
+Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Entry* bEnd, Entry* out) {
+    while (a != aEnd && b != bEnd) {
+        if (Before(*a, *b)) {
+            *out++ = *a++;
+        } else if (Before(*b, *a)) {
+            *out++ = *b++;
+        } else {
+            *out = *a++;
+            out->spam += b->spam;
+            out->ham += b->ham;
+            ++out;
+            ++b;
+        }
+    }
+    out = std::copy(a, aEnd, out);
+    return std::copy(b, bEnd, out);
+}
+
 }  // namespace
 
 void ChiSquareDeltas::Add(std::span<const std::string> tokens, int64_t spam, int64_t ham) {
@@ -43,22 +62,21 @@ void ChiSquareDeltas::Add(std::span<const std::string> tokens, int64_t spam, int
 }
 
 std::span<const Entry> ChiSquareDeltas::Summed() {
-    // Sorted runs merged pairwise until one is left: about log2(messages) passes over the entries.
+    // Sorted runs merged pairwise until one is left, a token common to two runs becoming one entry:
+    // about log2(messages) passes over fewer entries each time.
     while (runStarts_.size() > 1) {
-        spare_.clear();
-        spare_.reserve(entries_.size());
+        spare_.resize(entries_.size());
         std::vector<std::size_t> merged;
+        const Entry* base = entries_.data();
+        Entry* out = spare_.data();
         for (std::size_t r = 0; r < runStarts_.size(); r += 2) {
-            const auto first = entries_.begin() + static_cast<std::ptrdiff_t>(runStarts_[r]);
-            const auto middle = r + 1 < runStarts_.size()
-                                    ? entries_.begin() + static_cast<std::ptrdiff_t>(runStarts_[r + 1])
-                                    : entries_.end();
-            const auto last = r + 2 < runStarts_.size()
-                                  ? entries_.begin() + static_cast<std::ptrdiff_t>(runStarts_[r + 2])
-                                  : entries_.end();
-            merged.push_back(spare_.size());
-            std::merge(first, middle, middle, last, std::back_inserter(spare_), Before);
+            const Entry* first = base + runStarts_[r];
+            const Entry* middle = r + 1 < runStarts_.size() ? base + runStarts_[r + 1] : base + entries_.size();
+            const Entry* last = r + 2 < runStarts_.size() ? base + runStarts_[r + 2] : base + entries_.size();
+            merged.push_back(static_cast<std::size_t>(out - spare_.data()));
+            out = MergeSumming(first, middle, middle, last, out);
         }
+        spare_.resize(static_cast<std::size_t>(out - spare_.data()));
         entries_.swap(spare_);
         runStarts_.swap(merged);
     }

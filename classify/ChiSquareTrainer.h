@@ -25,7 +25,8 @@ struct ChiSquareTrainingSummary {
 
 // Learns messages into, and unlearns them from, the chi-square store: tokenized here, written in
 // batches of kBatchMessages, one write transaction each, so that a crash or a failed write loses at most
-// the batch under way and never half a message.
+// the batch under way and never half a message. A batch is written on a second thread while the next
+// one is tokenized.
 class ChiSquareTrainer {
   public:
     static constexpr std::size_t kBatchMessages = 256;
