@@ -63,6 +63,16 @@ ChiSquareResult ChiSquareClassifier::Classify(std::span<const char> message,
     return ScoreTokenCounts(tokens, counts, snapshot.Totals(), parameters_, cutoffs_);
 }
 
+ChiSquareResult ChiSquareClassifier::Classify(std::span<const char> message, ChiSquareCountCache& cache) const {
+    const std::vector<std::string> tokens = tokenizer_.Tokenize(message);
+    std::vector<TokenCounts> counts;
+    counts.reserve(tokens.size());
+    for (const std::string& token : tokens) {
+        counts.push_back(cache.Counts(token));
+    }
+    return ScoreTokenCounts(tokens, counts, cache.Totals(), parameters_, cutoffs_);
+}
+
 ChiSquareResult ChiSquareClassifier::ClassifyLines(std::span<const std::string_view> lines) const {
     std::string message;
     for (std::string_view line : lines) {

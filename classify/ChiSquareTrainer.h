@@ -29,7 +29,7 @@ struct ChiSquareTrainingSummary {
 // one is tokenized.
 class ChiSquareTrainer {
   public:
-    static constexpr std::size_t kBatchMessages = 256;
+    static constexpr std::size_t kBatchMessages = 1024;
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
 
     explicit ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options = {});

@@ -36,11 +36,11 @@ void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
 
 void TokenSink::Push(std::size_t offset) {
     const std::size_t length = bytes_.size() - offset;
-    uint64_t head = 0;
-    for (std::size_t i = 0; i < 8 && i < length; ++i) {
-        head |= uint64_t{static_cast<unsigned char>(bytes_[offset + i])} << (56 - 8 * i);
+    Entry entry{{0, 0}, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)};
+    for (std::size_t i = 0; i < 16 && i < length; ++i) {
+        entry.head[i / 8] |= uint64_t{static_cast<unsigned char>(bytes_[offset + i])} << (56 - 8 * (i % 8));
     }
-    entries_.push_back({head, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)});
+    entries_.push_back(entry);
 }
 
 std::vector<std::string> TokenSink::Distinct(std::size_t limit) const {
@@ -48,14 +48,22 @@ std::vector<std::string> TokenSink::Distinct(std::size_t limit) const {
     const std::string_view bytes(bytes_);
     auto text = [bytes](const Entry& entry) { return bytes.substr(entry.offset, entry.length); };
     // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
-    // first); equal heads compare the whole bytes.
+    // first); equal heads compare the bytes after them.
     std::sort(sorted.begin(), sorted.end(), [&text](const Entry& a, const Entry& b) {
-        return a.head != b.head ? a.head < b.head : text(a) < text(b);
+        if (a.head[0] != b.head[0]) {
+            return a.head[0] < b.head[0];
+        }
+        if (a.head[1] != b.head[1]) {
+            return a.head[1] < b.head[1];
+        }
+        const std::size_t skip = std::min<std::size_t>({16, a.length, b.length});
+        return text(a).substr(skip) < text(b).substr(skip);
     });
     std::vector<std::string> tokens;
     tokens.reserve(std::min(limit, sorted.size()));
     for (std::size_t i = 0; i < sorted.size() && tokens.size() < limit; ++i) {
-        if (i > 0 && sorted[i].head == sorted[i - 1].head && text(sorted[i]) == text(sorted[i - 1])) {
+        if (i > 0 && sorted[i].head[0] == sorted[i - 1].head[0] && sorted[i].head[1] == sorted[i - 1].head[1] &&
+            text(sorted[i]) == text(sorted[i - 1])) {
             continue;
         }
         tokens.emplace_back(text(sorted[i]));

@@ -63,7 +63,9 @@ class TokenSink {
 
   private:
     struct Entry {
-        uint64_t head;  // the first eight bytes, big-endian, zero past the end: most orders at one compare
+        // The first sixteen bytes as two big-endian words, zero past the end: most orders at one or two
+        // compares (header tokens share their first eight bytes, "received:...").
+        uint64_t head[2];
         uint32_t offset;
         uint32_t length;
     };
