@@ -7,22 +7,25 @@ namespace {
 
 using Entry = ChiSquareDeltas::Entry;
 
-uint64_t HeadOf(std::string_view token) {
-    uint64_t head = 0;
-    for (std::size_t i = 0; i < 8 && i < token.size(); ++i) {
-        head |= uint64_t{static_cast<unsigned char>(token[i])} << (56 - 8 * i);
+void SetHead(Entry& entry) {
+    entry.head[0] = 0;
+    entry.head[1] = 0;
+    for (std::size_t i = 0; i < 16 && i < entry.token.size(); ++i) {
+        entry.head[i / 8] |= uint64_t{static_cast<unsigned char>(entry.token[i])} << (56 - 8 * (i % 8));
     }
-    return head;
 }
 
 // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
 // first); equal heads compare the whole bytes.
 bool Before(const Entry& a, const Entry& b) {
-    if (a.head != b.head) {
-        return a.head < b.head;
+    if (a.head[0] != b.head[0]) {
+        return a.head[0] < b.head[0];
     }
-    // Equal heads: both hold at least as many bytes as the head shows, so the rest decides.
-    const std::size_t skip = std::min<std::size_t>({8, a.token.size(), b.token.size()});
+    if (a.head[1] != b.head[1]) {
+        return a.head[1] < b.head[1];
+    }
+    // Equal heads: their first bytes are equal, so the rest decides.
+    const std::size_t skip = std::min<std::size_t>({16, a.token.size(), b.token.size()});
     return a.token.substr(skip) < b.token.substr(skip);
 }
 
@@ -50,7 +53,9 @@ Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Ent
 void ChiSquareDeltas::Add(std::span<const std::string> tokens, int64_t spam, int64_t ham) {
     const std::size_t start = entries_.size();
     for (const std::string& token : tokens) {
-        entries_.push_back({HeadOf(token), token, spam, ham});
+        Entry entry{{0, 0}, token, spam, ham};
+        SetHead(entry);
+        entries_.push_back(entry);
     }
     // A message's tokens come sorted from the tokenizer; any other list is sorted here.
     if (!std::is_sorted(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end(), Before)) {
@@ -83,8 +88,7 @@ std::span<const Entry> ChiSquareDeltas::Summed() {
     // Equal tokens now lie side by side: one entry each, their changes summed.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (kept > 0 && entries_[kept - 1].head == entries_[i].head &&
-            entries_[kept - 1].token == entries_[i].token) {
+        if (kept > 0 && entries_[kept - 1].token == entries_[i].token) {
             entries_[kept - 1].spam += entries_[i].spam;
             entries_[kept - 1].ham += entries_[i].ham;
         } else {

@@ -15,7 +15,7 @@ namespace bramvell {
 class ChiSquareDeltas {
   public:
     struct Entry {
-        uint64_t head;  // the first eight bytes, big-endian, zero past the end: most orders at one compare
+        uint64_t head[2];  // the first sixteen bytes as big-endian words, zero past the end
         std::string_view token;
         int64_t spam;
         int64_t ham;

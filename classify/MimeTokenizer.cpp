@@ -165,7 +165,9 @@ MimeTokenizer::MimeTokenizer(Options options) : options_(options) {
 }
 
 std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) const {
-    TokenSink sink;
+    // One sink per thread, its buffers reused from message to message.
+    thread_local TokenSink sink;
+    sink.Clear();
     const std::size_t length = ParsedLength(message);
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), length));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));

@@ -43,8 +43,18 @@ void TokenSink::Push(std::size_t offset) {
     entries_.push_back(entry);
 }
 
-std::vector<std::string> TokenSink::Distinct(std::size_t limit) const {
-    std::vector<Entry> sorted(entries_);
+void TokenSink::Clear() {
+    constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+    if (bytes_.capacity() > kKeptBytes || entries_.capacity() * sizeof(Entry) > kKeptBytes) {
+        std::string().swap(bytes_);
+        std::vector<Entry>().swap(entries_);
+    }
+    bytes_.clear();
+    entries_.clear();
+}
+
+std::vector<std::string> TokenSink::Distinct(std::size_t limit) {
+    std::vector<Entry>& sorted = entries_;
     const std::string_view bytes(bytes_);
     auto text = [bytes](const Entry& entry) { return bytes.substr(entry.offset, entry.length); };
     // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token

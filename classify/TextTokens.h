@@ -56,8 +56,10 @@ class TokenSink {
         return true;
     }
 
-    // The distinct tokens in byte-wise order, the first `limit` of them.
-    std::vector<std::string> Distinct(std::size_t limit) const;
+    // Empties the sink; its buffers keep their room for the next message unless they grew large.
+    void Clear();
+    // The distinct tokens in byte-wise order, the first `limit` of them (sorts what was added).
+    std::vector<std::string> Distinct(std::size_t limit);
     // Every token in the order added.
     std::vector<std::string> All() const;
 
