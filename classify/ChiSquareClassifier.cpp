@@ -66,10 +66,7 @@ ChiSquareResult ChiSquareClassifier::Classify(std::span<const char> message,
 ChiSquareResult ChiSquareClassifier::Classify(std::span<const char> message, ChiSquareCountCache& cache) const {
     const std::vector<std::string> tokens = tokenizer_.Tokenize(message);
     std::vector<TokenCounts> counts;
-    counts.reserve(tokens.size());
-    for (const std::string& token : tokens) {
-        counts.push_back(cache.Counts(token));
-    }
+    cache.CountsOf(tokens, counts);
     return ScoreTokenCounts(tokens, counts, cache.Totals(), parameters_, cutoffs_);
 }
 

@@ -204,6 +204,26 @@ TokenCounts ChiSquareStore::Snapshot::Counts(std::string_view token) const {
     return mdb_get(txn_, store_.tokens_, &key, &value) == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
 }
 
+void ChiSquareStore::Snapshot::CountsInOrder(std::span<const std::string_view> tokens,
+                                             std::span<TokenCounts> counts) const {
+    MDB_cursor* cursor = nullptr;
+    const bool open = txn_ != nullptr && mdb_cursor_open(txn_, store_.tokens_, &cursor) == MDB_SUCCESS;
+    for (std::size_t i = 0; i < tokens.size() && i < counts.size(); ++i) {
+        counts[i] = {};
+        if (!open || tokens[i].empty()) {
+            continue;
+        }
+        MDB_val key = ValueOf(tokens[i]);
+        MDB_val value;
+        if (mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY) == MDB_SUCCESS) {
+            counts[i] = CountsOf(value);
+        }
+    }
+    if (open) {
+        mdb_cursor_close(cursor);
+    }
+}
+
 bool ChiSquareStore::Snapshot::LearnedClass(const MessageDigest& digest, MailClass& learned) const {
     MDB_val key = ValueOf(digest.data(), digest.size());
     MDB_val value;

@@ -1,6 +1,8 @@
 #include "classify/TextTokens.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace bramvell {
 
@@ -36,9 +38,13 @@ void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
 
 void TokenSink::Push(std::size_t offset) {
     const std::size_t length = bytes_.size() - offset;
+    unsigned char first[16] = {};
+    std::memcpy(first, bytes_.data() + offset, std::min<std::size_t>(length, sizeof first));
     Entry entry{{0, 0}, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)};
-    for (std::size_t i = 0; i < 16 && i < length; ++i) {
-        entry.head[i / 8] |= uint64_t{static_cast<unsigned char>(bytes_[offset + i])} << (56 - 8 * (i % 8));
+    for (int word = 0; word < 2; ++word) {
+        uint64_t bytes = 0;
+        std::memcpy(&bytes, first + 8 * word, 8);
+        entry.head[word] = __builtin_bswap64(bytes);  // big-endian: the first byte decides first
     }
     entries_.push_back(entry);
 }
@@ -110,13 +116,38 @@ bool IsAlnum(unsigned char c) {
     return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+namespace {
+
+// The classes of every byte worked out once: the scans ask for one per byte of the text.
+constexpr uint8_t kWordByte = 1;
+constexpr uint8_t kRunBreak = 2;
+
+constexpr std::array<uint8_t, 256> ByteClasses() {
+    std::array<uint8_t, 256> classes{};
+    constexpr std::string_view kBreaks = "<>()[]{}\"',;|`\\";
+    for (int i = 0; i < 256; ++i) {
+        const auto c = static_cast<unsigned char>(i);
+        const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (alnum || c >= 0x80 || c == '-' || c == '_' || c == '\'' || c == '$' || c == '!') {
+            classes[i] |= kWordByte;
+        }
+        if (c <= ' ' || c == 0x7f || kBreaks.find(static_cast<char>(c)) != std::string_view::npos) {
+            classes[i] |= kRunBreak;
+        }
+    }
+    return classes;
+}
+
+constexpr std::array<uint8_t, 256> kByteClasses = ByteClasses();
+
+}  // namespace
+
 bool IsWordByte(unsigned char c) {
-    return IsAlnum(c) || c >= 0x80 || c == '-' || c == '_' || c == '\'' || c == '$' || c == '!';
+    return (kByteClasses[c] & kWordByte) != 0;
 }
 
 bool IsRunBreak(unsigned char c) {
-    static constexpr std::string_view kBreaks = "<>()[]{}\"',;|`\\";
-    return c <= ' ' || c == 0x7f || kBreaks.find(static_cast<char>(c)) != std::string_view::npos;
+    return (kByteClasses[c] & kRunBreak) != 0;
 }
 
 }  // namespace text_tokens
