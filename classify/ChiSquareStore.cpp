@@ -1,7 +1,7 @@
 #include "classify/ChiSquareStore.h"
 
 #include <fcntl.h>
-#include <glib.h>
+#include <openssl/sha.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,12 +89,8 @@ bool ReserveLockFile(const std::string& folder, std::string& problem) {
 
 MessageDigest DigestOfMessage(std::span<const char> message) {
     MessageDigest digest{};
-    GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
-    g_checksum_update(checksum, reinterpret_cast<const guchar*>(message.data()),
-                      static_cast<gssize>(message.size()));
-    gsize length = digest.size();
-    g_checksum_get_digest(checksum, digest.data(), &length);
-    g_checksum_free(checksum);
+    static_assert(std::tuple_size_v<MessageDigest> == SHA256_DIGEST_LENGTH);
+    SHA256(reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest.data());
     return digest;
 }
 
