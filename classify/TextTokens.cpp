@@ -194,7 +194,10 @@ void TextTokenizer::OneRun(std::string_view run) {
     while (!run.empty() && (run.back() == '.' || run.back() == ':' || run.back() == '?')) {
         run.remove_suffix(1);
     }
-    const std::string lower = Lowered(run.substr(0, 8));
+    char head[8];
+    const std::size_t headLength = std::min(run.size(), sizeof head);
+    std::transform(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(headLength), head, LowerAscii);
+    const std::string_view lower(head, headLength);
     if (StartsWith(lower, "http://") || StartsWith(lower, "https://") || StartsWith(lower, "ftp://") ||
         StartsWith(lower, "www.")) {
         Url(run);

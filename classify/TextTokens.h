@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,10 +49,10 @@ class TokenSink {
             return false;
         }
         const std::size_t offset = bytes_.size();
-        bytes_ += prefix;
-        for (char c : word) {
-            bytes_ += LowerAscii(c);
-        }
+        bytes_.resize(offset + prefix.size() + word.size());
+        char* out = bytes_.data() + offset;
+        out = std::copy(prefix.begin(), prefix.end(), out);
+        std::transform(word.begin(), word.end(), out, LowerAscii);
         Push(offset);
         return true;
     }
