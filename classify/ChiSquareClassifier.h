@@ -33,6 +33,9 @@ inline constexpr std::size_t kTellingTokenCount = 10;
 ChiSquareResult ScoreTokenCounts(std::span<const std::string> tokens, std::span<const TokenCounts> counts,
                                  const MessageTotals& totals, const ChiSquareParameters& parameters,
                                  const ChiSquareCutoffs& cutoffs, std::size_t tellingCount = kTellingTokenCount);
+ChiSquareResult ScoreTokenCounts(std::span<const std::string_view> tokens, std::span<const TokenCounts> counts,
+                                 const MessageTotals& totals, const ChiSquareParameters& parameters,
+                                 const ChiSquareCutoffs& cutoffs, std::size_t tellingCount = kTellingTokenCount);
 
 // What the filter path calls: raw message bytes (or the message's lines) in, verdict, score and
 // telling tokens out, scored against the store as it stands (one read transaction per call, so a

@@ -58,7 +58,8 @@ TokenCounts ChiSquareCountCache::Counts(std::string_view token) {
     return counts;
 }
 
-void ChiSquareCountCache::CountsOf(std::span<const std::string> tokens, std::vector<TokenCounts>& counts) {
+void ChiSquareCountCache::CountsOf(std::span<const std::string_view> tokens,
+                                   std::vector<TokenCounts>& counts) {
     counts.assign(tokens.size(), TokenCounts{});
     missed_.clear();
     missedAt_.clear();

@@ -22,7 +22,7 @@ class ChiSquareCountCache {
     TokenCounts Counts(std::string_view token);
     // counts[i] for tokens[i]; the tokens not cached yet are looked up together, in the order given
     // (byte-wise order finds neighbours faster).
-    void CountsOf(std::span<const std::string> tokens, std::vector<TokenCounts>& counts);
+    void CountsOf(std::span<const std::string_view> tokens, std::vector<TokenCounts>& counts);
     const MessageTotals& Totals() const { return totals_; }
 
   private:

@@ -164,7 +164,7 @@ MimeTokenizer::MimeTokenizer(Options options) : options_(options) {
     InitialiseGMime();
 }
 
-std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) const {
+TokenSink& MimeTokenizer::Fill(std::span<const char> message) const {
     // One sink per thread, its buffers reused from message to message.
     thread_local TokenSink sink;
     sink.Clear();
@@ -179,7 +179,15 @@ std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) 
         walker.Headers(GMIME_OBJECT(parsed.get()));
         walker.Walk(g_mime_message_get_mime_part(parsed.get()), 0);
     }
-    return sink.Distinct(kMaxTokens);
+    return sink;
+}
+
+std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) const {
+    return Fill(message).Distinct(kMaxTokens);
+}
+
+std::vector<std::string_view> MimeTokenizer::TokenizeInPlace(std::span<const char> message) const {
+    return Fill(message).DistinctViews(kMaxTokens);
 }
 
 }  // namespace bramvell

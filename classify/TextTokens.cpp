@@ -59,13 +59,12 @@ void TokenSink::Clear() {
     entries_.clear();
 }
 
-std::vector<std::string> TokenSink::Distinct(std::size_t limit) {
-    std::vector<Entry>& sorted = entries_;
+std::vector<std::string_view> TokenSink::DistinctViews(std::size_t limit) {
     const std::string_view bytes(bytes_);
     auto text = [bytes](const Entry& entry) { return bytes.substr(entry.offset, entry.length); };
     // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
     // first); equal heads compare the bytes after them.
-    std::sort(sorted.begin(), sorted.end(), [&text](const Entry& a, const Entry& b) {
+    std::sort(entries_.begin(), entries_.end(), [&text](const Entry& a, const Entry& b) {
         if (a.head[0] != b.head[0]) {
             return a.head[0] < b.head[0];
         }
@@ -75,16 +74,22 @@ std::vector<std::string> TokenSink::Distinct(std::size_t limit) {
         const std::size_t skip = std::min<std::size_t>({16, a.length, b.length});
         return text(a).substr(skip) < text(b).substr(skip);
     });
-    std::vector<std::string> tokens;
-    tokens.reserve(std::min(limit, sorted.size()));
-    for (std::size_t i = 0; i < sorted.size() && tokens.size() < limit; ++i) {
-        if (i > 0 && sorted[i].head[0] == sorted[i - 1].head[0] && sorted[i].head[1] == sorted[i - 1].head[1] &&
-            text(sorted[i]) == text(sorted[i - 1])) {
+    std::vector<std::string_view> tokens;
+    tokens.reserve(std::min(limit, entries_.size()));
+    for (std::size_t i = 0; i < entries_.size() && tokens.size() < limit; ++i) {
+        const Entry& entry = entries_[i];
+        if (i > 0 && entry.head[0] == entries_[i - 1].head[0] && entry.head[1] == entries_[i - 1].head[1] &&
+            text(entry) == text(entries_[i - 1])) {
             continue;
         }
-        tokens.emplace_back(text(sorted[i]));
+        tokens.push_back(text(entry));
     }
     return tokens;
+}
+
+std::vector<std::string> TokenSink::Distinct(std::size_t limit) {
+    const std::vector<std::string_view> views = DistinctViews(limit);
+    return std::vector<std::string>(views.begin(), views.end());
 }
 
 std::vector<std::string> TokenSink::All() const {

@@ -59,7 +59,9 @@ class TokenSink {
 
     // Empties the sink; its buffers keep their room for the next message unless they grew large.
     void Clear();
-    // The distinct tokens in byte-wise order, the first `limit` of them (sorts what was added).
+    // The distinct tokens in byte-wise order, the first `limit` of them (sorts what was added); the views
+    // point into the sink and stay valid until it changes.
+    std::vector<std::string_view> DistinctViews(std::size_t limit);
     std::vector<std::string> Distinct(std::size_t limit);
     // Every token in the order added.
     std::vector<std::string> All() const;
