@@ -126,6 +126,7 @@ int ClassifyChiSquare(const std::string& programFolder, const std::vector<std::s
     }
     const ChiSquareClassifier classifier(store, ChiSquareParameters{}, ChiSquareCutoffsOf(setup->settings));
     const ChiSquareStore::Snapshot snapshot(store);
+    ChiSquareCountCache counts(snapshot);
     std::size_t unreadable = 0;
     std::string out;
     std::string bytes;
@@ -138,7 +139,7 @@ int ClassifyChiSquare(const std::string& programFolder, const std::vector<std::s
             ++unreadable;
             continue;
         }
-        const ChiSquareResult result = classifier.Classify(bytes, snapshot);
+        const ChiSquareResult result = classifier.Classify(bytes, counts);
         (tsv ? AppendChiSquareTsv : AppendChiSquareReport)(out, path, result);
         if (out.size() > 64 * 1024) {
             std::fwrite(out.data(), 1, out.size(), stdout);

@@ -5,9 +5,12 @@
 
 namespace bramvell {
 
-ChiSquareResult ScoreTokenCounts(std::span<const std::string> tokens, std::span<const TokenCounts> counts,
-                                 const MessageTotals& totals, const ChiSquareParameters& parameters,
-                                 const ChiSquareCutoffs& cutoffs, std::size_t tellingCount) {
+namespace {
+
+template <typename Text>
+ChiSquareResult ScoreCounts(std::span<const Text> tokens, std::span<const TokenCounts> counts,
+                            const MessageTotals& totals, const ChiSquareParameters& parameters,
+                            const ChiSquareCutoffs& cutoffs, std::size_t tellingCount) {
     std::vector<double> used;
     std::vector<std::size_t> usedIndex;
     used.reserve(tokens.size());
@@ -38,9 +41,23 @@ ChiSquareResult ScoreTokenCounts(std::span<const std::string> tokens, std::span<
                           return da != db ? da > db : a < b;
                       });
     for (std::size_t i = 0; i < shown; ++i) {
-        result.telling.push_back({tokens[usedIndex[order[i]]], used[order[i]]});
+        result.telling.push_back({std::string(tokens[usedIndex[order[i]]]), used[order[i]]});
     }
     return result;
+}
+
+}  // namespace
+
+ChiSquareResult ScoreTokenCounts(std::span<const std::string> tokens, std::span<const TokenCounts> counts,
+                                 const MessageTotals& totals, const ChiSquareParameters& parameters,
+                                 const ChiSquareCutoffs& cutoffs, std::size_t tellingCount) {
+    return ScoreCounts(tokens, counts, totals, parameters, cutoffs, tellingCount);
+}
+
+ChiSquareResult ScoreTokenCounts(std::span<const std::string_view> tokens, std::span<const TokenCounts> counts,
+                                 const MessageTotals& totals, const ChiSquareParameters& parameters,
+                                 const ChiSquareCutoffs& cutoffs, std::size_t tellingCount) {
+    return ScoreCounts(tokens, counts, totals, parameters, cutoffs, tellingCount);
 }
 
 ChiSquareClassifier::ChiSquareClassifier(const ChiSquareStore& store, ChiSquareParameters parameters,
@@ -61,6 +78,13 @@ ChiSquareResult ChiSquareClassifier::Classify(std::span<const char> message,
         counts.push_back(snapshot.Counts(token));
     }
     return ScoreTokenCounts(tokens, counts, snapshot.Totals(), parameters_, cutoffs_);
+}
+
+ChiSquareResult ChiSquareClassifier::Classify(std::span<const char> message, ChiSquareCountCache& cache) const {
+    const std::vector<std::string_view> tokens = tokenizer_.TokenizeInPlace(message);
+    std::vector<TokenCounts> counts;
+    cache.CountsOf(tokens, counts);
+    return ScoreTokenCounts(tokens, counts, cache.Totals(), parameters_, cutoffs_);
 }
 
 ChiSquareResult ChiSquareClassifier::ClassifyLines(std::span<const std::string_view> lines) const {

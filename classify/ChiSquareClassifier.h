@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "classify/ChiSquareCountCache.h"
 #include "classify/ChiSquareMath.h"
 #include "classify/ChiSquareStore.h"
 #include "classify/MimeTokenizer.h"
@@ -32,6 +33,9 @@ inline constexpr std::size_t kTellingTokenCount = 10;
 ChiSquareResult ScoreTokenCounts(std::span<const std::string> tokens, std::span<const TokenCounts> counts,
                                  const MessageTotals& totals, const ChiSquareParameters& parameters,
                                  const ChiSquareCutoffs& cutoffs, std::size_t tellingCount = kTellingTokenCount);
+ChiSquareResult ScoreTokenCounts(std::span<const std::string_view> tokens, std::span<const TokenCounts> counts,
+                                 const MessageTotals& totals, const ChiSquareParameters& parameters,
+                                 const ChiSquareCutoffs& cutoffs, std::size_t tellingCount = kTellingTokenCount);
 
 // What the filter path calls: raw message bytes (or the message's lines) in, verdict, score and
 // telling tokens out, scored against the store as it stands (one read transaction per call, so a
@@ -45,6 +49,9 @@ class ChiSquareClassifier {
     ChiSquareResult Classify(std::span<const char> message) const;
     // Against a snapshot the caller holds, for many messages in a row.
     ChiSquareResult Classify(std::span<const char> message, const ChiSquareStore::Snapshot& snapshot) const;
+    // Against a snapshot through a cache of its counts, for many messages in a row (the same scores,
+    // found faster).
+    ChiSquareResult Classify(std::span<const char> message, ChiSquareCountCache& cache) const;
     // The message as lines without their line ends, as the filter holds a retrieved message.
     ChiSquareResult ClassifyLines(std::span<const std::string_view> lines) const;
 

@@ -1,7 +1,7 @@
 #include "classify/ChiSquareStore.h"
 
 #include <fcntl.h>
-#include <glib.h>
+#include <openssl/sha.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <unordered_map>
 
+#include "classify/ChiSquareDeltas.h"
 #include "config/FileHandle.h"
 
 namespace bramvell {
@@ -62,16 +62,6 @@ uint64_t AdjustedTotal(uint64_t total, int64_t delta) {
     return delta < 0 && total < static_cast<uint64_t>(-delta) ? 0 : total + static_cast<uint64_t>(delta);
 }
 
-struct Delta {
-    int64_t spam = 0;
-    int64_t ham = 0;
-    int64_t& Of(MailClass mailClass) { return mailClass == MailClass::Spam ? spam : ham; }
-};
-
-MailClass Other(MailClass mailClass) {
-    return mailClass == MailClass::Spam ? MailClass::Ham : MailClass::Spam;
-}
-
 // LMDB maps its lock file and writes it through memory: a page of it that the file system cannot
 // supply (a full disk) ends the process with SIGBUS instead of an error. Its pages are reserved first,
 // so a full disk is reported as such. LMDB takes a lock file larger than it needs as room for more
@@ -99,12 +89,8 @@ bool ReserveLockFile(const std::string& folder, std::string& problem) {
 
 MessageDigest DigestOfMessage(std::span<const char> message) {
     MessageDigest digest{};
-    GChecksum* checksum = g_checksum_new(G_CHECKSUM_SHA256);
-    g_checksum_update(checksum, reinterpret_cast<const guchar*>(message.data()),
-                      static_cast<gssize>(message.size()));
-    gsize length = digest.size();
-    g_checksum_get_digest(checksum, digest.data(), &length);
-    g_checksum_free(checksum);
+    static_assert(std::tuple_size_v<MessageDigest> == SHA256_DIGEST_LENGTH);
+    SHA256(reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest.data());
     return digest;
 }
 
@@ -214,6 +200,26 @@ TokenCounts ChiSquareStore::Snapshot::Counts(std::string_view token) const {
     return mdb_get(txn_, store_.tokens_, &key, &value) == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
 }
 
+void ChiSquareStore::Snapshot::CountsInOrder(std::span<const std::string_view> tokens,
+                                             std::span<TokenCounts> counts) const {
+    MDB_cursor* cursor = nullptr;
+    const bool open = txn_ != nullptr && mdb_cursor_open(txn_, store_.tokens_, &cursor) == MDB_SUCCESS;
+    for (std::size_t i = 0; i < tokens.size() && i < counts.size(); ++i) {
+        counts[i] = {};
+        if (!open || tokens[i].empty()) {
+            continue;
+        }
+        MDB_val key = ValueOf(tokens[i]);
+        MDB_val value;
+        if (mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY) == MDB_SUCCESS) {
+            counts[i] = CountsOf(value);
+        }
+    }
+    if (open) {
+        mdb_cursor_close(cursor);
+    }
+}
+
 bool ChiSquareStore::Snapshot::LearnedClass(const MessageDigest& digest, MailClass& learned) const {
     MDB_val key = ValueOf(digest.data(), digest.size());
     MDB_val value;
@@ -268,7 +274,12 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
-    std::unordered_map<std::string_view, Delta> deltas;
+    ChiSquareDeltas deltas;
+    std::size_t tokenCount = 0;
+    for (const Change& change : changes) {
+        tokenCount += change.tokens.size();
+    }
+    deltas.Reserve(tokenCount);
     for (const Change& change : changes) {
         MDB_val key = ValueOf(change.digest.data(), change.digest.size());
         MDB_val value;
@@ -311,34 +322,46 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             AdjustedTotal(mailClass == MailClass::Spam ? totals.spam : totals.ham, classDelta);
         (mailClass == MailClass::Spam ? totals.ham : totals.spam) =
             AdjustedTotal(mailClass == MailClass::Spam ? totals.ham : totals.spam, otherDelta);
-        for (const std::string& token : change.tokens) {
-            Delta& delta = deltas[token];
-            delta.Of(mailClass) += classDelta;
-            delta.Of(Other(mailClass)) += otherDelta;
-        }
+        const bool spam = mailClass == MailClass::Spam;
+        deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
     }
-    // Written in key order: neighbouring keys share pages, so the B-tree is walked once.
-    std::vector<std::pair<std::string_view, Delta>> ordered(deltas.begin(), deltas.end());
-    std::sort(ordered.begin(), ordered.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < ordered.size() && rc == MDB_SUCCESS; ++i) {
-        const auto& [token, delta] = ordered[i];
-        if (token.empty() || token.size() > static_cast<std::size_t>(mdb_env_get_maxkeysize(env_))) {
+    // Written in key order through one cursor: a key on the cursor's page is found without walking
+    // the B-tree from its root, and a key found is rewritten in place.
+    MDB_cursor* cursor = nullptr;
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_cursor_open(txn, tokens_, &cursor);
+    }
+    const std::size_t maxKeyBytes = static_cast<std::size_t>(mdb_env_get_maxkeysize(env_));
+    for (const ChiSquareDeltas::Entry& delta : rc == MDB_SUCCESS ? deltas.Summed()
+                                                                 : std::span<const ChiSquareDeltas::Entry>()) {
+        if (delta.token.empty() || delta.token.size() > maxKeyBytes) {
             continue;
         }
-        MDB_val key = ValueOf(token);
+        MDB_val key = ValueOf(delta.token);
         MDB_val value;
-        const int found = mdb_get(txn, tokens_, &key, &value);
+        const int found = mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY);
+        if (found != MDB_SUCCESS && found != MDB_NOTFOUND) {
+            rc = found;
+            break;
+        }
         TokenCounts counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
         counts.spam = Adjusted(counts.spam, delta.spam);
         counts.ham = Adjusted(counts.ham, delta.ham);
         if (counts.spam == 0 && counts.ham == 0) {
             if (found == MDB_SUCCESS) {
-                rc = mdb_del(txn, tokens_, &key, nullptr);
+                rc = mdb_cursor_del(cursor, 0);
             }
-            continue;
+        } else {
+            MDB_val stored = ValueOf(&counts, sizeof counts);
+            key = ValueOf(delta.token);
+            rc = mdb_cursor_put(cursor, &key, &stored, found == MDB_SUCCESS ? MDB_CURRENT : 0);
         }
-        MDB_val stored = ValueOf(&counts, sizeof counts);
-        rc = mdb_put(txn, tokens_, &key, &stored, 0);
+        if (rc != MDB_SUCCESS) {
+            break;
+        }
+    }
+    if (cursor != nullptr) {
+        mdb_cursor_close(cursor);
     }
     if (rc == MDB_SUCCESS) {
         MDB_val key = ValueOf(kTotalsKey);

@@ -69,6 +69,9 @@ class ChiSquareStore {
         bool Valid() const { return txn_ != nullptr; }
         MessageTotals Totals() const;
         TokenCounts Counts(std::string_view token) const;
+        // Counts of many tokens, counts[i] for tokens[i], through one cursor: in byte-wise order, a token
+        // on the page of the one before is found without walking the B-tree from its root.
+        void CountsInOrder(std::span<const std::string_view> tokens, std::span<TokenCounts> counts) const;
         // The class a message was learned as, or false when the store does not hold it.
         bool LearnedClass(const MessageDigest& digest, MailClass& learned) const;
 

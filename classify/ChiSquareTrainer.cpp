@@ -1,5 +1,7 @@
 #include "classify/ChiSquareTrainer.h"
 
+#include <thread>
+
 #include "classify/SampleFolder.h"
 #include "config/FileHandle.h"
 
@@ -41,6 +43,26 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClas
                            std::string& problem, const Progress& progress) {
     std::vector<ChiSquareStore::Change> batch;
     batch.reserve(kBatchMessages);
+    // A full batch is written on a thread of its own while the next one is tokenized; batches are
+    // written in order, one at a time. The writer counts the outcomes in summary and this thread only
+    // the unreadable files (another member), so the two never touch the same field.
+    std::vector<ChiSquareStore::Change> writing;
+    bool written = true;
+    std::thread writer;
+    struct JoinOnExit {
+        std::thread& thread;
+        ~JoinOnExit() {
+            if (thread.joinable()) {
+                thread.join();
+            }
+        }
+    } joinOnExit{writer};
+    auto writerDone = [&writer, &written] {
+        if (writer.joinable()) {
+            writer.join();
+        }
+        return written;
+    };
     std::string bytes;
     for (std::size_t i = 0; i < files.size(); ++i) {
         if (!ReadMessageFile(files[i], bytes)) {
@@ -53,14 +75,21 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClas
             change.tokens = tokenizer_.Tokenize(bytes);
             batch.push_back(std::move(change));
         }
-        if (batch.size() == kBatchMessages && !Flush(batch, summary, problem)) {
-            return false;
+        if (batch.size() == kBatchMessages) {
+            if (!writerDone()) {
+                return false;
+            }
+            writing.swap(batch);
+            batch.clear();
+            writer = std::thread([this, &writing, &written, &summary, &problem] {
+                written = Flush(writing, summary, problem);
+            });
         }
         if (progress) {
             progress(i + 1, files.size());
         }
     }
-    return Flush(batch, summary, problem);
+    return writerDone() && Flush(batch, summary, problem);
 }
 
 bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,

@@ -25,10 +25,11 @@ struct ChiSquareTrainingSummary {
 
 // Learns messages into, and unlearns them from, the chi-square store: tokenized here, written in
 // batches of kBatchMessages, one write transaction each, so that a crash or a failed write loses at most
-// the batch under way and never half a message.
+// the batch under way and never half a message. A batch is written on a second thread while the next
+// one is tokenized.
 class ChiSquareTrainer {
   public:
-    static constexpr std::size_t kBatchMessages = 256;
+    static constexpr std::size_t kBatchMessages = 1024;
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
 
     explicit ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options = {});

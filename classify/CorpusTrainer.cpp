@@ -1,6 +1,7 @@
 #include "classify/CorpusTrainer.h"
 
 #include <limits>
+#include <memory>
 #include <mutex>
 
 #include "classify/TokenDataFiles.h"
@@ -41,63 +42,108 @@ CorpusRunStatus CorpusTrainer::LearnEntries(SampleClass sampleClass,
     failureMessage_.clear();
     const std::string dataFolder = DataFolder(settings_.programFolder);
     CreateDirectories(dataFolder, kPrivateFolderMode);
-    TokenDataFiles files(dataFolder);
+    auto files = std::make_unique<TokenDataFiles>(dataFolder);
     tables_ = settings_.tokenTables;
-    files_ = &files;
+    files_ = files.get();
     class_ = sampleClass;
 
     CorpusRunStatus status = CorpusRunStatus::Finished;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const SampleEntry& entry = entries[i];
-        if (!entry.isDirectory && reader_.Open(entry.path)) {
+    std::size_t stepLimit = kStepMessages;
+    BeginStep(0);
+    // One round past the last entry writes the step still open.
+    for (std::size_t i = 0; i <= entries.size(); ++i) {
+        const bool end = i == entries.size();
+        bool learned = true;
+        bool stopped = false;
+        if (!end && !entries[i].isDirectory && reader_.Open(entries[i].path)) {
             SampleReadStatus read = SampleReadStatus::Read;
-            if (!LearnMessage(read)) {
-                failureMessage_ = files.Failure().Message();
-                status = CorpusRunStatus::Failed;
-                break;
+            learned = LearnMessage(read);
+            stopped = read == SampleReadStatus::Stopped;
+        }
+        if (learned && !end && !stopped && step_.messages < stepLimit) {
+            if (callbacks_.progress) {
+                callbacks_.progress(i + 1, entries.size());
             }
-            if (read == SampleReadStatus::Stopped) {
+            continue;
+        }
+        if (learned && CommitStep()) {
+            if (stopped) {
                 status = CorpusRunStatus::Stopped;
                 break;
             }
+            if (!end && callbacks_.progress) {
+                callbacks_.progress(i + 1, entries.size());
+            }
+            BeginStep(i + 1);
+            continue;
         }
-        if (callbacks_.progress) {
-            callbacks_.progress(i + 1, entries.size());
+        UndoStep(!learned);
+        if (stepLimit == 1) {
+            failureMessage_ = files_->Failure().Message();
+            status = CorpusRunStatus::Failed;
+            break;
         }
+        // The step's messages once more, each written on its own, so that those before the one that
+        // cannot be written stay learned. Fresh files: the failure is kept by the old ones.
+        stepLimit = 1;
+        i = step_.firstEntry - 1;  // wraps to the step's first entry at the loop's increment
+        files = std::make_unique<TokenDataFiles>(dataFolder);
+        files_ = files.get();
+        BeginStep(step_.firstEntry);
     }
     tables_ = nullptr;
     files_ = nullptr;
     return status;
 }
 
-bool CorpusTrainer::LearnMessage(SampleReadStatus& read) {
-    SharedInt& messageCount =
-        class_ == SampleClass::Spam ? settings_.spamMessageCount : settings_.hamMessageCount;
-    const int newTokensBefore[] = {settings_.newLowerTokenCount, settings_.newCapitalTokenCount,
-                                   settings_.newUpperTokenCount};
+SharedInt& CorpusTrainer::MessageCount() {
+    return class_ == SampleClass::Spam ? settings_.spamMessageCount : settings_.hamMessageCount;
+}
+
+void CorpusTrainer::BeginStep(std::size_t firstEntry) {
+    step_ = {firstEntry, 0, {settings_.newLowerTokenCount, settings_.newCapitalTokenCount,
+                             settings_.newUpperTokenCount}};
+    std::unique_lock lock(tables_->mutex);
+    changes_.Begin(*tables_, *files_);
+}
+
+bool CorpusTrainer::CommitStep() {
+    std::unique_lock lock(tables_->mutex);
+    if (changes_.Commit()) {
+        return true;
+    }
+    stepUndone_ = true;  // Commit took the step back itself
+    return false;
+}
+
+void CorpusTrainer::UndoStep(bool messageFailed) {
     {
         std::unique_lock lock(tables_->mutex);
-        changes_.Begin(*tables_, *files_);
+        if (messageFailed || !stepUndone_) {
+            changes_.Undo();
+        }
     }
+    stepUndone_ = false;
+    MessageCount() -= static_cast<int>(step_.messages);
+    settings_.newLowerTokenCount = step_.newTokensBefore[0];
+    settings_.newCapitalTokenCount = step_.newTokensBefore[1];
+    settings_.newUpperTokenCount = step_.newTokensBefore[2];
+}
+
+bool CorpusTrainer::LearnMessage(SampleReadStatus& read) {
     messageFailed_ = false;
     tokenizer_.Reset();
     read = reader_.ReadOpened(callbacks_.pump, [this](std::string_view line, bool subjectLine) {
         std::unique_lock lock(tables_->mutex);
         tokenizer_.Feed(line, [this, subjectLine](const Token& token) { LearnToken(token, subjectLine); });
     });
-    // A message stopped half way still counts with what it read, as it always did.
-    std::unique_lock lock(tables_->mutex);
-    if (!messageFailed_ && changes_.Commit()) {
-        messageCount += 1;
-        return true;
-    }
     if (messageFailed_) {
-        changes_.Undo();
+        return false;
     }
-    settings_.newLowerTokenCount = newTokensBefore[0];
-    settings_.newCapitalTokenCount = newTokensBefore[1];
-    settings_.newUpperTokenCount = newTokensBefore[2];
-    return false;
+    // A message stopped half way still counts with what it read, as it always did.
+    MessageCount() += 1;
+    ++step_.messages;
+    return true;
 }
 
 void CorpusTrainer::LearnToken(const Token& token, bool subjectLine) {

@@ -8,19 +8,24 @@
 #include "classify/SampleFolder.h"
 #include "classify/TokenRecord.h"
 #include "classify/Tokenizer.h"
+#include "config/FilterSettings.h"
 
 namespace bramvell {
 
-class FilterSettings;
 class TokenDataFiles;
 class TokenTables;
 
 // Learns the sample messages of a folder as spam or ham into the token tables of
 // settings.tokenTables and their data files, and counts them in the settings' statistics. Memory
-// changes token by token under the tables' exclusive lock; the files change once per message, so a
-// message is learned whole or, when a write fails, not at all (and learning stops).
+// changes token by token under the tables' exclusive lock; the files change once per step of up to
+// kStepMessages messages (a few writes per token file instead of one per raised record). A step whose
+// writes fail is taken back from memory and files and learned again message by message, so that in
+// the end a message is learned whole or, when its write fails, not at all (and learning stops there).
+// A crash loses at most the step under way.
 class CorpusTrainer {
   public:
+    static constexpr std::size_t kStepMessages = 256;
+
     explicit CorpusTrainer(FilterSettings& settings, CorpusCallbacks callbacks = {});
 
     // Learns every sample of the quarantine folder.
@@ -34,8 +39,22 @@ class CorpusTrainer {
   private:
     CorpusRunStatus LearnEntries(SampleClass sampleClass, const std::vector<SampleEntry>& entries);
     void LearnToken(const Token& token, bool subjectLine);
-    // Learns the opened sample; false when its changes could not be written (and were undone).
+    // Learns the opened sample into memory and counts it; false when a token file could not take one
+    // of its records.
     bool LearnMessage(SampleReadStatus& read);
+    SharedInt& MessageCount();
+    void BeginStep(std::size_t firstEntry);
+    // Writes the step's changes; on failure they are taken back from memory and files.
+    bool CommitStep();
+    // Takes the step back from memory, files and counts.
+    void UndoStep(bool messageFailed);
+
+    // The messages learned since the last write and the counts of new tokens before them.
+    struct Step {
+        std::size_t firstEntry = 0;
+        std::size_t messages = 0;
+        int newTokensBefore[3] = {};
+    };
 
     FilterSettings& settings_;
     CorpusCallbacks callbacks_;
@@ -46,6 +65,8 @@ class CorpusTrainer {
     TokenDataFiles* files_ = nullptr;
     SampleClass class_ = SampleClass::Spam;
     MessageChanges changes_;
+    Step step_;
+    bool stepUndone_ = false;
     bool messageFailed_ = false;  // a token file of the message could not take its record
     std::string failureMessage_;
 };

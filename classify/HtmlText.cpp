@@ -73,8 +73,7 @@ char EntityCharacter(std::string_view entity) {
 
 }  // namespace
 
-std::string TextOfHtml(std::string_view html, std::vector<std::string>& tokens) {
-    TokenSink sink(tokens);
+std::string TextOfHtml(std::string_view html, TokenSink& sink) {
     std::string text;
     text.reserve(html.size());
     std::string name;

@@ -53,7 +53,7 @@ void MessageChanges::Raising(TokenSection section, int firstLetter, int bucket, 
     const int s = static_cast<int>(section);
     if (appendedCount_[s][firstLetter] != 0 &&
         static_cast<uint64_t>(before.offset) >= lengthBefore_[s][firstLetter]) {
-        return;  // new in this message: written whole at Commit, removed whole by Undo
+        return;  // new in this step: written whole at Commit, removed whole by Undo
     }
     raised_.push_back({{static_cast<uint8_t>(section), static_cast<uint8_t>(firstLetter), bucket,
                         static_cast<uint32_t>(position)},
@@ -133,11 +133,15 @@ bool MessageChanges::Commit() {
         if (sameAsNext) {
             continue;  // the last change of a record writes its final counters
         }
-        if (!files_->WriteCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter,
+        if (!files_->StageCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter,
                                    RecordAt(change.at))) {
             Undo();
             return false;
         }
+    }
+    if (!files_->WriteStagedCounters()) {
+        Undo();
+        return false;
     }
     return true;
 }
@@ -152,12 +156,13 @@ void MessageChanges::Undo() {
                                     raised_[i - 1].at.firstLetter == change.at.firstLetter &&
                                     raised_[i - 1].before.offset == change.before.offset;
         if (sameAsPrevious) {
-            continue;  // the oldest change of a record holds its value before the message
+            continue;  // the oldest change of a record holds its value before the step
         }
         TokenRecord& record = RecordAt(change.at);
         record = change.before;
-        files_->WriteCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter, record);
+        files_->StageCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter, record);
     }
+    files_->WriteStagedCounters();
     for (int table : {kBodyTable, kHeaderTable}) {
         removeBuffer_.clear();
         const uint8_t section =

@@ -12,13 +12,13 @@ namespace bramvell {
 class TokenDataFiles;
 class TokenTables;
 
-// What learning one message changed in the token tables, so that it reaches the data files as one
-// step and a failed step is taken back from the files and from memory alike.
+// What learning a step of messages (one or more) changed in the token tables, so that it reaches the
+// data files as one step and a failed step is taken back from the files and from memory alike.
 //
-// Memory changes as tokens arrive (later tokens of the message must find earlier ones); the files
+// Memory changes as tokens arrive (later tokens must find earlier ones); the files
 // change only at Commit, in an order that leaves whole records and matching counts at every failure:
 // the new records first (cut back when a write fails), then the bucket counts that count them, then
-// the raised counters of records already held. Callers hold the tables' exclusive lock.
+// the raised counters of records already held (staged, then written a few spans per file). Callers hold the tables' exclusive lock.
 class MessageChanges {
   public:
     void Begin(TokenTables& tables, TokenDataFiles& files);
@@ -31,9 +31,9 @@ class MessageChanges {
     void Raising(TokenSection section, int firstLetter, int bucket, std::size_t position,
                  const TokenRecord& before);
 
-    // Writes the message's changes; on a failure undoes them (files and memory) and returns false.
+    // Writes the step's changes; on a failure undoes them (files and memory) and returns false.
     bool Commit();
-    // Takes back the message's changes from memory and from whatever of them reached the files.
+    // Takes back the step's changes from memory and from whatever of them reached the files.
     void Undo();
 
   private:
@@ -57,7 +57,7 @@ class MessageChanges {
     TokenDataFiles* files_ = nullptr;
     std::vector<Placed> appended_;
     std::vector<Raised> raised_;
-    // Per token file: records appended by this message, and the file's length before it.
+    // Per token file: records appended by this step, and the file's length before it.
     std::array<std::array<uint32_t, kLetterCount>, 2> appendedCount_{};
     std::array<std::array<uint64_t, kLetterCount>, 2> lengthBefore_{};
     std::vector<TokenRecord> writeBuffer_;

@@ -101,10 +101,10 @@ class MessageWalker {
         text = text.substr(0, 2 * MimeTokenizer::kMaxMessageBytes);
         const char* subtype = type == nullptr ? nullptr : g_mime_content_type_get_media_subtype(type);
         if (subtype != nullptr && g_ascii_strcasecmp(subtype, "html") == 0) {
-            std::vector<std::string> tagTokens;
+            TokenSink tagTokens;
             const std::string plain = TextOfHtml(text, tagTokens);
-            for (const std::string& token : tagTokens) {
-                sink_.Add("", token);
+            for (std::size_t i = 0; i < tagTokens.Size(); ++i) {
+                sink_.Add("", tagTokens.At(i));
             }
             TextTokenizer(sink_, "", wordPairs_).Run(plain);
             return;
@@ -164,9 +164,10 @@ MimeTokenizer::MimeTokenizer(Options options) : options_(options) {
     InitialiseGMime();
 }
 
-std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) const {
-    std::vector<std::string> tokens;
-    TokenSink sink(tokens);
+TokenSink& MimeTokenizer::Fill(std::span<const char> message) const {
+    // One sink per thread, its buffers reused from message to message.
+    thread_local TokenSink sink;
+    sink.Clear();
     const std::size_t length = ParsedLength(message);
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), length));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
@@ -178,12 +179,15 @@ std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) 
         walker.Headers(GMIME_OBJECT(parsed.get()));
         walker.Walk(g_mime_message_get_mime_part(parsed.get()), 0);
     }
-    std::sort(tokens.begin(), tokens.end());
-    tokens.erase(std::unique(tokens.begin(), tokens.end()), tokens.end());
-    if (tokens.size() > kMaxTokens) {
-        tokens.resize(kMaxTokens);
-    }
-    return tokens;
+    return sink;
+}
+
+std::vector<std::string> MimeTokenizer::Tokenize(std::span<const char> message) const {
+    return Fill(message).Distinct(kMaxTokens);
+}
+
+std::vector<std::string_view> MimeTokenizer::TokenizeInPlace(std::span<const char> message) const {
+    return Fill(message).DistinctViews(kMaxTokens);
 }
 
 }  // namespace bramvell

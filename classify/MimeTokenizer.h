@@ -8,6 +8,8 @@
 
 namespace bramvell {
 
+class TokenSink;
+
 // The tokens of a decoded message for the chi-square scorer. GMime parses the message; every MIME
 // part is walked, its transfer encoding undone and its text converted to UTF-8; encoded words in
 // headers are decoded. Header tokens carry their field name ("subject:free"), HTML loses its tags but
@@ -36,8 +38,14 @@ class MimeTokenizer {
     // The distinct tokens of the message, sorted byte-wise. Never fails: what cannot be parsed is
     // tokenized as plain text.
     std::vector<std::string> Tokenize(std::span<const char> message) const;
+    // The same tokens as views into a buffer of the calling thread, valid until its next call of either
+    // (no string made per token).
+    std::vector<std::string_view> TokenizeInPlace(std::span<const char> message) const;
 
   private:
+    // Tokenizes into the calling thread's sink.
+    TokenSink& Fill(std::span<const char> message) const;
+
     Options options_;
 };
 

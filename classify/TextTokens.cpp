@@ -1,6 +1,8 @@
 #include "classify/TextTokens.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 
 namespace bramvell {
 
@@ -34,6 +36,71 @@ void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
 
 }  // namespace
 
+void TokenSink::Push(std::size_t offset) {
+    const std::size_t length = bytes_.size() - offset;
+    unsigned char first[16] = {};
+    std::memcpy(first, bytes_.data() + offset, std::min<std::size_t>(length, sizeof first));
+    Entry entry{{0, 0}, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)};
+    for (int word = 0; word < 2; ++word) {
+        uint64_t bytes = 0;
+        std::memcpy(&bytes, first + 8 * word, 8);
+        entry.head[word] = __builtin_bswap64(bytes);  // big-endian: the first byte decides first
+    }
+    entries_.push_back(entry);
+}
+
+void TokenSink::Clear() {
+    constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+    if (bytes_.capacity() > kKeptBytes || entries_.capacity() * sizeof(Entry) > kKeptBytes) {
+        std::string().swap(bytes_);
+        std::vector<Entry>().swap(entries_);
+    }
+    bytes_.clear();
+    entries_.clear();
+}
+
+std::vector<std::string_view> TokenSink::DistinctViews(std::size_t limit) {
+    const std::string_view bytes(bytes_);
+    auto text = [bytes](const Entry& entry) { return bytes.substr(entry.offset, entry.length); };
+    // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
+    // first); equal heads compare the bytes after them.
+    std::sort(entries_.begin(), entries_.end(), [&text](const Entry& a, const Entry& b) {
+        if (a.head[0] != b.head[0]) {
+            return a.head[0] < b.head[0];
+        }
+        if (a.head[1] != b.head[1]) {
+            return a.head[1] < b.head[1];
+        }
+        const std::size_t skip = std::min<std::size_t>({16, a.length, b.length});
+        return text(a).substr(skip) < text(b).substr(skip);
+    });
+    std::vector<std::string_view> tokens;
+    tokens.reserve(std::min(limit, entries_.size()));
+    for (std::size_t i = 0; i < entries_.size() && tokens.size() < limit; ++i) {
+        const Entry& entry = entries_[i];
+        if (i > 0 && entry.head[0] == entries_[i - 1].head[0] && entry.head[1] == entries_[i - 1].head[1] &&
+            text(entry) == text(entries_[i - 1])) {
+            continue;
+        }
+        tokens.push_back(text(entry));
+    }
+    return tokens;
+}
+
+std::vector<std::string> TokenSink::Distinct(std::size_t limit) {
+    const std::vector<std::string_view> views = DistinctViews(limit);
+    return std::vector<std::string>(views.begin(), views.end());
+}
+
+std::vector<std::string> TokenSink::All() const {
+    std::vector<std::string> tokens;
+    tokens.reserve(entries_.size());
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        tokens.emplace_back(At(i));
+    }
+    return tokens;
+}
+
 namespace text_tokens {
 
 std::string Lowered(std::string_view text) {
@@ -54,13 +121,38 @@ bool IsAlnum(unsigned char c) {
     return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+namespace {
+
+// The classes of every byte worked out once: the scans ask for one per byte of the text.
+constexpr uint8_t kWordByte = 1;
+constexpr uint8_t kRunBreak = 2;
+
+constexpr std::array<uint8_t, 256> ByteClasses() {
+    std::array<uint8_t, 256> classes{};
+    constexpr std::string_view kBreaks = "<>()[]{}\"',;|`\\";
+    for (int i = 0; i < 256; ++i) {
+        const auto c = static_cast<unsigned char>(i);
+        const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (alnum || c >= 0x80 || c == '-' || c == '_' || c == '\'' || c == '$' || c == '!') {
+            classes[i] |= kWordByte;
+        }
+        if (c <= ' ' || c == 0x7f || kBreaks.find(static_cast<char>(c)) != std::string_view::npos) {
+            classes[i] |= kRunBreak;
+        }
+    }
+    return classes;
+}
+
+constexpr std::array<uint8_t, 256> kByteClasses = ByteClasses();
+
+}  // namespace
+
 bool IsWordByte(unsigned char c) {
-    return IsAlnum(c) || c >= 0x80 || c == '-' || c == '_' || c == '\'' || c == '$' || c == '!';
+    return (kByteClasses[c] & kWordByte) != 0;
 }
 
 bool IsRunBreak(unsigned char c) {
-    static constexpr std::string_view kBreaks = "<>()[]{}\"',;|`\\";
-    return c <= ' ' || c == 0x7f || kBreaks.find(static_cast<char>(c)) != std::string_view::npos;
+    return (kByteClasses[c] & kRunBreak) != 0;
 }
 
 }  // namespace text_tokens
@@ -107,7 +199,10 @@ void TextTokenizer::OneRun(std::string_view run) {
     while (!run.empty() && (run.back() == '.' || run.back() == ':' || run.back() == '?')) {
         run.remove_suffix(1);
     }
-    const std::string lower = Lowered(run.substr(0, 8));
+    char head[8];
+    const std::size_t headLength = std::min(run.size(), sizeof head);
+    std::transform(run.begin(), run.begin() + static_cast<std::ptrdiff_t>(headLength), head, LowerAscii);
+    const std::string_view lower(head, headLength);
     if (StartsWith(lower, "http://") || StartsWith(lower, "https://") || StartsWith(lower, "ftp://") ||
         StartsWith(lower, "www.")) {
         Url(run);
@@ -157,17 +252,22 @@ void TextTokenizer::Word(std::string_view word, std::string_view prefix, bool pa
     if (!pairs) {
         return;
     }
-    std::string current = Lowered(word);
+    current_.assign(word);
+    std::transform(current_.begin(), current_.end(), current_.begin(), LowerAscii);
     if (!previous_.empty()) {
-        sink_.Add(prefix, previous_ + ' ' + current);
+        pair_.assign(previous_);
+        pair_ += ' ';
+        pair_ += current_;
+        sink_.Add(prefix, pair_);
     }
-    previous_ = std::move(current);
+    previous_.swap(current_);
 }
 
 void TokenizeText(std::string_view text, std::string_view prefix, bool wordPairs,
                   std::vector<std::string>& tokens) {
-    TokenSink sink(tokens);
+    TokenSink sink;
     TextTokenizer(sink, prefix, wordPairs).Run(text);
+    tokens = sink.All();
 }
 
 }  // namespace bramvell

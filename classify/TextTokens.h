@@ -1,6 +1,8 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,11 +26,15 @@ bool IsRunBreak(unsigned char c);
 // Everything a message can make before the distinct ones are picked: a bound on memory and time.
 inline constexpr std::size_t kMaxEmittedTokens = 4 * MimeTokenizer::kMaxTokens;
 
+// The tokens of one message as they are made: their bytes back to back in one buffer, so that adding a
+// token allocates nothing once the buffer has grown, and picking the distinct ones sorts small entries.
 class TokenSink {
   public:
-    explicit TokenSink(std::vector<std::string>& tokens) : tokens_(tokens) {}
-
-    bool Full() const { return tokens_.size() >= kMaxEmittedTokens; }
+    bool Full() const { return entries_.size() >= kMaxEmittedTokens; }
+    std::size_t Size() const { return entries_.size(); }
+    std::string_view At(std::size_t i) const {
+        return std::string_view(bytes_).substr(entries_[i].offset, entries_[i].length);
+    }
 
     // Adds prefix + word when the word, without its leading and trailing dashes, fits the bounds.
     bool Add(std::string_view prefix, std::string_view word,
@@ -42,18 +48,36 @@ class TokenSink {
         if (word.size() < minBytes || word.size() > MimeTokenizer::kMaxTokenBytes || Full()) {
             return false;
         }
-        std::string token;
-        token.reserve(prefix.size() + word.size());
-        token += prefix;
-        for (char c : word) {
-            token += LowerAscii(c);
-        }
-        tokens_.push_back(std::move(token));
+        const std::size_t offset = bytes_.size();
+        bytes_.resize(offset + prefix.size() + word.size());
+        char* out = bytes_.data() + offset;
+        out = std::copy(prefix.begin(), prefix.end(), out);
+        std::transform(word.begin(), word.end(), out, LowerAscii);
+        Push(offset);
         return true;
     }
 
+    // Empties the sink; its buffers keep their room for the next message unless they grew large.
+    void Clear();
+    // The distinct tokens in byte-wise order, the first `limit` of them (sorts what was added); the views
+    // point into the sink and stay valid until it changes.
+    std::vector<std::string_view> DistinctViews(std::size_t limit);
+    std::vector<std::string> Distinct(std::size_t limit);
+    // Every token in the order added.
+    std::vector<std::string> All() const;
+
   private:
-    std::vector<std::string>& tokens_;
+    struct Entry {
+        // The first sixteen bytes as two big-endian words, zero past the end: most orders at one or two
+        // compares (header tokens share their first eight bytes, "received:...").
+        uint64_t head[2];
+        uint32_t offset;
+        uint32_t length;
+    };
+    void Push(std::size_t offset);
+
+    std::string bytes_;
+    std::vector<Entry> entries_;
 };
 
 // The tokens of plain text: words (and word pairs), URLs as their hosts, addresses as their domains,
@@ -77,7 +101,9 @@ class TextTokenizer {
     bool wordPairs_;
     std::string urlPrefix_;
     std::string addressPrefix_;
-    std::string previous_;
+    std::string previous_;  // the last word, lower-cased, for the next pair
+    std::string current_;
+    std::string pair_;
 };
 
 // The words of text with a prefix before each (what TextTokenizer makes), for the tests.

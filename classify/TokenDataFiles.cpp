@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -12,9 +13,30 @@
 namespace bramvell {
 namespace {
 
+// Staged records closer than this are written together with the bytes between (the file's own): one
+// write instead of two costs less than copying a page.
+constexpr uint64_t kJoinGapBytes = 4096;
+
 // pwrite of every byte; the errno on failure, 0 on success.
 int WriteAtOrError(int fd, const void* bytes, std::size_t length, uint64_t offset) {
     return WriteAllAt(fd, bytes, length, offset) ? 0 : errno;
+}
+
+// pread of `length` bytes from offset 0; the errno on failure (EIO when the file is shorter).
+int ReadWhole(int fd, std::vector<char>& bytes, uint64_t length) {
+    bytes.resize(length);
+    uint64_t done = 0;
+    while (done < length) {
+        const ssize_t got = ::pread(fd, bytes.data() + done, length - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return got < 0 ? errno : EIO;
+        }
+        done += static_cast<uint64_t>(got);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -76,6 +98,13 @@ bool TokenDataFiles::OpenTokenFile(TokenSection section, int firstLetter) {
                             ? kTokenFileHeaderSize
                             : kTokenFileHeaderSize + (size - kTokenFileHeaderSize) / kRecordSize *
                                                          static_cast<uint64_t>(kRecordSize);
+    const uint64_t held = std::min(size, file.appendOffset);
+    if (const int error = ReadWhole(fd, file.image, held); error != 0) {
+        file.fd.Reset();
+        file.image.clear();
+        return Fail(name, error);
+    }
+    file.image.resize(file.appendOffset);  // a header too short to be read reads as zero
     if (size == file.appendOffset) {
         return true;
     }
@@ -100,6 +129,7 @@ uint64_t TokenDataFiles::AppendOffset(TokenSection section, int firstLetter) con
 
 bool TokenDataFiles::WriteHeader(TokenSection section, int firstLetter, TokenFile& file) {
     const int32_t header = static_cast<int32_t>(file.appendOffset);
+    std::memcpy(file.image.data(), &header, sizeof header);
     const int error = WriteAtOrError(file.fd.Get(), &header, sizeof header, 0);
     return error == 0 || Fail(TokenFileName(section, firstLetter), error);
 }
@@ -122,8 +152,13 @@ bool TokenDataFiles::AppendRecords(TokenSection section, int firstLetter,
         return Fail(TokenFileName(section, firstLetter), error);
     }
     file.appendOffset = before + bytes;
+    const auto* appended = reinterpret_cast<const char*>(records.data());
+    file.image.insert(file.image.end(), appended, appended + bytes);
     if (!WriteHeader(section, firstLetter, file)) {
         file.appendOffset = before;
+        file.image.resize(before);
+        const int32_t header = static_cast<int32_t>(before);
+        std::memcpy(file.image.data(), &header, sizeof header);
         [[maybe_unused]] const int cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(before));
         return false;
     }
@@ -137,12 +172,14 @@ bool TokenDataFiles::TruncateTokenFile(TokenSection section, int firstLetter, ui
     }
     // Undoing runs after a failure, so it writes whatever the first failure left to write.
     file.appendOffset = length;
+    file.image.resize(length);
     const bool cut = ::ftruncate(file.fd.Get(), static_cast<off_t>(length)) == 0;
     const int32_t header = static_cast<int32_t>(length);
+    std::memcpy(file.image.data(), &header, sizeof header);
     return WriteAtOrError(file.fd.Get(), &header, sizeof header, 0) == 0 && cut;
 }
 
-bool TokenDataFiles::WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record) {
+bool TokenDataFiles::StageCounters(TokenSection section, int firstLetter, const TokenRecord& record) {
     if (!OpenTokenFile(section, firstLetter)) {
         return false;
     }
@@ -151,9 +188,42 @@ bool TokenDataFiles::WriteCounters(TokenSection section, int firstLetter, const 
         static_cast<uint64_t>(record.offset) + kRecordSize > file.appendOffset) {
         return true;  // never over the header, never beyond the records held: nothing of ours lies there
     }
-    const int error =
-        WriteAtOrError(file.fd.Get(), &record, kRecordCounterBytes, static_cast<uint64_t>(record.offset));
-    return error == 0 || Fail(TokenFileName(section, firstLetter), error);
+    std::memcpy(file.image.data() + record.offset, &record, kRecordCounterBytes);
+    file.staged.push_back(static_cast<uint32_t>(record.offset));
+    return true;
+}
+
+bool TokenDataFiles::WriteStagedCounters() {
+    bool written = true;
+    for (int s = 0; s < 2; ++s) {
+        for (int letter = 0; letter < kLetterCount; ++letter) {
+            TokenFile& file = tokenFiles_[s][letter];
+            if (file.staged.empty()) {
+                continue;
+            }
+            std::sort(file.staged.begin(), file.staged.end());
+            file.staged.erase(std::unique(file.staged.begin(), file.staged.end()), file.staged.end());
+            // An undo may have cut the file since: what lies beyond it is gone, nothing to write.
+            while (!file.staged.empty() && file.staged.back() + uint64_t{kRecordSize} > file.image.size()) {
+                file.staged.pop_back();
+            }
+            int error = 0;
+            for (std::size_t i = 0; i < file.staged.size() && error == 0;) {
+                const uint64_t start = file.staged[i];
+                uint64_t end = start + kRecordCounterBytes;
+                for (++i; i < file.staged.size() && file.staged[i] <= end + kJoinGapBytes; ++i) {
+                    end = file.staged[i] + uint64_t{kRecordCounterBytes};
+                }
+                error = WriteAtOrError(file.fd.Get(), file.image.data() + start, end - start, start);
+            }
+            if (error != 0) {
+                written = Fail(TokenFileName(static_cast<TokenSection>(s), letter), error) && written;
+                continue;  // kept staged: an undo writes them again
+            }
+            file.staged.clear();
+        }
+    }
+    return written;
 }
 
 bool TokenDataFiles::WriteBucketCounts(TokenSection section, int firstBucket,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "classify/TokenDataFolder.h"
 #include "classify/TokenRecord.h"
@@ -25,6 +26,10 @@ struct DataWriteFailure {
 // that no change costs an open and close. Every write is checked and goes by pwrite (a write into a
 // mapping cannot report a full disk; it raises SIGBUS instead). The first failure is kept: every call
 // after it returns false. Files are created 0600, and no symbolic link in the folder is followed.
+//
+// Each token file opened is also held as a copy in memory, so that raised counters are staged there
+// and written later as a few spans per file (neighbouring records in one write) instead of one write
+// per record: the bytes written are the file's own, changed only in the counters staged.
 class TokenDataFiles {
   public:
     explicit TokenDataFiles(std::string dataFolder);
@@ -40,9 +45,12 @@ class TokenDataFiles {
     bool AppendRecords(TokenSection section, int firstLetter, std::span<const TokenRecord> records);
     // Cuts the file back to `length` (a former append offset) and sets the header to match.
     bool TruncateTokenFile(TokenSection section, int firstLetter, uint64_t length);
-    // Writes the record's offset field and six counters at the offset the record holds, which must lie
-    // inside the records already appended.
-    bool WriteCounters(TokenSection section, int firstLetter, const TokenRecord& record);
+    // Stages the record's offset field and six counters at the offset the record holds, which must lie
+    // inside the records already appended; WriteStagedCounters writes them.
+    bool StageCounters(TokenSection section, int firstLetter, const TokenRecord& record);
+    // Writes what was staged, neighbouring records of a file in one write. What is not written stays
+    // staged, so a later call (undoing) writes it again; it writes also after a failure.
+    bool WriteStagedCounters();
     // Stores the counts of consecutive buckets from firstBucket on, 16-bit little-endian, at offset
     // 2 x bucket of X010 or X210.
     bool WriteBucketCounts(TokenSection section, int firstBucket, std::span<const int16_t> counts);
@@ -58,6 +66,8 @@ class TokenDataFiles {
     struct TokenFile {
         FileHandle fd;
         uint64_t appendOffset = kTokenFileHeaderSize;  // where the next record goes; also the header
+        std::vector<char> image;                       // the file's bytes up to appendOffset
+        std::vector<uint32_t> staged;                  // offsets of records whose counters are staged
     };
 
     TokenFile& FileOf(TokenSection section, int firstLetter);

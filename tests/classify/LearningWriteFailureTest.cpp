@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -165,6 +166,74 @@ INSTANTIATE_TEST_SUITE_P(Limits, LearningWriteFailureTest,
                              }
                              return name;
                          });
+
+// More messages than one step of writes holds: each adds new records to 0100 and raises "always" and
+// "again", so counters are written for records spread over the file.
+constexpr int kManyMessages = static_cast<int>(CorpusTrainer::kStepMessages) + 60;
+
+std::string ManyMessage(int index) {
+    std::string body = "From: someone\n\nalways again";
+    for (int word = 0; word < 4; ++word) {
+        body += " a";
+        body += static_cast<char>('a' + index / 26 % 26);
+        body += static_cast<char>('a' + index % 26);
+        body += static_cast<char>('a' + word);
+        body += "word";
+    }
+    return body + "\n";
+}
+
+std::string ManyMessageFile(const ClassifyFixture& fixture, int index) {
+    char name[16];
+    std::snprintf(name, sizeof name, "m%04d", index);
+    return fixture.Quarantine(name);
+}
+
+void WriteManyMessages(const ClassifyFixture& fixture, int count) {
+    for (int i = 0; i < count; ++i) {
+        WriteWholeFile(ManyMessageFile(fixture, i), ManyMessage(i));
+    }
+}
+
+TEST(LearningInStepsTest, FilesAreThoseOfWritingEachMessageOnItsOwn) {
+    Learned inSteps;
+    WriteManyMessages(inSteps.fixture, kManyMessages);
+    ASSERT_EQ(inSteps.Learn(), CorpusRunStatus::Finished);
+    EXPECT_EQ(inSteps.fixture.settings->spamMessageCount, kManyMessages);
+
+    // One run per message: each writes its message at once.
+    Learned oneByOne;
+    WriteManyMessages(oneByOne.fixture, kManyMessages);
+    for (int i = 0; i < kManyMessages; ++i) {
+        CorpusTrainer trainer(*oneByOne.fixture.settings);
+        ASSERT_EQ(trainer.LearnFiles(SampleClass::Spam, {ManyMessageFile(oneByOne.fixture, i)}),
+                  CorpusRunStatus::Finished);
+    }
+    EXPECT_EQ(DataFiles(inSteps.fixture), DataFiles(oneByOne.fixture));
+    ExpectSameRecords(*inSteps.fixture.tables, *oneByOne.fixture.tables);
+}
+
+TEST(LearningInStepsTest, AFailureInALaterStepKeepsEveryMessageBeforeTheOneThatCannotBeWritten) {
+    // Where 0100 ends after the messages before the one that is to fail.
+    const int failing = static_cast<int>(CorpusTrainer::kStepMessages) + 20;
+    Learned reference;
+    WriteManyMessages(reference.fixture, failing);
+    ASSERT_EQ(reference.Learn(), CorpusRunStatus::Finished);
+    const auto length = static_cast<rlim_t>(ReadWholeFile(reference.fixture.Data("0100")).size());
+
+    Learned limited;
+    WriteManyMessages(limited.fixture, kManyMessages);
+    std::string failure;
+    {
+        FileSizeLimit limit(length + 40);  // room for one record of the failing message, not all four
+        ASSERT_EQ(limited.Learn(&failure), CorpusRunStatus::Failed);
+    }
+    EXPECT_NE(failure.find("/Data/0100"), std::string::npos) << failure;
+    EXPECT_EQ(limited.fixture.settings->spamMessageCount, failing);
+    EXPECT_EQ(DataFiles(limited.fixture), DataFiles(reference.fixture));
+    ExpectSameRecords(*limited.fixture.tables, *reference.fixture.tables);
+    EXPECT_EQ(limited.fixture.settings->newLowerTokenCount, reference.fixture.settings->newLowerTokenCount);
+}
 
 TEST(LearnedFileSafetyTest, FilesAreCreatedPrivateAndAPlantedLinkIsNotWrittenThrough) {
     Learned learned;

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "classify/ChiSquareStore.h"
+
+namespace bramvell {
+
+// The counts of the tokens looked up in a chi-square store snapshot, kept in an open-addressing hash
+// table, for scoring many messages in a row: a token seen before (most words recur from message to
+// message) costs one probe instead of a walk down the store's B-tree. Counts are the snapshot's own,
+// so scores are the same with or without it. The snapshot must outlive the cache.
+class ChiSquareCountCache {
+  public:
+    explicit ChiSquareCountCache(const ChiSquareStore::Snapshot& snapshot);
+
+    TokenCounts Counts(std::string_view token);
+    // counts[i] for tokens[i]; the tokens not cached yet are looked up together, in the order given
+    // (byte-wise order finds neighbours faster).
+    void CountsOf(std::span<const std::string_view> tokens, std::vector<TokenCounts>& counts);
+    const MessageTotals& Totals() const { return totals_; }
+
+  private:
+    struct Slot {
+        uint32_t offset = 0;  // of the token's bytes in bytes_
+        uint32_t length = 0;
+        uint32_t hash = 0;
+        bool used = false;
+        TokenCounts counts;
+    };
+
+    static uint32_t HashOf(std::string_view token);
+    std::string_view KeyOf(const Slot& slot) const {
+        return std::string_view(bytes_).substr(slot.offset, slot.length);
+    }
+    // The slot holding the token, or the empty slot where it would go.
+    Slot& SlotOf(std::string_view token, uint32_t hash);
+    void Insert(std::string_view token, uint32_t hash, TokenCounts counts);
+    void Grow();
+
+    const ChiSquareStore::Snapshot& snapshot_;
+    MessageTotals totals_;
+    std::string bytes_;  // the tokens cached, back to back
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+    std::vector<std::string_view> missed_;
+    std::vector<std::size_t> missedAt_;
+    std::vector<TokenCounts> missedCounts_;
+};
+
+}  // namespace bramvell

@@ -1,0 +1,103 @@
+#include "classify/ChiSquareDeltas.h"
+
+#include <algorithm>
+
+namespace bramvell {
+namespace {
+
+using Entry = ChiSquareDeltas::Entry;
+
+void SetHead(Entry& entry) {
+    entry.head[0] = 0;
+    entry.head[1] = 0;
+    for (std::size_t i = 0; i < 16 && i < entry.token.size(); ++i) {
+        entry.head[i / 8] |= uint64_t{static_cast<unsigned char>(entry.token[i])} << (56 - 8 * (i % 8));
+    }
+}
+
+// Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
+// first); equal heads compare the whole bytes.
+bool Before(const Entry& a, const Entry& b) {
+    if (a.head[0] != b.head[0]) {
+        return a.head[0] < b.head[0];
+    }
+    if (a.head[1] != b.head[1]) {
+        return a.head[1] < b.head[1];
+    }
+    // Equal heads: their first bytes are equal, so the rest decides.
+    const std::size_t skip = std::min<std::size_t>({16, a.token.size(), b.token.size()});
+    return a.token.substr(skip) < b.token.substr(skip);
+}
+
+// Merges two sorted runs into out, a token in both summed into one entry; returns the end written.
+Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Entry* bEnd, Entry* out) {
+    while (a != aEnd && b != bEnd) {
+        if (Before(*a, *b)) {
+            *out++ = *a++;
+        } else if (Before(*b, *a)) {
+            *out++ = *b++;
+        } else {
+            *out = *a++;
+            out->spam += b->spam;
+            out->ham += b->ham;
+            ++out;
+            ++b;
+        }
+    }
+    out = std::copy(a, aEnd, out);
+    return std::copy(b, bEnd, out);
+}
+
+}  // namespace
+
+void ChiSquareDeltas::Add(std::span<const std::string> tokens, int64_t spam, int64_t ham) {
+    const std::size_t start = entries_.size();
+    for (const std::string& token : tokens) {
+        Entry entry{{0, 0}, token, spam, ham};
+        SetHead(entry);
+        entries_.push_back(entry);
+    }
+    // A message's tokens come sorted from the tokenizer; any other list is sorted here.
+    if (!std::is_sorted(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end(), Before)) {
+        std::stable_sort(entries_.begin() + static_cast<std::ptrdiff_t>(start), entries_.end(), Before);
+    }
+    if (entries_.size() > start) {
+        runStarts_.push_back(start);
+    }
+}
+
+std::span<const Entry> ChiSquareDeltas::Summed() {
+    // Sorted runs merged pairwise until one is left, a token common to two runs becoming one entry:
+    // about log2(messages) passes over fewer entries each time.
+    while (runStarts_.size() > 1) {
+        spare_.resize(entries_.size());
+        std::vector<std::size_t> merged;
+        const Entry* base = entries_.data();
+        Entry* out = spare_.data();
+        for (std::size_t r = 0; r < runStarts_.size(); r += 2) {
+            const Entry* first = base + runStarts_[r];
+            const Entry* middle = r + 1 < runStarts_.size() ? base + runStarts_[r + 1] : base + entries_.size();
+            const Entry* last = r + 2 < runStarts_.size() ? base + runStarts_[r + 2] : base + entries_.size();
+            merged.push_back(static_cast<std::size_t>(out - spare_.data()));
+            out = MergeSumming(first, middle, middle, last, out);
+        }
+        spare_.resize(static_cast<std::size_t>(out - spare_.data()));
+        entries_.swap(spare_);
+        runStarts_.swap(merged);
+    }
+    // Equal tokens now lie side by side: one entry each, their changes summed.
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (kept > 0 && entries_[kept - 1].token == entries_[i].token) {
+            entries_[kept - 1].spam += entries_[i].spam;
+            entries_[kept - 1].ham += entries_[i].ham;
+        } else {
+            entries_[kept++] = entries_[i];
+        }
+    }
+    entries_.resize(kept);
+    runStarts_.assign(kept > 0 ? 1 : 0, 0);
+    return entries_;
+}
+
+}  // namespace bramvell

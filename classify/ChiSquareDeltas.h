@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bramvell {
+
+// The changes to the token counts of one batch of messages, summed per token and in byte-wise token
+// order, as the store writes them. Each message adds its tokens with the same change to the two
+// counts; a token listed twice counts twice. Views into the messages' tokens, which must outlive this.
+class ChiSquareDeltas {
+  public:
+    struct Entry {
+        uint64_t head[2];  // the first sixteen bytes as big-endian words, zero past the end
+        std::string_view token;
+        int64_t spam;
+        int64_t ham;
+    };
+
+    void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
+    void Add(std::span<const std::string> tokens, int64_t spam, int64_t ham);
+    // Merges what was added into one entry per token, in token order.
+    std::span<const Entry> Summed();
+
+  private:
+    std::vector<Entry> entries_;
+    std::vector<Entry> spare_;
+    std::vector<std::size_t> runStarts_;  // where each sorted run of entries_ begins
+};
+
+}  // namespace bramvell
