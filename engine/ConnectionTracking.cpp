@@ -4,7 +4,6 @@
 
 #include "config/ActivityLog.h"
 #include "config/FilterSettings.h"
-#include "engine/FrameEditor.h"
 #include "engine/Pop3Interceptor.h"
 #include "engine/StreamTranslation.h"
 
@@ -47,7 +46,8 @@ void Pop3Interceptor::OnClientSyn(FrameContext& frame) {
     const bool sack = HasSackPermitted(tcp.TcpHeaderBytes());
     // SACK stays on offer: the engine writes the blocks of what it keeps while it takes a reply, and
     // moves the ends' own blocks across its numbering (or blanks them where they would lie).
-    synOptions_[tcp.SourcePort()] = static_cast<uint8_t>((scale < 0 ? 0 : scale + 1) | (sack ? kSynOfferedSack : 0));
+    const auto shiftPlusOne = static_cast<uint8_t>(scale < 0 ? 0 : scale + 1);
+    synOptions_[tcp.SourcePort()] = static_cast<uint8_t>(shiftPlusOne | (sack ? kSynOfferedSack : 0));
 }
 
 void Pop3Interceptor::OnServerSynAck(FrameContext& frame) {

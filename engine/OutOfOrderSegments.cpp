@@ -55,7 +55,7 @@ void OutOfOrderSegments::ForEachRun(Visit visit) const {
     visit(run);
 }
 
-std::size_t OutOfOrderSegments::SackBlocks(std::span<SackBlock> out) const {
+std::size_t OutOfOrderSegments::SackBlocks(std::span<SackBlock> out, uint32_t ack) const {
     if (out.empty() || kept_.empty()) {
         return 0;
     }
@@ -63,9 +63,11 @@ std::size_t OutOfOrderSegments::SackBlocks(std::span<SackBlock> out) const {
         return !SeqBefore(newestSeq_, run.left) && SeqBefore(newestSeq_, run.right);
     };
     std::size_t written = 0;
+    bool newestWritten = false;
     ForEachRun([&](const SackBlock& run) {
-        if (holdsNewest(run)) {
+        if (SeqAfter(run.left, ack) && holdsNewest(run)) {
             out[written++] = run;
+            newestWritten = true;
             return false;
         }
         return true;
@@ -74,7 +76,7 @@ std::size_t OutOfOrderSegments::SackBlocks(std::span<SackBlock> out) const {
         if (written == out.size()) {
             return false;
         }
-        if (!holdsNewest(run)) {
+        if (SeqAfter(run.left, ack) && !(newestWritten && holdsNewest(run))) {
             out[written++] = run;
         }
         return true;

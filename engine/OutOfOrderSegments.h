@@ -32,10 +32,11 @@ class OutOfOrderSegments {
     // Keeps a copy of a parsed TCP frame with sequence number `seq`, unless one starting there is kept
     // already, it would pass `maxBytes` of payload, or its checksums fail. True when kept.
     bool Keep(std::span<const uint8_t> frame, const FrameLayout& layout, uint32_t seq, std::size_t maxBytes);
-    // What is kept, as SACK blocks of contiguous runs: the run the newest segment joined first (the
-    // receiver's duty, and what tells the sender most), then the rest in sequence order, as many as fit
-    // in `out`. Returns how many were written.
-    std::size_t SackBlocks(std::span<SackBlock> out) const;
+    // What is kept beyond `ack`, as SACK blocks of contiguous runs: the run the newest segment joined
+    // first (the receiver's duty, and what tells the sender most), then the rest in sequence order, as
+    // many as fit in `out`. A run that starts at or below `ack` is left out: it would read as a
+    // duplicate report. Returns how many were written.
+    std::size_t SackBlocks(std::span<SackBlock> out, uint32_t ack) const;
     // The kept segment with the lowest sequence number, or null.
     const Kept* Front() const { return kept_.empty() ? nullptr : &kept_.front(); }
     void PopFront();

@@ -50,9 +50,7 @@ const PacketBuffer& OwnFrames::ToServer(std::span<const uint8_t> serverSegment, 
         edit.SetWindow(window);
         edit.KeepOnlyTimestamp();
         edit.SetTimestamps(connection.client.tsVal, connection.server.tsVal);
-        if (payload.empty()) {
-            edit.AddSackBlocks(sack);
-        }
+        edit.AddSackBlocks(sack);  // takes none when a payload follows the header
     }
     buffer_.deviceFlags = PacketDirection::Outbound;
     return buffer_;

@@ -255,12 +255,7 @@ void Pop3Interceptor::SendAcknowledgement(Pop3Connection& connection, std::span<
     std::array<SackBlock, kMaxSackBlocks> blocks;
     std::size_t count = 0;
     if (connection.sack && connection.Holding() && ack == connection.expectedSeq) {
-        count = connection.outOfOrder.SackBlocks(blocks);
-        // Only bytes beyond the acknowledgement: a block below it would read as a duplicate report.
-        count = static_cast<std::size_t>(
-            std::remove_if(blocks.begin(), blocks.begin() + static_cast<std::ptrdiff_t>(count),
-                           [ack](const SackBlock& block) { return !SeqAfter(block.left, ack); }) -
-            blocks.begin());
+        count = connection.outOfOrder.SackBlocks(blocks, ack);
     }
     source.SendPacketToAdapter(adapter, ownFrames_.ToServer(serverSegment, layout, connection, ack, kAck,
                                                             window, {}, {blocks.data(), count}));

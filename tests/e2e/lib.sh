@@ -60,16 +60,19 @@ e2e_require_root() {
   PATH=$PATH:/usr/sbin:/sbin
 }
 
-e2e_setup() {
-  local id
-  id=$$-$RANDOM
+# The test's folder, its clean-up on exit, and the names of its namespaces (E2E_ID tells them apart).
+e2e_begin() {
+  E2E_ID=$$-$RANDOM
   E2E_DIR=$(mktemp -d /tmp/bramvell-e2e.XXXXXX)
   chmod 755 "$E2E_DIR"
   trap e2e_cleanup EXIT
   trap 'exit 130' INT TERM HUP
+  E2E_CLIENT_NS=bramvell-client-$E2E_ID
+  E2E_SERVER_NS=bramvell-server-$E2E_ID
+}
 
-  E2E_CLIENT_NS=bramvell-client-$id
-  E2E_SERVER_NS=bramvell-server-$id
+e2e_setup() {
+  e2e_begin
   ip netns add "$E2E_CLIENT_NS"
   E2E_NAMESPACES+=("$E2E_CLIENT_NS")
   ip netns add "$E2E_SERVER_NS"
@@ -96,15 +99,9 @@ e2e_setup() {
 # address; its devices are moved to the client's and the server's namespaces. IPv4 only.
 #   e2e_setup_link LINK_PROGRAM DELAY_MS RATE_KBIT LOSS_PERCENT
 e2e_setup_link() {
-  local program=$1 delay=$2 rate=$3 loss=$4 id
-  id=$$-$RANDOM
-  E2E_DIR=$(mktemp -d /tmp/bramvell-e2e.XXXXXX)
-  chmod 755 "$E2E_DIR"
-  trap e2e_cleanup EXIT
-  trap 'exit 130' INT TERM HUP
-  E2E_CLIENT_NS=bramvell-client-$id
-  E2E_SERVER_NS=bramvell-server-$id
-  E2E_LINK_NS=bramvell-link-$id
+  local program=$1 delay=$2 rate=$3 loss=$4
+  e2e_begin
+  E2E_LINK_NS=bramvell-link-$E2E_ID
   E2E_CLIENT_IF=bvl-client
   E2E_SERVER_IF=bvl-server
   local ns
