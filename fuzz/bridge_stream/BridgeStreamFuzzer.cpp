@@ -125,7 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     std::string rest = toServer;
     for (std::string_view own : {"DELE ", "NOOP\r\n", "QUIT\r\n"}) {
         for (std::size_t at = rest.find(own); at != std::string::npos; at = rest.find(own)) {
-            const std::size_t end = own == "DELE " ? rest.find("\r\n", at) + 2 : at + own.size();
+            // A "DELE " with no line end after it (a client's own bytes) is taken to the end.
+            std::size_t end = at + own.size();
+            if (own == "DELE ") {
+                const std::size_t lineEnd = rest.find("\r\n", end);
+                end = lineEnd == std::string::npos ? rest.size() : lineEnd + 2;
+            }
             rest.erase(at, end - at);
         }
     }
