@@ -16,6 +16,7 @@
 #include "app/ClassifySetup.h"
 #include "app/Command.h"
 #include "classify/BatchClassifier.h"
+#include "classify/ChiSquareBatch.h"
 #include "classify/ChiSquareTrainer.h"
 
 namespace bramvell {
@@ -115,38 +116,36 @@ int Usage() {
     return 2;
 }
 
-// The chi-square scorer over the files, on one read snapshot of the store, in the order given.
-int ClassifyChiSquare(const std::string& programFolder, const std::vector<std::string>& files, bool tsv) {
-    std::unique_ptr<ClassifySetup> setup = PrepareClassification(programFolder);
+// Complaints go out before the results of the same chunk; both streams keep the file order.
+void WriteChunk(std::string_view out, std::string_view err) {
+    if (!err.empty()) {
+        std::fflush(stdout);
+        std::fwrite(err.data(), 1, err.size(), stderr);
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+// The chi-square scorer over the files on `jobs` threads, each reading the store through its own
+// snapshot; the output is in the order given.
+int ClassifyChiSquare(const std::string& programFolder, const std::vector<std::string>& files, bool tsv,
+                      int jobs) {
+    const ClassifySetup setup(programFolder);  // the threshold level; no lists or word tables needed
     ChiSquareStore store;
     std::string problem;
     // A store not learned yet scores every message unsure; classify creates nothing.
     if (!store.Open(ChiSquareStoreFolder(programFolder), false, problem)) {
         std::fprintf(stderr, "bramvell: no chi-square store (%s); learn first\n", problem.c_str());
     }
-    const ChiSquareClassifier classifier(store, ChiSquareParameters{}, ChiSquareCutoffsOf(setup->settings));
-    const ChiSquareStore::Snapshot snapshot(store);
-    ChiSquareCountCache counts(snapshot);
-    std::size_t unreadable = 0;
-    std::string out;
-    std::string bytes;
-    for (const std::string& path : files) {
-        if (!ReadMessageFile(path, bytes)) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-            std::fflush(stdout);
-            std::fprintf(stderr, "bramvell: cannot read %s\n", path.c_str());
-            ++unreadable;
-            continue;
+    const ChiSquareClassifier classifier(store, ChiSquareParameters{}, ChiSquareCutoffsOf(setup.settings));
+    const ChiSquareBatch::Format format = [tsv](std::string& out, std::string& err, const std::string& path,
+                                                const ChiSquareResult* result) {
+        if (result == nullptr) {
+            err += "bramvell: cannot read " + path + "\n";
+        } else {
+            (tsv ? AppendChiSquareTsv : AppendChiSquareReport)(out, path, *result);
         }
-        const ChiSquareResult result = classifier.Classify(bytes, counts);
-        (tsv ? AppendChiSquareTsv : AppendChiSquareReport)(out, path, result);
-        if (out.size() > 64 * 1024) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
-            out.clear();
-        }
-    }
-    std::fwrite(out.data(), 1, out.size(), stdout);
+    };
+    const std::size_t unreadable = ChiSquareBatch(store, classifier).Run(files, jobs, format, WriteChunk);
     return unreadable == 0 ? 0 : 1;
 }
 
@@ -189,7 +188,7 @@ int RunClassify(CommandContext& context) {
         return Usage();
     }
     if (scorer == Scorer::ChiSquare) {
-        return ClassifyChiSquare(context.programFolder, files, tsv);
+        return ClassifyChiSquare(context.programFolder, files, tsv, jobs);
     }
     PrepareHeapForTables();
     std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
@@ -208,14 +207,7 @@ int RunClassify(CommandContext& context) {
                 AppendReport(out, path, *result, slots);
             }
         },
-        [](std::string_view out, std::string_view err) {
-            // Complaints go out before the results of the same chunk; both streams keep the file order.
-            if (!err.empty()) {
-                std::fflush(stdout);
-                std::fwrite(err.data(), 1, err.size(), stderr);
-            }
-            std::fwrite(out.data(), 1, out.size(), stdout);
-        });
+        WriteChunk);
     return unreadable == 0 ? 0 : 1;
 }
 

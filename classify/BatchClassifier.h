@@ -13,9 +13,7 @@
 namespace bramvell {
 
 class FilterSettings;
-class MessageClassifier;
 class SubjectMatcher;
-class TextLineSource;
 
 // Classifies many message files in one go: the probabilities of the loaded tables are worked out once
 // and shared, and the files are spread over `jobs` worker threads (1: all on the calling thread), each
@@ -37,10 +35,6 @@ class BatchClassifier {
                     const Write& write);
 
   private:
-    struct Chunk;
-    void Classify(const std::vector<std::string>& files, Chunk& chunk, const Format& format,
-                  MessageClassifier& classifier, TextLineSource& lines) const;
-
     const FilterSettings& settings_;
     const SubjectMatcher* passphrases_;
     TokenProbabilities probabilities_;

@@ -27,7 +27,7 @@ run classify --tsv "${messages[@]}" > "$work/default.tsv"
 run classify --tsv --scorer classic "${messages[@]}" > "$work/classic.tsv"
 cmp -s "$work/default.tsv" "$work/classic.tsv" || fail "--scorer classic changed the classic output"
 
-run classify --tsv --scorer chi-square "${messages[@]}" > "$work/chi.tsv"
+run classify --tsv --scorer chi-square --jobs 1 "${messages[@]}" > "$work/chi.tsv"
 [[ $(wc -l < "$work/chi.tsv") -eq ${#messages[@]} ]] || fail "not one line per message"
 awk -F'\t' '
   NF != 6 { print "columns: " NF; bad = 1 }
@@ -36,6 +36,9 @@ awk -F'\t' '
   $5 != "-" { print "rule: " $5; bad = 1 }
   $6 != "" && $6 !~ /^[^,]+=[01]\.[0-9][0-9][0-9][0-9](,[^,]+=[01]\.[0-9][0-9][0-9][0-9])*$/ { print "tokens: " $6; bad = 1 }
   END { exit bad }' "$work/chi.tsv" || fail "chi-square columns"
+
+# Worker threads change nothing in the output.
+run classify --tsv --scorer chi-square --jobs 3 "${messages[@]}" | cmp -s - "$work/chi.tsv" || fail "--jobs 3 changed the chi-square output"
 
 # The option chooses the scorer when no --scorer is given.
 run config set scorer chi-square > /dev/null
