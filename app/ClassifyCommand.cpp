@@ -1,9 +1,5 @@
 // bramvell classify [--tsv] [--jobs N] [--scorer classic|chi-square] FILE...: the verdict on each message
 // file, with its score and slots (classic) or its most telling tokens (chi-square).
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +11,7 @@
 #include "app/ChiSquareSetup.h"
 #include "app/ClassifySetup.h"
 #include "app/Command.h"
+#include "app/HeapTuning.h"
 #include "classify/BatchClassifier.h"
 #include "classify/ChiSquareBatch.h"
 #include "classify/ChiSquareTrainer.h"
@@ -87,28 +84,6 @@ void AppendTsv(std::string& out, const std::string& path, const ClassificationRe
         AppendNumber(out, slots[i].probability);
     }
     out += '\n';
-}
-
-// Loading the tables makes tens of thousands of blocks, a few megabytes in all, each page of which would
-// cost a fault of its own. Grown in one step and marked for huge pages, the heap takes them in a
-// handful of large pages instead: start-up takes a third less time. Only a hint; nothing depends on it.
-void PrepareHeapForTables() {
-    constexpr std::size_t kHeapRoom = std::size_t{64} << 20;
-    constexpr std::size_t kHugePage = std::size_t{2} << 20;
-    ::mallopt(M_MMAP_THRESHOLD, static_cast<int>(kHeapRoom));  // large blocks from the heap too
-    ::mallopt(M_TOP_PAD, static_cast<int>(kHeapRoom));
-    ::mallopt(M_TRIM_THRESHOLD, static_cast<int>(4 * kHeapRoom));
-    // Larger than any free space the heap has yet: it grows by this and the pad, never touched here.
-    void* room = std::malloc(kHeapRoom / 4);
-    if (room == nullptr) {
-        return;
-    }
-    const auto start = (reinterpret_cast<uintptr_t>(room) + kHugePage - 1) / kHugePage * kHugePage;
-    const auto end = reinterpret_cast<uintptr_t>(::sbrk(0)) / kHugePage * kHugePage;
-    if (end > start) {
-        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-    }
-    std::free(room);
 }
 
 int Usage() {
@@ -190,7 +165,7 @@ int RunClassify(CommandContext& context) {
     if (scorer == Scorer::ChiSquare) {
         return ClassifyChiSquare(context.programFolder, files, tsv, jobs);
     }
-    PrepareHeapForTables();
+    PrepareHeapForLargeBuffers();
     std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
     // An inspection on demand is not filtering: it leaves the activity log alone.
     setup->settings.activityLogEnabled = 0;

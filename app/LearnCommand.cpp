@@ -7,6 +7,7 @@
 #include "app/ChiSquareSetup.h"
 #include "app/ClassifySetup.h"
 #include "app/Command.h"
+#include "app/HeapTuning.h"
 #include "app/ProgressBar.h"
 #include "classify/ChiSquareTrainer.h"
 #include "classify/CorpusTrainer.h"
@@ -69,6 +70,7 @@ int RunLearn(CommandContext& context) {
         return 2;
     }
     const bool spam = arguments[0] == "spam";
+    PrepareHeapForLargeBuffers();
     std::unique_ptr<ClassifySetup> setup = PrepareClassification(context.programFolder);
     FilterSettings& settings = setup->settings;
     const std::string folder = arguments.size() == 2 ? arguments[1] : settings.QuarantineFolder();

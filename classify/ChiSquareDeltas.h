@@ -21,6 +21,12 @@ class ChiSquareDeltas {
         int64_t ham;
     };
 
+    // Forgets what was added, keeping the buffers for the next batch.
+    void Clear() {
+        entries_.clear();
+        spare_.clear();
+        runStarts_.clear();
+    }
     void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
     void Add(std::span<const std::string> tokens, int64_t spam, int64_t ham);
     // Merges what was added into one entry per token, in token order.

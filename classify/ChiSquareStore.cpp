@@ -274,7 +274,8 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
-    ChiSquareDeltas deltas;
+    ChiSquareDeltas& deltas = deltas_;
+    deltas.Clear();
     std::size_t tokenCount = 0;
     for (const Change& change : changes) {
         tokenCount += change.tokens.size();

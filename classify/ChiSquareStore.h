@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "classify/ChiSquareDeltas.h"
+
 namespace bramvell {
 
 // SHA-256 of a message's raw bytes: how the store knows a message it has learned.
@@ -104,6 +106,9 @@ class ChiSquareStore {
     MDB_dbi totals_ = 0;
     MDB_dbi messages_ = 0;
     std::size_t mapBytes_ = 0;
+    // Kept from batch to batch: its buffers are tens of megabytes, and fresh ones would be faulted in
+    // page by page each time.
+    ChiSquareDeltas deltas_;
 };
 
 }  // namespace bramvell
