@@ -8,9 +8,7 @@
 namespace bramvell {
 
 bool ReadMessageFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    FileHandle file(OpenRegularForReading(path));
-    return file.IsOpen() && ReadAll(file.Get(), kMaxMessageFileBytes, bytes);
+    return ReadRegularFile(path, kMaxMessageFileBytes, bytes);
 }
 
 ChiSquareTrainer::ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options)

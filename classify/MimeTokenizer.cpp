@@ -40,6 +40,89 @@ std::string HeaderPrefix(const char* name) {
     return prefix;
 }
 
+// Charsets whose valid text this code turns into UTF-8 itself: opening an iconv converter costs more
+// than tokenizing a short part, and these are most of the mail there is.
+enum class KnownCharset { Other, Ascii, Utf8, Latin1 };
+
+KnownCharset KnownCharsetOf(const char* name) {
+    if (name == nullptr) {
+        return KnownCharset::Other;
+    }
+    for (const char* ascii : {"us-ascii", "ascii"}) {
+        if (g_ascii_strcasecmp(name, ascii) == 0) {
+            return KnownCharset::Ascii;
+        }
+    }
+    for (const char* utf8 : {"utf-8", "utf8"}) {
+        if (g_ascii_strcasecmp(name, utf8) == 0) {
+            return KnownCharset::Utf8;
+        }
+    }
+    for (const char* latin1 : {"iso-8859-1", "iso8859-1", "latin1"}) {
+        if (g_ascii_strcasecmp(name, latin1) == 0) {
+            return KnownCharset::Latin1;
+        }
+    }
+    return KnownCharset::Other;
+}
+
+// The part's content with its transfer encoding undone, up to its first NUL (as a C string ends).
+bool DecodedContent(GMimeTextPart* part, std::string& out) {
+    GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+    if (content == nullptr) {
+        return false;
+    }
+    GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new());
+    g_mime_data_wrapper_write_to_stream(content, stream.get());
+    GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream.get()));
+    const std::string_view decoded(reinterpret_cast<const char*>(bytes->data), bytes->len);
+    out.assign(decoded.substr(0, decoded.find('\0')));
+    return true;
+}
+
+// The part's text in UTF-8, the same as g_mime_text_part_get_text gives, converted here when the text
+// is valid in a charset of KnownCharset (the converter's output would be the same) and by GMime
+// otherwise. False when the part has no content.
+bool TextOfPart(GMimeTextPart* part, std::string& out) {
+    GMimeContentType* type = g_mime_object_get_content_type(GMIME_OBJECT(part));
+    const char* charset = type == nullptr ? nullptr : g_mime_content_type_get_parameter(type, "charset");
+    const KnownCharset known = KnownCharsetOf(charset);
+    if (charset == nullptr || known != KnownCharset::Other) {
+        if (!DecodedContent(part, out)) {
+            return false;
+        }
+        const bool ascii =
+            std::all_of(out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+        if (charset == nullptr || ascii) {
+            return true;  // without a charset GMime converts nothing either
+        }
+        if (known == KnownCharset::Utf8 && g_utf8_validate(out.data(), static_cast<gssize>(out.size()), nullptr)) {
+            return true;
+        }
+        if (known == KnownCharset::Latin1) {
+            std::string converted;
+            converted.reserve(out.size() + out.size() / 8);
+            for (char c : out) {
+                const auto byte = static_cast<unsigned char>(c);
+                if (byte < 0x80) {
+                    converted += c;
+                } else {
+                    converted += static_cast<char>(0xC0 | (byte >> 6));
+                    converted += static_cast<char>(0x80 | (byte & 0x3F));
+                }
+            }
+            out.swap(converted);
+            return true;
+        }
+    }
+    std::unique_ptr<char, GFree> text(g_mime_text_part_get_text(part));
+    if (text == nullptr) {
+        return false;
+    }
+    out.assign(text.get());
+    return true;
+}
+
 class MessageWalker {
   public:
     MessageWalker(TokenSink& sink, bool wordPairs) : sink_(sink), wordPairs_(wordPairs) {}
@@ -92,11 +175,10 @@ class MessageWalker {
 
   private:
     void Text(GMimeTextPart* part, GMimeContentType* type) {
-        std::unique_ptr<char, GFree> decoded(g_mime_text_part_get_text(part));
-        if (decoded == nullptr) {
+        if (!TextOfPart(part, decoded_)) {
             return;
         }
-        std::string_view text(decoded.get());
+        std::string_view text(decoded_);
         // Decoding may expand; the bound on the message's bytes bounds this too, but be sure.
         text = text.substr(0, 2 * MimeTokenizer::kMaxMessageBytes);
         const char* subtype = type == nullptr ? nullptr : g_mime_content_type_get_media_subtype(type);
@@ -131,6 +213,7 @@ class MessageWalker {
 
     TokenSink& sink_;
     bool wordPairs_;
+    std::string decoded_;
 };
 
 // The first bytes of the message that are parsed: at most kMaxMessageBytes, cut after a line end, and

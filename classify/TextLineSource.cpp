@@ -29,7 +29,7 @@ bool TextLineSource::LoadFile(const std::string& path) {
         ::close(fd);
         return false;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // O_NONBLOCK stays: it changes nothing for a regular file.
     std::size_t size = static_cast<std::size_t>(status.st_size);
     if (size > kMaxFileSize) {
         size = kMaxFileSize;

@@ -39,17 +39,14 @@ bool IsPrivateFolderOfThisUser(const std::string& path) {
 
 int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
     const std::size_t cut = path.find_last_of('/');
-    const std::string folder = cut == std::string::npos ? std::string(".") : path.substr(0, cut == 0 ? 1 : cut);
-    const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
+    const std::string_view name = cut == std::string::npos ? std::string_view(path) : std::string_view(path).substr(cut + 1);
     if (name.empty() || name == "." || name == "..") {
         errno = EISDIR;
         return -1;
     }
-    FileHandle directory(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!directory.IsOpen()) {
-        return -1;
-    }
-    return ::openat(directory.Get(), name.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+    // The folders on the way are followed as opening the folder would; only the last component may not
+    // be a link.
+    return ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
 int OpenRegularForReading(const std::string& path) {
@@ -177,6 +174,29 @@ bool ReadFully(int fd, void* buffer, std::size_t length, std::size_t& got) {
 
 bool ReadFullyAt(int fd, void* buffer, std::size_t length, uint64_t offset, std::size_t& got) {
     return ReadUntilFullOrEnd(fd, buffer, length, static_cast<int64_t>(offset), got);
+}
+
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
+    bytes.clear();
+    // Non-blocking, so that a FIFO cannot hold the open; it has no effect on reading a regular file.
+    FileHandle file(OpenNoFollow(path, O_RDONLY | O_NONBLOCK));
+    struct stat info {};
+    if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return false;
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size > maxBytes) {
+        return false;
+    }
+    // As large as fstat saw it: one read for the whole file, and a file that shrank meanwhile reads short.
+    bytes.resize(size);
+    std::size_t done = 0;
+    if (!ReadFully(file.Get(), bytes.data(), size, done)) {
+        bytes.clear();
+        return false;
+    }
+    bytes.resize(done);
+    return true;
 }
 
 bool ReadAll(int fd, std::size_t maxBytes, std::string& bytes) {

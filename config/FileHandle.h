@@ -67,6 +67,11 @@ ssize_t ReadSome(int fd, void* buffer, std::size_t length);
 bool ReadFully(int fd, void* buffer, std::size_t length, std::size_t& got);
 bool ReadFullyAt(int fd, void* buffer, std::size_t length, uint64_t offset, std::size_t& got);
 
+// Reads a regular file as large as it is when opened (a link in its last component is not followed,
+// a FIFO or device is refused without blocking), at most maxBytes; false on an error or when the file
+// holds more.
+bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes);
+
 // Reads from the current position to the end of the file, at most maxBytes; false on an error or
 // when the file holds more than maxBytes.
 bool ReadAll(int fd, std::size_t maxBytes, std::string& bytes);
