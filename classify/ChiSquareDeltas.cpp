@@ -1,6 +1,7 @@
 #include "classify/ChiSquareDeltas.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace bramvell {
 namespace {
@@ -8,10 +9,12 @@ namespace {
 using Entry = ChiSquareDeltas::Entry;
 
 void SetHead(Entry& entry) {
-    entry.head[0] = 0;
-    entry.head[1] = 0;
-    for (std::size_t i = 0; i < 16 && i < entry.token.size(); ++i) {
-        entry.head[i / 8] |= uint64_t{static_cast<unsigned char>(entry.token[i])} << (56 - 8 * (i % 8));
+    unsigned char first[16] = {};
+    std::memcpy(first, entry.token.data(), std::min<std::size_t>(entry.token.size(), sizeof first));
+    for (int word = 0; word < 2; ++word) {
+        uint64_t bytes = 0;
+        std::memcpy(&bytes, first + 8 * word, 8);
+        entry.head[word] = __builtin_bswap64(bytes);  // big-endian: the first byte decides first
     }
 }
 
@@ -50,10 +53,10 @@ Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Ent
 
 }  // namespace
 
-void ChiSquareDeltas::Add(std::span<const std::string> tokens, int64_t spam, int64_t ham) {
+void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
     const std::size_t start = entries_.size();
-    for (const std::string& token : tokens) {
-        Entry entry{{0, 0}, token, spam, ham};
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        Entry entry{{0, 0}, tokens[i], spam, ham};
         SetHead(entry);
         entries_.push_back(entry);
     }

@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "classify/LargeBufferAllocator.h"
+#include "classify/TokenList.h"
+
 namespace bramvell {
 
 // The changes to the token counts of one batch of messages, summed per token and in byte-wise token
@@ -28,13 +31,13 @@ class ChiSquareDeltas {
         runStarts_.clear();
     }
     void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
-    void Add(std::span<const std::string> tokens, int64_t spam, int64_t ham);
+    void Add(const TokenList& tokens, int64_t spam, int64_t ham);
     // Merges what was added into one entry per token, in token order.
     std::span<const Entry> Summed();
 
   private:
-    std::vector<Entry> entries_;
-    std::vector<Entry> spare_;
+    std::vector<Entry, LargeBufferAllocator<Entry>> entries_;
+    std::vector<Entry, LargeBufferAllocator<Entry>> spare_;
     std::vector<std::size_t> runStarts_;  // where each sorted run of entries_ begins
 };
 

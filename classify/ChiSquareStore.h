@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "classify/ChiSquareDeltas.h"
+#include "classify/TokenList.h"
 
 namespace bramvell {
 
@@ -88,7 +89,7 @@ class ChiSquareStore {
         Kind kind = Kind::Learn;
         MailClass mailClass = MailClass::Spam;
         MessageDigest digest{};
-        std::vector<std::string> tokens;
+        TokenList tokens;  // distinct, in byte-wise order as the tokenizer gives them
     };
 
     // Applies the changes in order in one write transaction: all of them or, on failure, none. A map that

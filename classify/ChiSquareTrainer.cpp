@@ -70,7 +70,7 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClas
             change.kind = kind;
             change.mailClass = mailClass;
             change.digest = DigestOfMessage(bytes);
-            change.tokens = tokenizer_.Tokenize(bytes);
+            change.tokens.Assign(tokenizer_.TokenizeInPlace(bytes));
             batch.push_back(std::move(change));
         }
         if (batch.size() == kBatchMessages) {
