@@ -250,6 +250,7 @@ MimeTokenizer::MimeTokenizer(Options options) : options_(options) {
 TokenSink& MimeTokenizer::Fill(std::span<const char> message) const {
     // One sink per thread, its buffers reused from message to message.
     thread_local TokenSink sink;
+    sink.KeepDistinctOnly();
     sink.Clear();
     const std::size_t length = ParsedLength(message);
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), length));

@@ -46,7 +46,58 @@ void TokenSink::Push(std::size_t offset) {
         std::memcpy(&bytes, first + 8 * word, 8);
         entry.head[word] = __builtin_bswap64(bytes);  // big-endian: the first byte decides first
     }
+    ++emitted_;
+    if (distinctOnly_ && HeldAlready(entry)) {
+        bytes_.resize(offset);
+        return;
+    }
     entries_.push_back(entry);
+}
+
+uint64_t TokenSink::HashOf(const Entry& entry, std::string_view bytes) {
+    uint64_t hash = (entry.head[0] * 0x9E3779B97F4A7C15ull) ^ (entry.head[1] + entry.length);
+    hash *= 0xC2B2AE3D27D4EB4Full;
+    for (std::size_t i = 16; i < entry.length; ++i) {
+        hash = (hash ^ static_cast<unsigned char>(bytes[entry.offset + i])) * 0x100000001B3ull;
+    }
+    return hash ^ (hash >> 29);
+}
+
+bool TokenSink::HeldAlready(const Entry& entry) {
+    if (slots_.empty() || 2 * (entries_.size() + 1) > slots_.size()) {
+        GrowSlots();
+    }
+    const std::string_view bytes(bytes_);
+    const std::string_view token = bytes.substr(entry.offset, entry.length);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = HashOf(entry, bytes) & mask;; i = (i + 1) & mask) {
+        const uint32_t held = slots_[i];
+        if (held == 0) {
+            slots_[i] = static_cast<uint32_t>(entries_.size() + 1);
+            touched_.push_back(static_cast<uint32_t>(i));
+            return false;
+        }
+        const Entry& other = entries_[held - 1];
+        if (other.length == entry.length && other.head[0] == entry.head[0] && other.head[1] == entry.head[1] &&
+            bytes.substr(other.offset, other.length) == token) {
+            return true;
+        }
+    }
+}
+
+void TokenSink::GrowSlots() {
+    std::vector<uint32_t>(std::max<std::size_t>(1024, 2 * slots_.size())).swap(slots_);
+    touched_.clear();
+    const std::string_view bytes(bytes_);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t k = 0; k < entries_.size(); ++k) {
+        std::size_t i = HashOf(entries_[k], bytes) & mask;
+        while (slots_[i] != 0) {
+            i = (i + 1) & mask;
+        }
+        slots_[i] = static_cast<uint32_t>(k + 1);
+        touched_.push_back(static_cast<uint32_t>(i));
+    }
 }
 
 void TokenSink::Clear() {
@@ -57,6 +108,15 @@ void TokenSink::Clear() {
     }
     bytes_.clear();
     entries_.clear();
+    emitted_ = 0;
+    if (slots_.size() * sizeof(uint32_t) > kKeptBytes) {
+        std::vector<uint32_t>().swap(slots_);
+        touched_.clear();
+    }
+    for (uint32_t i : touched_) {
+        slots_[i] = 0;
+    }
+    touched_.clear();
 }
 
 std::vector<std::string_view> TokenSink::DistinctViews(std::size_t limit) {

@@ -30,7 +30,12 @@ inline constexpr std::size_t kMaxEmittedTokens = 4 * MimeTokenizer::kMaxTokens;
 // token allocates nothing once the buffer has grown, and picking the distinct ones sorts small entries.
 class TokenSink {
   public:
-    bool Full() const { return entries_.size() >= kMaxEmittedTokens; }
+    // A sink that keeps a token once however often it is added (a hash of what it holds finds repeats
+    // as they come), so that picking the distinct ones sorts far fewer entries. Size and At then count
+    // distinct tokens; Full still counts every token added.
+    void KeepDistinctOnly() { distinctOnly_ = true; }
+
+    bool Full() const { return emitted_ >= kMaxEmittedTokens; }
     std::size_t Size() const { return entries_.size(); }
     std::string_view At(std::size_t i) const {
         return std::string_view(bytes_).substr(entries_[i].offset, entries_[i].length);
@@ -75,9 +80,17 @@ class TokenSink {
         uint32_t length;
     };
     void Push(std::size_t offset);
+    static uint64_t HashOf(const Entry& entry, std::string_view bytes);
+    // Whether the token just appended at entry's place is held already (then its bytes are dropped).
+    bool HeldAlready(const Entry& entry);
+    void GrowSlots();
 
     std::string bytes_;
     std::vector<Entry> entries_;
+    std::size_t emitted_ = 0;
+    bool distinctOnly_ = false;
+    std::vector<uint32_t> slots_;    // entry index + 1 of each held token by hash, 0 for none
+    std::vector<uint32_t> touched_;  // the slots set for this message, emptied by Clear
 };
 
 // The tokens of plain text: words (and word pairs), URLs as their hosts, addresses as their domains,
