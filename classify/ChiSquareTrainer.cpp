@@ -1,5 +1,6 @@
 #include "classify/ChiSquareTrainer.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "classify/SampleFolder.h"
@@ -36,14 +37,47 @@ bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::strin
     return Run(ChiSquareStore::Change::Kind::Unlearn, mailClass, files, summary, problem, {});
 }
 
+void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, MailClass mailClass,
+                                std::span<const std::string> files, std::vector<ChiSquareStore::Change>& batch,
+                                std::size_t& unreadable) const {
+    std::vector<ChiSquareStore::Change> changes(files.size());
+    std::vector<uint8_t> read(files.size(), 0);
+    auto work = [&](std::size_t from, std::size_t to) {
+        std::string bytes;
+        for (std::size_t i = from; i < to; ++i) {
+            if (ReadMessageFile(files[i], bytes)) {
+                read[i] = 1;
+                changes[i].kind = kind;
+                changes[i].mailClass = mailClass;
+                changes[i].digest = DigestOfMessage(bytes);
+                changes[i].tokens.Assign(tokenizer_.TokenizeInPlace(bytes));
+            }
+        }
+    };
+    // Two halves side by side when there are enough messages to be worth a thread.
+    if (files.size() >= kSplitFrom) {
+        std::thread helper(work, files.size() / 2, files.size());
+        work(0, files.size() / 2);
+        helper.join();
+    } else {
+        work(0, files.size());
+    }
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (read[i] != 0) {
+            batch.push_back(std::move(changes[i]));
+        } else {
+            ++unreadable;
+        }
+    }
+}
+
 bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClass,
                            const std::vector<std::string>& files, ChiSquareTrainingSummary& summary,
                            std::string& problem, const Progress& progress) {
     std::vector<ChiSquareStore::Change> batch;
-    batch.reserve(kBatchMessages);
-    // A full batch is written on a thread of its own while the next one is tokenized; batches are
-    // written in order, one at a time. The writer counts the outcomes in summary and this thread only
-    // the unreadable files (another member), so the two never touch the same field.
+    // A batch is written on a thread of its own while the next one is tokenized; batches are written in
+    // order, one at a time. The writer counts the outcomes in summary and this thread only the
+    // unreadable files (another member), so the two never touch the same field.
     std::vector<ChiSquareStore::Change> writing;
     bool written = true;
     std::thread writer;
@@ -61,31 +95,24 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClas
         }
         return written;
     };
-    std::string bytes;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        if (!ReadMessageFile(files[i], bytes)) {
-            ++summary.unreadable;
-        } else {
-            ChiSquareStore::Change change;
-            change.kind = kind;
-            change.mailClass = mailClass;
-            change.digest = DigestOfMessage(bytes);
-            change.tokens.Assign(tokenizer_.TokenizeInPlace(bytes));
-            batch.push_back(std::move(change));
-        }
-        if (batch.size() == kBatchMessages) {
-            if (!writerDone()) {
-                return false;
-            }
-            writing.swap(batch);
-            batch.clear();
-            writer = std::thread([this, &writing, &written, &summary, &problem] {
-                written = Flush(writing, summary, problem);
-            });
-        }
+    for (std::size_t first = 0; first < files.size();) {
+        const std::size_t end = std::min(first + kBatchMessages, files.size());
+        Tokenize(kind, mailClass, std::span(files).subspan(first, end - first), batch, summary.unreadable);
+        first = end;
         if (progress) {
-            progress(i + 1, files.size());
+            progress(first, files.size());
         }
+        if (first == files.size()) {
+            break;  // the last batch is written here, below
+        }
+        if (!writerDone()) {
+            return false;
+        }
+        writing.swap(batch);
+        batch.clear();
+        writer = std::thread([this, &writing, &written, &summary, &problem] {
+            written = Flush(writing, summary, problem);
+        });
     }
     return writerDone() && Flush(batch, summary, problem);
 }
