@@ -28,17 +28,18 @@ std::size_t BatchClassifier::Run(const std::vector<std::string>& files, int jobs
             auto classifier = std::make_shared<MessageClassifier>(settings_, passphrases_);
             classifier->UseProbabilities(&probabilities_);
             auto lines = std::make_shared<TextLineSource>();
-            return [&files, &format, classifier, lines](std::size_t first, std::size_t count, ChunkText& text) {
-                for (std::size_t i = first; i < first + count; ++i) {
-                    if (!lines->LoadFile(files[i])) {
-                        ++text.failed;
-                        format(text.out, text.err, files[i], nullptr, classifier->Slots());
-                        continue;
+            return
+                [&files, &format, classifier, lines](std::size_t first, std::size_t count, ChunkText& text) {
+                    for (std::size_t i = first; i < first + count; ++i) {
+                        if (!lines->LoadFile(files[i])) {
+                            ++text.failed;
+                            format(text.out, text.err, files[i], nullptr, classifier->Slots());
+                            continue;
+                        }
+                        const ClassificationResult result = classifier->Classify(*lines);
+                        format(text.out, text.err, files[i], &result, classifier->Slots());
                     }
-                    const ClassificationResult result = classifier->Classify(*lines);
-                    format(text.out, text.err, files[i], &result, classifier->Slots());
-                }
-            };
+                };
         },
         write);
 }

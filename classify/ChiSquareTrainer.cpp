@@ -38,8 +38,8 @@ bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::strin
 }
 
 void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, MailClass mailClass,
-                                std::span<const std::string> files, std::vector<ChiSquareStore::Change>& batch,
-                                std::size_t& unreadable) const {
+                                std::span<const std::string> files,
+                                std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable) const {
     std::vector<ChiSquareStore::Change> changes(files.size());
     std::vector<uint8_t> read(files.size(), 0);
     auto work = [&](std::size_t from, std::size_t to) {
@@ -110,9 +110,8 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClas
         }
         writing.swap(batch);
         batch.clear();
-        writer = std::thread([this, &writing, &written, &summary, &problem] {
-            written = Flush(writing, summary, problem);
-        });
+        writer = std::thread(
+            [this, &writing, &written, &summary, &problem] { written = Flush(writing, summary, problem); });
     }
     return writerDone() && Flush(batch, summary, problem);
 }

@@ -20,7 +20,9 @@ struct LargeBufferAllocator {
     template <typename U>
     LargeBufferAllocator(const LargeBufferAllocator<U>&) {}  // NOLINT: converting, as allocators are
 
-    static std::size_t MappedBytes(std::size_t n) { return (n * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage; }
+    static std::size_t MappedBytes(std::size_t n) {
+        return (n * sizeof(T) + kHugePage - 1) / kHugePage * kHugePage;
+    }
 
     T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) {
@@ -29,7 +31,8 @@ struct LargeBufferAllocator {
         if (n * sizeof(T) < kMappedFrom) {
             return static_cast<T*>(::operator new(n * sizeof(T)));
         }
-        void* memory = ::mmap(nullptr, MappedBytes(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* memory =
+            ::mmap(nullptr, MappedBytes(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory == MAP_FAILED) {
             throw std::bad_alloc();
         }

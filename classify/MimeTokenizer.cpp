@@ -96,7 +96,8 @@ bool TextOfPart(GMimeTextPart* part, std::string& out) {
         if (charset == nullptr || ascii) {
             return true;  // without a charset GMime converts nothing either
         }
-        if (known == KnownCharset::Utf8 && g_utf8_validate(out.data(), static_cast<gssize>(out.size()), nullptr)) {
+        if (known == KnownCharset::Utf8 &&
+            g_utf8_validate(out.data(), static_cast<gssize>(out.size()), nullptr)) {
             return true;
         }
         if (known == KnownCharset::Latin1) {

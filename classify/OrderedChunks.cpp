@@ -19,7 +19,8 @@ struct Chunk {
 
 }  // namespace
 
-std::size_t OrderedChunks::Run(std::size_t items, int jobs, const WorkerFactory& makeWorker, const Write& write) {
+std::size_t OrderedChunks::Run(std::size_t items, int jobs, const WorkerFactory& makeWorker,
+                               const Write& write) {
     std::vector<Chunk> chunks((items + kChunkItems - 1) / kChunkItems);
     for (std::size_t k = 0; k < chunks.size(); ++k) {
         chunks[k].first = k * kChunkItems;

@@ -78,8 +78,8 @@ bool TokenSink::HeldAlready(const Entry& entry) {
             return false;
         }
         const Entry& other = entries_[held - 1];
-        if (other.length == entry.length && other.head[0] == entry.head[0] && other.head[1] == entry.head[1] &&
-            bytes.substr(other.offset, other.length) == token) {
+        if (other.length == entry.length && other.head[0] == entry.head[0] &&
+            other.head[1] == entry.head[1] && bytes.substr(other.offset, other.length) == token) {
             return true;
         }
     }

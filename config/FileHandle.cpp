@@ -39,7 +39,8 @@ bool IsPrivateFolderOfThisUser(const std::string& path) {
 
 int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
     const std::size_t cut = path.find_last_of('/');
-    const std::string_view name = cut == std::string::npos ? std::string_view(path) : std::string_view(path).substr(cut + 1);
+    const std::string_view name =
+        cut == std::string::npos ? std::string_view(path) : std::string_view(path).substr(cut + 1);
     if (name.empty() || name == "." || name == "..") {
         errno = EISDIR;
         return -1;
