@@ -39,7 +39,7 @@ void ChiSquareCountCache::Insert(std::string_view token, uint32_t hash, TokenCou
         return;
     }
     slot = {static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(token.size()), hash, true, counts};
-    bytes_ += token;
+    bytes_.insert(bytes_.end(), token.begin(), token.end());
     if (2 * ++used_ > slots_.size()) {
         Grow();  // at most half full, so that probes stay short
     }
@@ -86,7 +86,7 @@ void ChiSquareCountCache::CountsOf(std::span<const std::string_view> tokens,
 }
 
 void ChiSquareCountCache::Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
+    std::vector<Slot, LargeBufferAllocator<Slot>> old(slots_.size() * 2);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "classify/ChiSquareStore.h"
+#include "classify/LargeBufferAllocator.h"
 
 namespace bramvell {
 
@@ -36,7 +37,7 @@ class ChiSquareCountCache {
 
     static uint32_t HashOf(std::string_view token);
     std::string_view KeyOf(const Slot& slot) const {
-        return std::string_view(bytes_).substr(slot.offset, slot.length);
+        return std::string_view(bytes_.data() + slot.offset, slot.length);
     }
     // The slot holding the token, or the empty slot where it would go.
     Slot& SlotOf(std::string_view token, uint32_t hash);
@@ -45,8 +46,10 @@ class ChiSquareCountCache {
 
     const ChiSquareStore::Snapshot& snapshot_;
     MessageTotals totals_;
-    std::string bytes_;  // the tokens cached, back to back
-    std::vector<Slot> slots_;
+    // The tokens cached, back to back, and their slots: tens of megabytes for a large batch, in huge
+    // pages so that growing them costs few faults.
+    std::vector<char, LargeBufferAllocator<char>> bytes_;
+    std::vector<Slot, LargeBufferAllocator<Slot>> slots_;
     std::size_t used_ = 0;
     std::vector<std::string_view> missed_;
     std::vector<std::size_t> missedAt_;
