@@ -10,9 +10,9 @@
 
 namespace bramvell {
 
-// Scores many message files with the chi-square scorer, spread over `jobs` worker threads (1: all on
-// the calling thread). Each thread reads the store through a snapshot of its own, all taken before any
-// file is read, and keeps its own cache of counts; the scores are those of one file at a time.
+// Scores many message files with the chi-square scorer, spread over `jobs` worker threads (at most 16;
+// 1: all on the calling thread). Each thread reads the store through a snapshot of its own, all taken
+// before any file is read, and keeps its own cache of counts; the scores are those of one file at a time.
 class ChiSquareBatch {
   public:
     // Writes what one file gives; result is null when the file could not be read. Runs on the workers.
