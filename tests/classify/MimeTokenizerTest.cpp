@@ -39,6 +39,19 @@ TEST(MimeTokenizerTest, DecodedPartsGiveTheirWords) {
          "Gr=FC=DFe aus M=FCnchen, soft=\nbreak\n",
          {"gr\xc3\xbc\xc3\x9f" "e", "m\xc3\xbcnchen", "softbreak"},
          {"soft", "fc"}},
+        // Text that is not valid in its charset goes to GMime's converter; the valid words around survive.
+        {"invalid UTF-8 body",
+         "Content-Type: text/plain; charset=UTF-8\n\ncaf\xe9 au lait, valid caf\xc3\xa9\n",
+         {"lait", "valid", "caf\xc3\xa9"},
+         {"caf\xe9"}},
+        {"8-bit bytes in a US-ASCII body",
+         "Content-Type: text/plain; charset=us-ascii\n\nprice \xa3" "100 today\n",
+         {"price", "today"},
+         {"\xa3" "100"}},
+        {"windows-1252 body",
+         "Content-Type: text/plain; charset=windows-1252\n\n\x93quoted\x94 words\n",
+         {"\xe2\x80\x9cquoted\xe2\x80\x9d", "words"},  // the curly quotes in UTF-8
+         {"\x93quoted\x94"}},
         {"encoded-word subject",
          "Subject: =?ISO-8859-1?Q?Gr=FC=DFe?= und =?UTF-8?B?T2ZmZXI=?= =?UTF-8?Q?s?=\n\nbody\n",
          // adjacent encoded words join (RFC 2047): "Offer" "s" make one word
