@@ -1,22 +1,13 @@
 #include "classify/ChiSquareDeltas.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "classify/TokenHead.h"
 
 namespace bramvell {
 namespace {
 
 using Entry = ChiSquareDeltas::Entry;
-
-void SetHead(Entry& entry) {
-    unsigned char first[16] = {};
-    std::memcpy(first, entry.token.data(), std::min<std::size_t>(entry.token.size(), sizeof first));
-    for (int word = 0; word < 2; ++word) {
-        uint64_t bytes = 0;
-        std::memcpy(&bytes, first + 8 * word, 8);
-        entry.head[word] = __builtin_bswap64(bytes);  // big-endian: the first byte decides first
-    }
-}
 
 // Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
 // first); equal heads compare the whole bytes.
@@ -57,7 +48,7 @@ void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
     const std::size_t start = entries_.size();
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         Entry entry{{0, 0}, tokens[i], spam, ham};
-        SetHead(entry);
+        TokenHeadOf(entry.token, entry.head);
         entries_.push_back(entry);
     }
     // A message's tokens come sorted from the tokenizer; any other list is sorted here.

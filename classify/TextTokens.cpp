@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "classify/TokenHead.h"
+
 namespace bramvell {
 
 using namespace text_tokens;
@@ -38,14 +40,8 @@ void AddHost(TokenSink& sink, std::string_view prefix, std::string_view host) {
 
 void TokenSink::Push(std::size_t offset) {
     const std::size_t length = bytes_.size() - offset;
-    unsigned char first[16] = {};
-    std::memcpy(first, bytes_.data() + offset, std::min<std::size_t>(length, sizeof first));
     Entry entry{{0, 0}, static_cast<uint32_t>(offset), static_cast<uint32_t>(length)};
-    for (int word = 0; word < 2; ++word) {
-        uint64_t bytes = 0;
-        std::memcpy(&bytes, first + 8 * word, 8);
-        entry.head[word] = __builtin_bswap64(bytes);  // big-endian: the first byte decides first
-    }
+    TokenHeadOf(std::string_view(bytes_).substr(offset), entry.head);
     ++emitted_;
     if (distinctOnly_ && HeldAlready(entry)) {
         bytes_.resize(offset);

@@ -20,7 +20,6 @@ class TokenList {
             Append(token);
         }
     }
-    explicit TokenList(std::span<const std::string_view> tokens) { Assign(tokens); }
 
     void Assign(std::span<const std::string_view> tokens) {
         bytes_.clear();

@@ -50,13 +50,27 @@ int OpenNoFollow(const std::string& path, int flags, mode_t mode) {
     return ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
 }
 
-int OpenRegularForReading(const std::string& path) {
+namespace {
+
+// An existing regular file opened for reading without following a link and without blocking on a FIFO
+// or device (O_NONBLOCK stays set), with what fstat says of it; -1 for anything else.
+int OpenRegular(const std::string& path, struct stat& info) {
     FileHandle file(OpenNoFollow(path, O_RDONLY | O_NONBLOCK));
-    struct stat info {};
     if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         if (file.IsOpen()) {
             errno = EINVAL;
         }
+        return -1;
+    }
+    return file.Release();
+}
+
+}  // namespace
+
+int OpenRegularForReading(const std::string& path) {
+    struct stat info {};
+    FileHandle file(OpenRegular(path, info));
+    if (!file.IsOpen()) {
         return -1;
     }
     // Regular files never block; clear the flag so that later reads behave as usual.
@@ -179,10 +193,9 @@ bool ReadFullyAt(int fd, void* buffer, std::size_t length, uint64_t offset, std:
 
 bool ReadRegularFile(const std::string& path, std::size_t maxBytes, std::string& bytes) {
     bytes.clear();
-    // Non-blocking, so that a FIFO cannot hold the open; it has no effect on reading a regular file.
-    FileHandle file(OpenNoFollow(path, O_RDONLY | O_NONBLOCK));
     struct stat info {};
-    if (!file.IsOpen() || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    FileHandle file(OpenRegular(path, info));  // O_NONBLOCK changes nothing for reading it
+    if (!file.IsOpen()) {
         return false;
     }
     const auto size = static_cast<std::size_t>(info.st_size);
