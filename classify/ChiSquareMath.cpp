@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include "config/FilterSettings.h"
 
@@ -10,6 +11,19 @@ namespace bramvell {
 namespace {
 
 constexpr double kClamp = 1e-6;
+
+// ln i, from a table worked out once for the i a message's series meets (it has at most 8000 tokens).
+double LogOf(uint64_t i) {
+    constexpr std::size_t kTableSize = 8192;
+    static const std::vector<double> table = [] {
+        std::vector<double> logs(kTableSize);
+        for (std::size_t j = 1; j < kTableSize; ++j) {
+            logs[j] = std::log(static_cast<double>(j));
+        }
+        return logs;
+    }();
+    return i < table.size() ? table[i] : std::log(static_cast<double>(i));
+}
 
 double AtLeastOne(uint64_t count) {
     return count == 0 ? 1.0 : static_cast<double>(count);
@@ -43,14 +57,14 @@ double InverseChiSquare(double chi, uint64_t halfDegrees) {
     double logTerm = -m;
     double largest = logTerm;
     for (uint64_t i = 1; i < halfDegrees; ++i) {
-        logTerm += logM - std::log(static_cast<double>(i));
+        logTerm += logM - LogOf(i);
         largest = std::max(largest, logTerm);
     }
     double sum = 0;
     logTerm = -m;
     sum += std::exp(logTerm - largest);
     for (uint64_t i = 1; i < halfDegrees; ++i) {
-        logTerm += logM - std::log(static_cast<double>(i));
+        logTerm += logM - LogOf(i);
         sum += std::exp(logTerm - largest);
     }
     return std::min(1.0, std::exp(largest + std::log(sum)));

@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "classify/HtmlText.h"
+#include "classify/SinglePartScan.h"
 #include "classify/TextTokens.h"
 
 namespace bramvell {
@@ -80,6 +81,36 @@ bool DecodedContent(GMimeTextPart* part, std::string& out) {
     return true;
 }
 
+// Turns text of the given charset (none, or one of KnownCharset) into UTF-8 as GMime's converter would;
+// false, with the text unchanged, when only the converter can (it is not valid in its charset).
+bool KnownCharsetToUtf8(const char* charset, KnownCharset known, std::string& text) {
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (charset == nullptr || ascii) {
+        return true;  // without a charset GMime converts nothing either
+    }
+    if (known == KnownCharset::Utf8 &&
+        g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) {
+        return true;
+    }
+    if (known != KnownCharset::Latin1) {
+        return false;
+    }
+    std::string converted;
+    converted.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            converted += c;
+        } else {
+            converted += static_cast<char>(0xC0 | (byte >> 6));
+            converted += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    text.swap(converted);
+    return true;
+}
+
 // The part's text in UTF-8, the same as g_mime_text_part_get_text gives, converted here when the text
 // is valid in a charset of KnownCharset (the converter's output would be the same) and by GMime
 // otherwise. False when the part has no content.
@@ -91,28 +122,7 @@ bool TextOfPart(GMimeTextPart* part, std::string& out) {
         if (!DecodedContent(part, out)) {
             return false;
         }
-        const bool ascii =
-            std::all_of(out.begin(), out.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-        if (charset == nullptr || ascii) {
-            return true;  // without a charset GMime converts nothing either
-        }
-        if (known == KnownCharset::Utf8 &&
-            g_utf8_validate(out.data(), static_cast<gssize>(out.size()), nullptr)) {
-            return true;
-        }
-        if (known == KnownCharset::Latin1) {
-            std::string converted;
-            converted.reserve(out.size() + out.size() / 8);
-            for (char c : out) {
-                const auto byte = static_cast<unsigned char>(c);
-                if (byte < 0x80) {
-                    converted += c;
-                } else {
-                    converted += static_cast<char>(0xC0 | (byte >> 6));
-                    converted += static_cast<char>(0x80 | (byte & 0x3F));
-                }
-            }
-            out.swap(converted);
+        if (KnownCharsetToUtf8(charset, known, out)) {
             return true;
         }
     }
@@ -124,6 +134,63 @@ bool TextOfPart(GMimeTextPart* part, std::string& out) {
     return true;
 }
 
+// The transfer encodings a one-part message may have for this code to decode it as GMime would.
+bool TransferEncodingOf(std::string_view rawValue, std::string& scratch, GMimeContentEncoding& encoding) {
+    UnfoldedValue(rawValue, scratch);
+    if (scratch.empty() || g_ascii_strcasecmp(scratch.c_str(), "7bit") == 0 ||
+        g_ascii_strcasecmp(scratch.c_str(), "8bit") == 0 ||
+        g_ascii_strcasecmp(scratch.c_str(), "binary") == 0) {
+        encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+        return true;
+    }
+    if (g_ascii_strcasecmp(scratch.c_str(), "base64") == 0) {
+        encoding = GMIME_CONTENT_ENCODING_BASE64;
+        return true;
+    }
+    if (g_ascii_strcasecmp(scratch.c_str(), "quoted-printable") == 0) {
+        encoding = GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE;
+        return true;
+    }
+    return false;
+}
+
+// The body of a one-part message read by ScanSinglePart, as the text GMime's walk would give it: its
+// transfer encoding undone, cut at its first NUL, in UTF-8; html tells whether it is text/html. False
+// when it is not text, or its encoding or charset needs GMime.
+bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, std::string& out, bool& html) {
+    html = false;
+    const char* charset = nullptr;
+    GObjectPtr<GMimeContentType> type;
+    if (!message.contentType.empty()) {
+        scratch.assign(message.contentType);
+        type.reset(g_mime_content_type_parse(nullptr, scratch.c_str()));
+        if (type == nullptr || !g_mime_content_type_is_type(type.get(), "text", "*")) {
+            return false;
+        }
+        html = g_mime_content_type_is_type(type.get(), "text", "html");
+        charset = g_mime_content_type_get_parameter(type.get(), "charset");
+    }
+    const KnownCharset known = KnownCharsetOf(charset);
+    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+    if ((charset != nullptr && known == KnownCharset::Other) ||
+        !TransferEncodingOf(message.transferEncoding, scratch, encoding)) {
+        return false;
+    }
+    const std::string_view body = message.body;
+    if (encoding == GMIME_CONTENT_ENCODING_DEFAULT) {
+        out.assign(body.substr(0, body.find('\0')));
+    } else {
+        GMimeEncoding state;
+        g_mime_encoding_init_decode(&state, encoding);
+        out.resize(g_mime_encoding_outlen(&state, body.size()) + 16);
+        std::size_t length = g_mime_encoding_step(&state, body.data(), body.size(), out.data());
+        length += g_mime_encoding_flush(&state, nullptr, 0, out.data() + length);
+        out.resize(length);
+        out.resize(std::min(out.size(), out.find('\0')));
+    }
+    return KnownCharsetToUtf8(charset, known, out);
+}
+
 class MessageWalker {
   public:
     MessageWalker(TokenSink& sink, bool wordPairs) : sink_(sink), wordPairs_(wordPairs) {}
@@ -133,16 +200,36 @@ class MessageWalker {
         const int count = headers == nullptr ? 0 : g_mime_header_list_get_count(headers);
         for (int i = 0; i < count && !sink_.Full(); ++i) {
             GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
-            const std::string prefix = HeaderPrefix(g_mime_header_get_name(header));
-            sink_.Add("header:", prefix.substr(0, prefix.size() - 1));
-            const char* value = g_mime_header_get_value(header);
-            if (value == nullptr) {
-                continue;
-            }
-            std::string_view text(value);
-            text = text.substr(0, MimeTokenizer::kMaxHeaderValueBytes);
-            TextTokenizer(sink_, prefix, wordPairs_ && prefix == "subject:").Run(text);
+            Field(g_mime_header_get_name(header), g_mime_header_get_value(header));
         }
+    }
+
+    // One header field: its name as a token, and its (decoded) value's words prefixed with the name.
+    void Field(const char* name, const char* value) {
+        const std::string prefix = HeaderPrefix(name);
+        sink_.Add("header:", prefix.substr(0, prefix.size() - 1));
+        if (value == nullptr) {
+            return;
+        }
+        std::string_view text(value);
+        text = text.substr(0, MimeTokenizer::kMaxHeaderValueBytes);
+        TextTokenizer(sink_, prefix, wordPairs_ && prefix == "subject:").Run(text);
+    }
+
+    // A text part's words; an HTML part's tags become tokens of their own and its text is tokenized.
+    void Body(std::string_view text, const char* subtype) {
+        // Decoding may expand; the bound on the message's bytes bounds this too, but be sure.
+        text = text.substr(0, 2 * MimeTokenizer::kMaxMessageBytes);
+        if (subtype != nullptr && g_ascii_strcasecmp(subtype, "html") == 0) {
+            TokenSink tagTokens;
+            const std::string plain = TextOfHtml(text, tagTokens);
+            for (std::size_t i = 0; i < tagTokens.Size(); ++i) {
+                sink_.Add("", tagTokens.At(i));
+            }
+            TextTokenizer(sink_, "", wordPairs_).Run(plain);
+            return;
+        }
+        TextTokenizer(sink_, "", wordPairs_).Run(text);
     }
 
     void Walk(GMimeObject* object, std::size_t depth) {
@@ -179,20 +266,7 @@ class MessageWalker {
         if (!TextOfPart(part, decoded_)) {
             return;
         }
-        std::string_view text(decoded_);
-        // Decoding may expand; the bound on the message's bytes bounds this too, but be sure.
-        text = text.substr(0, 2 * MimeTokenizer::kMaxMessageBytes);
-        const char* subtype = type == nullptr ? nullptr : g_mime_content_type_get_media_subtype(type);
-        if (subtype != nullptr && g_ascii_strcasecmp(subtype, "html") == 0) {
-            TokenSink tagTokens;
-            const std::string plain = TextOfHtml(text, tagTokens);
-            for (std::size_t i = 0; i < tagTokens.Size(); ++i) {
-                sink_.Add("", tagTokens.At(i));
-            }
-            TextTokenizer(sink_, "", wordPairs_).Run(plain);
-            return;
-        }
-        TextTokenizer(sink_, "", wordPairs_).Run(text);
+        Body(decoded_, type == nullptr ? nullptr : g_mime_content_type_get_media_subtype(type));
     }
 
     void Attachment(GMimePart* part, GMimeContentType* type) {
@@ -242,6 +316,26 @@ std::size_t ParsedLength(std::span<const char> message) {
 
 }  // namespace
 
+bool MimeTokenizer::TokenizeSinglePart(std::string_view message, TokenSink& sink) const {
+    thread_local SinglePartMessage scanned;
+    thread_local std::string scratch;
+    thread_local std::string text;
+    bool html = false;
+    if (!ScanSinglePart(message, scanned) || !TextOfSinglePart(scanned, scratch, text, html)) {
+        return false;
+    }
+    MessageWalker walker(sink, options_.wordPairs);
+    for (const SinglePartMessage::Field& field : scanned.fields) {
+        if (sink.Full()) {
+            break;
+        }
+        UnfoldedValue(field.rawValue, scratch);
+        walker.Field(std::string(field.name).c_str(), scratch.c_str());
+    }
+    walker.Body(text, html ? "html" : nullptr);
+    return true;
+}
+
 MimeTokenizer::MimeTokenizer() : MimeTokenizer(Options{}) {}
 
 MimeTokenizer::MimeTokenizer(Options options) : options_(options) {
@@ -254,6 +348,9 @@ TokenSink& MimeTokenizer::Fill(std::span<const char> message) const {
     sink.KeepDistinctOnly();
     sink.Clear();
     const std::size_t length = ParsedLength(message);
+    if (options_.quickSinglePart && TokenizeSinglePart(std::string_view(message.data(), length), sink)) {
+        return sink;
+    }
     GObjectPtr<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(message.data(), length));
     GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
     GObjectPtr<GMimeMessage> parsed(g_mime_parser_construct_message(parser.get(), nullptr));
