@@ -4,8 +4,11 @@
 // 0-2 and prints, for a grid of parameters, the highest good score on the validation part and the
 // share of its spam above it; with "test" it trains on 0-3 with the defaults and reports the test part.
 // TUNE_QUICK=1 scores the validation part once, with the defaults or TUNE_S, TUNE_X and TUNE_DEV.
+// Training includes training on errors (TUNE_TOE=0 leaves it out); TUNE_MISSES=1 lists the misjudged
+// messages, TUNE_EXPLAIN=NAME the telling tokens of the messages whose path holds NAME.
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include <vector>
 
 #include "classify/ChiSquareClassifier.h"
+#include "classify/ChiSquareStore.h"
 #include "classify/ChiSquareTrainer.h"
 #include "classify/SampleFolder.h"
 
@@ -67,6 +71,61 @@ struct Scored {
     std::vector<int32_t> spam;
 };
 
+int32_t ScoreSample(const Sample& sample, const Model& model, const ChiSquareParameters& parameters,
+                    std::vector<TokenCounts>& counts) {
+    counts.clear();
+    for (const std::string& token : sample.tokens) {
+        const auto it = model.counts.find(token);
+        counts.push_back(it == model.counts.end() ? TokenCounts{} : it->second);
+    }
+    return ScoreTokenCounts(sample.tokens, counts, model.totals, parameters, {}, 0).score;
+}
+
+// Training on errors as `bramvell learn` does it with both classes: each training message that the model
+// scores on the wrong side of the relearning margins, its own counts left out, is learned once more at
+// once (the messages after it are scored with it), in
+// up to kRelearnRounds rounds, each after the first looking only at the messages the one before
+// relearned. TUNE_TOE=0 leaves it out.
+void TrainOnErrors(const std::vector<Sample>& samples, int lastPart, Model& model,
+                   const ChiSquareParameters& parameters) {
+    if (const char* off = std::getenv("TUNE_TOE"); off != nullptr && std::atoi(off) == 0) {
+        return;
+    }
+    std::vector<TokenCounts> counts;
+    std::vector<uint32_t> weight(samples.size(), 1);
+    auto shift = [&](const Sample& sample, int64_t by) {
+        (sample.spam ? model.totals.spam : model.totals.ham) += by;
+        for (const std::string& token : sample.tokens) {
+            TokenCounts& c = model.counts[token];
+            (sample.spam ? c.spam : c.ham) += by;
+        }
+    };
+    std::vector<std::size_t> candidates;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (samples[i].part <= lastPart)
+            candidates.push_back(i);
+    }
+    for (int round = 0; round < ChiSquareTrainer::kRelearnRounds && !candidates.empty(); ++round) {
+        std::vector<std::size_t> misjudged;
+        for (const std::size_t i : candidates) {
+            const Sample& sample = samples[i];
+            if (weight[i] >= ChiSquareStore::kMaxWeight)
+                continue;
+            shift(sample, -static_cast<int64_t>(weight[i]));
+            const int32_t score = ScoreSample(sample, model, parameters, counts);
+            shift(sample, weight[i]);
+            if (sample.spam ? score < ChiSquareTrainer::kRelearnSpamBelow
+                            : score > ChiSquareTrainer::kRelearnHamAbove) {
+                misjudged.push_back(i);
+                shift(sample, 1);  // at once: the next message is scored with it
+                ++weight[i];
+            }
+        }
+        std::printf("round %d: %zu relearned\n", round, misjudged.size());
+        candidates.swap(misjudged);
+    }
+}
+
 Scored ScorePart(const std::vector<Sample>& samples, int part, const Model& model,
                  const ChiSquareParameters& parameters) {
     Scored scored;
@@ -81,8 +140,22 @@ Scored ScorePart(const std::vector<Sample>& samples, int part, const Model& mode
             counts.push_back(it == model.counts.end() ? TokenCounts{} : it->second);
         }
         const int32_t score = ScoreTokenCounts(sample.tokens, counts, model.totals, parameters, {}, 0).score;
-        // TUNE_MISSES lists the messages each scoring leaves on the wrong side of the level-1 cutoffs.
-        if (std::getenv("TUNE_MISSES") != nullptr && (sample.spam ? score < 9000 : score > 2000)) {
+        if (const char* explain = std::getenv("TUNE_EXPLAIN");
+            explain != nullptr && sample.path.find(explain) != std::string::npos) {
+            std::vector<std::pair<double, std::string>> rows;
+            for (std::size_t i = 0; i < sample.tokens.size(); ++i) {
+                const double f = RobinsonProbability(counts[i].spam, counts[i].ham, model.totals.spam,
+                                                     model.totals.ham, parameters);
+                if (std::abs(f - 0.5) >= parameters.minDeviation)
+                    rows.push_back({f, sample.tokens[i] + " " + std::to_string(counts[i].spam) + "/" +
+                                           std::to_string(counts[i].ham)});
+            }
+            std::sort(rows.begin(), rows.end());
+            for (const auto& [f, t] : rows) std::printf("  %.3f %s\n", f, t.c_str());
+        }
+        // The messages left on the wrong side of the level-1 cutoffs.
+        if (std::getenv("TUNE_MISSES") != nullptr &&
+            (sample.spam ? score < ChiSquareCutoffs{}.spam : score > ChiSquareCutoffs{}.good)) {
             std::printf("miss %s %d %s\n", sample.spam ? "spam" : "good", score, sample.path.c_str());
         }
         (sample.spam ? scored.spam : scored.ham).push_back(score);
@@ -106,6 +179,31 @@ void Report(const char* label, const Scored& scored, const ChiSquareCutoffs& cut
                 spamUnsure, hamUnsure, 100.0 * static_cast<double>(spamCaught) / static_cast<double>(scored.spam.size()));
 }
 
+ChiSquareParameters ParametersFromEnvironment() {
+    ChiSquareParameters parameters;
+    if (const char* v = std::getenv("TUNE_S"))
+        parameters.strength = std::atof(v);
+    if (const char* v = std::getenv("TUNE_X"))
+        parameters.prior = std::atof(v);
+    if (const char* v = std::getenv("TUNE_DEV"))
+        parameters.minDeviation = std::atof(v);
+    return parameters;
+}
+
+// The highest good scores, and what each spam cutoff would catch and how many good messages it would take.
+void PrintCutoffs(const Scored& scored) {
+    std::vector<int32_t> ham = scored.ham;
+    std::sort(ham.rbegin(), ham.rend());
+    std::printf("highest good:");
+    for (std::size_t i = 0; i < 8 && i < ham.size(); ++i) std::printf(" %d", ham[i]);
+    std::printf("\n");
+    for (const int32_t cut : {5000, 5500, 6000, 6500, 7000, 7500, 8000, 8500, 9000}) {
+        std::printf(
+            "cutoff %d: good %zu spam caught %.2f%%\n", cut, AtLeast(scored.ham, cut),
+            100.0 * static_cast<double>(AtLeast(scored.spam, cut)) / static_cast<double>(scored.spam.size()));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -116,14 +214,20 @@ int main(int argc, char** argv) {
     const bool test = argc > 2 && std::strcmp(argv[2], "test") == 0;
     for (const bool pairs : {true, false}) {
         const auto start = std::chrono::steady_clock::now();
-        const MimeTokenizer tokenizer(MimeTokenizer::Options{pairs});
+        MimeTokenizer::Options options{pairs};
+        if (const char* parts = std::getenv("TUNE_PARTS"))
+            options.partTypes = std::atoi(parts) != 0;
+        const MimeTokenizer tokenizer(options);
         const std::vector<Sample> samples = Load(argv[1], tokenizer);
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::printf("== word pairs %s: %zu messages read and tokenized in %.2f s (%.0f us each)\n",
                     pairs ? "on" : "off", samples.size(), seconds, 1e6 * seconds / static_cast<double>(samples.size()));
         if (test) {
-            const Model model = Train(samples, 3);
-            const Scored scored = ScorePart(samples, 4, model, ChiSquareParameters{});
+            const ChiSquareParameters parameters = ParametersFromEnvironment();
+            Model model = Train(samples, 3);
+            TrainOnErrors(samples, 3, model, parameters);
+            const Scored scored = ScorePart(samples, 4, model, parameters);
+            PrintCutoffs(scored);
             for (int level = 1; level <= 9; ++level) {
                 char label[32];
                 std::snprintf(label, sizeof label, "test, level %d", level);
@@ -131,39 +235,39 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        const Model model = Train(samples, 2);
+        Model model = Train(samples, 2);
         if (std::getenv("TUNE_QUICK") != nullptr) {
             // One run with the built-in parameters: the validation part at level 1, and its best cutoff.
-            ChiSquareParameters quick;
-            if (const char* v = std::getenv("TUNE_S")) quick.strength = std::atof(v);
-            if (const char* v = std::getenv("TUNE_X")) quick.prior = std::atof(v);
-            if (const char* v = std::getenv("TUNE_DEV")) quick.minDeviation = std::atof(v);
+            const ChiSquareParameters quick = ParametersFromEnvironment();
+            TrainOnErrors(samples, 2, model, quick);
             const Scored scored = ScorePart(samples, 3, model, quick);
             Report("validation, level 1", scored, CutoffsOfLevel(true, 1));
             const int32_t highestGood = *std::max_element(scored.ham.begin(), scored.ham.end());
             std::printf("highest good %d, spam above it %.2f%%\n", highestGood,
                         100.0 * static_cast<double>(AtLeast(scored.spam, highestGood + 1)) /
                             static_cast<double>(scored.spam.size()));
+            PrintCutoffs(scored);
             break;
         }
-        for (const double strength : {0.1, 0.3, 0.5, 1.0}) {
-            for (const double prior : {0.4, 0.45, 0.5, 0.55}) {
-                for (const double deviation : {0.0, 0.1, 0.2, 0.3, 0.4}) {
+        // Each point of the grid trains on errors with its own parameters, from the same first pass.
+        const int32_t cutoff = ChiSquareCutoffs{}.spam;
+        for (const double strength : {0.3, 1.0, 2.0, 4.0}) {
+            for (const double prior : {0.4, 0.5}) {
+                for (const double deviation : {0.25, 0.3, 0.35, 0.4}) {
                     const ChiSquareParameters parameters{strength, prior, deviation};
-                    const Scored scored = ScorePart(samples, 3, model, parameters);
+                    Model trained = model;
+                    TrainOnErrors(samples, 2, trained, parameters);
+                    const Scored scored = ScorePart(samples, 3, trained, parameters);
                     const int32_t highestGood = *std::max_element(scored.ham.begin(), scored.ham.end());
-                    std::vector<int32_t> ham = scored.ham;
-                    std::sort(ham.rbegin(), ham.rend());
-                    const std::size_t above = AtLeast(scored.spam, highestGood + 1);
-                    const std::size_t at9000 = AtLeast(scored.spam, 9000);
-                    std::printf("s=%.2f x=%.2f dev=%.2f: good max %d (next %d %d), spam above it %.2f%%, "
-                                "good>=9000 %zu spam>=9000 %.2f%%, good<=2000 %zu/%zu spam<=2000 %zu\n",
-                                strength, prior, deviation, highestGood, ham[1], ham[2],
-                                100.0 * static_cast<double>(above) / static_cast<double>(scored.spam.size()),
-                                AtLeast(scored.ham, 9000),
-                                100.0 * static_cast<double>(at9000) / static_cast<double>(scored.spam.size()),
-                                scored.ham.size() - AtLeast(scored.ham, 2001), scored.ham.size(),
-                                scored.spam.size() - AtLeast(scored.spam, 2001));
+                    std::printf(
+                        "s=%.2f x=%.2f dev=%.2f: good max %d, spam above it %.2f%%, good>=%d %zu, "
+                        "spam>=%d %.2f%%\n",
+                        strength, prior, deviation, highestGood,
+                        100.0 * static_cast<double>(AtLeast(scored.spam, highestGood + 1)) /
+                            static_cast<double>(scored.spam.size()),
+                        cutoff, AtLeast(scored.ham, cutoff), cutoff,
+                        100.0 * static_cast<double>(AtLeast(scored.spam, cutoff)) /
+                            static_cast<double>(scored.spam.size()));
                 }
             }
         }

@@ -85,6 +85,20 @@ void ChiSquareCountCache::CountsOf(std::span<const std::string_view> tokens,
     }
 }
 
+void ChiSquareCountCache::Raise(std::span<const std::string_view> tokens, bool spam, uint32_t by) {
+    for (const std::string_view token : tokens) {
+        if (token.empty()) {
+            continue;
+        }
+        if (Slot& slot = SlotOf(token, HashOf(token)); slot.used) {
+            uint32_t& count = spam ? slot.counts.spam : slot.counts.ham;
+            count = count > std::numeric_limits<uint32_t>::max() - by ? std::numeric_limits<uint32_t>::max()
+                                                                      : count + by;
+        }
+    }
+    (spam ? totals_.spam : totals_.ham) += by;
+}
+
 void ChiSquareCountCache::Grow() {
     std::vector<Slot, LargeBufferAllocator<Slot>> old(slots_.size() * 2);
     old.swap(slots_);

@@ -25,6 +25,10 @@ class ChiSquareCountCache {
     // (byte-wise order finds neighbours faster).
     void CountsOf(std::span<const std::string_view> tokens, std::vector<TokenCounts>& counts);
     const MessageTotals& Totals() const { return totals_; }
+    // Counts a message's tokens (looked up before) and the totals by more in its class, as if it had
+    // been learned that much more: training on errors scores the next message with it before anything
+    // is written. A token the cache does not hold is left as it is.
+    void Raise(std::span<const std::string_view> tokens, bool spam, uint32_t by);
 
   private:
     struct Slot {

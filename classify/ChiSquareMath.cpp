@@ -101,8 +101,8 @@ ChiSquareVerdict VerdictOfScore(int32_t score, const ChiSquareCutoffs& cutoffs) 
 ChiSquareCutoffs CutoffsOfLevel(bool thresholdEnabled, int thresholdLevel) {
     // Level 1 is the cutoff chosen on the validation split; each level above it asks for more
     // certainty before calling a message spam, as a higher classic threshold does.
-    static constexpr std::array<int32_t, kMaxThresholdLevel> kSpamCutoffs = {9000, 9300, 9500, 9700, 9800,
-                                                                             9900, 9950, 9980, 9990};
+    static constexpr std::array<int32_t, kMaxThresholdLevel> kSpamCutoffs = {6000, 7000, 8000, 9000, 9500,
+                                                                             9800, 9900, 9950, 9990};
     constexpr int32_t kGoodCutoff = 2000;
     int level = thresholdLevel;
     if (!thresholdEnabled || level < kMinThresholdLevel || level > kMaxThresholdLevel) {

@@ -8,9 +8,9 @@ namespace bramvell {
 // What the chi-square scorer is tuned by. The defaults were chosen on a validation split of the
 // SpamAssassin corpus (bench/README.md, "Chi-square scorer").
 struct ChiSquareParameters {
-    double strength = 0.3;         // s: how many messages' worth the prior x counts for
+    double strength = 2.0;         // s: how many messages' worth the prior x counts for
     double prior = 0.40;           // x: the assumed spam probability of a token seen in too few messages
-    double minDeviation = 0.2;     // tokens with |f(w) - 0.5| below this are left out
+    double minDeviation = 0.35;    // tokens with |f(w) - 0.5| below this are left out
 };
 
 // Robinson's degree of belief in a token seen in spamCount of spamMessages spam and hamCount of
@@ -34,7 +34,7 @@ int32_t FisherScore(std::span<const double> probabilities);
 enum class ChiSquareVerdict { Good, Unsure, Spam };
 
 struct ChiSquareCutoffs {
-    int32_t spam = 9000;
+    int32_t spam = 6000;
     int32_t good = 2000;
 };
 

@@ -42,6 +42,17 @@ TokenCounts CountsOf(const MDB_val& value) {
     return counts;
 }
 
+// A message's entry: its class, then its weight when above one. Anything else is not an entry.
+bool LearnedOf(const MDB_val& value, MailClass& learned, uint32_t& weight) {
+    const auto* bytes = static_cast<const uint8_t*>(value.mv_data);
+    if (value.mv_size < 1 || value.mv_size > 2) {
+        return false;
+    }
+    learned = static_cast<MailClass>(bytes[0]);
+    weight = value.mv_size == 2 ? std::clamp<uint32_t>(bytes[1], 1, ChiSquareStore::kMaxWeight) : 1;
+    return true;
+}
+
 MessageTotals TotalsOf(MDB_txn* txn, MDB_dbi totals) {
     MessageTotals result;
     MDB_val key = ValueOf(kTotalsKey);
@@ -221,13 +232,16 @@ void ChiSquareStore::Snapshot::CountsInOrder(std::span<const std::string_view> t
 }
 
 bool ChiSquareStore::Snapshot::LearnedClass(const MessageDigest& digest, MailClass& learned) const {
+    uint32_t weight = 0;
+    return Learned(digest, learned, weight);
+}
+
+bool ChiSquareStore::Snapshot::Learned(const MessageDigest& digest, MailClass& learned,
+                                       uint32_t& weight) const {
     MDB_val key = ValueOf(digest.data(), digest.size());
     MDB_val value;
-    if (txn_ == nullptr || mdb_get(txn_, store_.messages_, &key, &value) != MDB_SUCCESS || value.mv_size != 1) {
-        return false;
-    }
-    learned = static_cast<MailClass>(*static_cast<const uint8_t*>(value.mv_data));
-    return true;
+    return txn_ != nullptr && mdb_get(txn_, store_.messages_, &key, &value) == MDB_SUCCESS &&
+           LearnedOf(value, learned, weight);
 }
 
 bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
@@ -288,29 +302,38 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         if (rc != MDB_SUCCESS && rc != MDB_NOTFOUND) {
             break;
         }
-        const bool known = rc == MDB_SUCCESS && value.mv_size == 1;
-        const auto learned = known ? static_cast<MailClass>(*static_cast<const uint8_t*>(value.mv_data))
-                                   : MailClass::Spam;
+        MailClass learned = MailClass::Spam;
+        uint32_t weight = 1;
+        const bool known = rc == MDB_SUCCESS && LearnedOf(value, learned, weight);
         rc = MDB_SUCCESS;
         const MailClass mailClass = change.mailClass;
+        const bool held = known && learned == mailClass;
         int64_t classDelta = 0;
         int64_t otherDelta = 0;
         StoreOutcome outcome = StoreOutcome::NotLearned;
         if (change.kind == Change::Kind::Learn) {
-            if (known && learned == mailClass) {
+            if (held) {
                 outcome = StoreOutcome::Duplicate;
             } else {
                 outcome = known ? StoreOutcome::Moved : StoreOutcome::Learned;
                 classDelta = 1;
-                otherDelta = known ? -1 : 0;
+                otherDelta = known ? -static_cast<int64_t>(weight) : 0;
                 const auto stored = static_cast<uint8_t>(mailClass);
                 MDB_val classValue = ValueOf(&stored, 1);
                 rc = mdb_put(txn, messages_, &key, &classValue, 0);
             }
-        } else if (known && learned == mailClass) {
-            outcome = StoreOutcome::Unlearned;
-            classDelta = -1;
-            rc = mdb_del(txn, messages_, &key, nullptr);
+        } else if (change.kind == Change::Kind::Unlearn) {
+            if (held) {
+                outcome = StoreOutcome::Unlearned;
+                classDelta = -static_cast<int64_t>(weight);
+                rc = mdb_del(txn, messages_, &key, nullptr);
+            }
+        } else if (held && weight < kMaxWeight) {
+            outcome = StoreOutcome::Relearned;
+            classDelta = 1;
+            const uint8_t stored[2] = {static_cast<uint8_t>(mailClass), static_cast<uint8_t>(weight + 1)};
+            MDB_val entry = ValueOf(stored, sizeof stored);
+            rc = mdb_put(txn, messages_, &key, &entry, 0);
         }
         if (rc != MDB_SUCCESS) {
             break;

@@ -36,7 +36,8 @@ enum class StoreOutcome {
     Duplicate,   // already learned as this class: nothing changed
     Moved,       // learned as the other class before: taken out of it and counted in this one
     Unlearned,   // taken back out of its class
-    NotLearned,  // unlearn of a message the store does not hold as that class: nothing changed
+    NotLearned,  // unlearn or relearn of a message the store does not hold as that class: nothing changed
+    Relearned,   // held as this class already and counted once more
 };
 
 // The chi-square scorer's counts in one LMDB environment, a folder of its own in Data/ (folder 0700,
@@ -44,11 +45,13 @@ enum class StoreOutcome {
 // while `bramvell learn` runs): readers see the last committed state, one writer at a time, and a
 // commit is all or nothing, so a crash never leaves a message half counted. Three databases: token →
 // counts (two 32-bit numbers in host order), the message totals, and digest → class of every
-// learned message.
+// learned message, followed by how many times it is counted when that is more than once (one byte,
+// 2 to kMaxWeight; training on errors counts a misjudged message again).
 class ChiSquareStore {
   public:
     static constexpr std::string_view kFolderName = "chisquare.lmdb";
     static constexpr std::size_t kDefaultMapBytes = std::size_t{64} << 20;
+    static constexpr uint32_t kMaxWeight = 16;  // the most times one message is counted
 
     ChiSquareStore() = default;
     ~ChiSquareStore();
@@ -77,15 +80,19 @@ class ChiSquareStore {
         void CountsInOrder(std::span<const std::string_view> tokens, std::span<TokenCounts> counts) const;
         // The class a message was learned as, or false when the store does not hold it.
         bool LearnedClass(const MessageDigest& digest, MailClass& learned) const;
+        // The same, with how many times it is counted.
+        bool Learned(const MessageDigest& digest, MailClass& learned, uint32_t& weight) const;
 
       private:
         const ChiSquareStore& store_;
         MDB_txn* txn_ = nullptr;
     };
 
-    // A message to learn (toClass) or unlearn (from fromClass) with its distinct tokens.
+    // A message to learn, unlearn or relearn as mailClass, with its distinct tokens. Learning a message
+    // held as the other class takes all its counts out of that class; unlearning takes all of them out;
+    // relearning counts a message held as this class once more (up to kMaxWeight times).
     struct Change {
-        enum class Kind { Learn, Unlearn };
+        enum class Kind { Learn, Unlearn, Relearn };
         Kind kind = Kind::Learn;
         MailClass mailClass = MailClass::Spam;
         MessageDigest digest{};

@@ -1,8 +1,11 @@
 #include "classify/ChiSquareTrainer.h"
 
 #include <algorithm>
+#include <iterator>
 #include <thread>
 
+#include "classify/ChiSquareClassifier.h"
+#include "classify/ChiSquareCountCache.h"
 #include "classify/SampleFolder.h"
 #include "config/FileHandle.h"
 
@@ -12,8 +15,101 @@ bool ReadMessageFile(const std::string& path, std::string& bytes) {
     return ReadRegularFile(path, kMaxMessageFileBytes, bytes);
 }
 
-ChiSquareTrainer::ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options)
-    : store_(store), tokenizer_(options) {}
+ChiSquareTrainer::ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options,
+                                   ChiSquareParameters parameters)
+    : store_(store), tokenizer_(options), parameters_(parameters) {}
+
+bool ChiSquareTrainer::LearnFolders(const std::vector<std::pair<MailClass, std::string>>& folders,
+                                    ChiSquareTrainingSummary& summary, std::string& problem,
+                                    const Progress& progress) {
+    std::vector<ChiSquareStore::Change> learned;
+    kept_ = &learned;
+    bool written = true;
+    for (const auto& [mailClass, folder] : folders) {
+        written = LearnFolder(mailClass, folder, summary, problem, progress);
+        if (!written) {
+            break;
+        }
+    }
+    kept_ = nullptr;
+    return written && RelearnMisjudged(learned, summary, problem);
+}
+
+bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned,
+                                        ChiSquareTrainingSummary& summary, std::string& problem) {
+    // Worked out in memory on one snapshot, each relearning counted at once so that the next message is
+    // scored with it; then written in one transaction.
+    std::vector<ChiSquareStore::Change> relearn;
+    {
+        const ChiSquareStore::Snapshot snapshot(store_);
+        if (!snapshot.Valid()) {
+            problem = "the store could not be read";
+            return false;
+        }
+        ChiSquareCountCache cache(snapshot);
+        struct Candidate {
+            const ChiSquareStore::Change* change;
+            uint32_t weight;
+        };
+        std::vector<Candidate> candidates;
+        for (const ChiSquareStore::Change& change : learned) {
+            MailClass held = MailClass::Spam;
+            uint32_t weight = 0;
+            if (snapshot.Learned(change.digest, held, weight) && held == change.mailClass) {
+                candidates.push_back({&change, weight});
+            }
+        }
+        std::vector<std::size_t> current(candidates.size());
+        for (std::size_t i = 0; i < current.size(); ++i) {
+            current[i] = i;
+        }
+        std::vector<std::size_t> misjudged;
+        std::vector<std::string_view> tokens;
+        std::vector<TokenCounts> counts;
+        for (int round = 0; round < kRelearnRounds && !current.empty(); ++round) {
+            misjudged.clear();
+            for (const std::size_t index : current) {
+                Candidate& candidate = candidates[index];
+                if (candidate.weight >= ChiSquareStore::kMaxWeight) {
+                    continue;
+                }
+                const bool spam = candidate.change->mailClass == MailClass::Spam;
+                tokens.resize(candidate.change->tokens.size());
+                for (std::size_t i = 0; i < tokens.size(); ++i) {
+                    tokens[i] = candidate.change->tokens[i];
+                }
+                // Scored as if it had not been learned: its own counts left out.
+                cache.CountsOf(tokens, counts);
+                for (TokenCounts& count : counts) {
+                    uint32_t& own = spam ? count.spam : count.ham;
+                    own = own > candidate.weight ? own - candidate.weight : 0;
+                }
+                MessageTotals totals = cache.Totals();
+                uint64_t& ownTotal = spam ? totals.spam : totals.ham;
+                ownTotal = ownTotal > candidate.weight ? ownTotal - candidate.weight : 0;
+                const int32_t score = ScoreTokenCounts(tokens, counts, totals, parameters_, {}, 0).score;
+                if (spam ? score < kRelearnSpamBelow : score > kRelearnHamAbove) {
+                    cache.Raise(tokens, spam, 1);
+                    ++candidate.weight;
+                    misjudged.push_back(index);
+                    relearn.push_back({ChiSquareStore::Change::Kind::Relearn, candidate.change->mailClass,
+                                       candidate.change->digest, candidate.change->tokens});
+                }
+            }
+            current.swap(misjudged);
+        }
+    }
+    if (relearn.empty()) {
+        return true;
+    }
+    std::vector<StoreOutcome> outcomes;
+    if (!store_.Apply(relearn, outcomes, problem)) {
+        return false;
+    }
+    summary.relearned +=
+        static_cast<std::size_t>(std::count(outcomes.begin(), outcomes.end(), StoreOutcome::Relearned));
+    return true;
+}
 
 bool ChiSquareTrainer::LearnFolder(MailClass mailClass, const std::string& folder,
                                    ChiSquareTrainingSummary& summary, std::string& problem,
@@ -142,7 +238,13 @@ bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSqua
             case StoreOutcome::NotLearned:
                 ++summary.notLearned;
                 break;
+            case StoreOutcome::Relearned:
+                ++summary.relearned;
+                break;
         }
+    }
+    if (kept_ != nullptr) {
+        std::move(batch.begin(), batch.end(), std::back_inserter(*kept_));
     }
     batch.clear();
     return true;

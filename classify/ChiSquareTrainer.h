@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "classify/ChiSquareMath.h"
 #include "classify/ChiSquareStore.h"
 #include "classify/MimeTokenizer.h"
 
@@ -22,6 +23,7 @@ struct ChiSquareTrainingSummary {
     std::size_t unlearned = 0;
     std::size_t notLearned = 0;  // unlearn of a message not held as that class
     std::size_t unreadable = 0;
+    std::size_t relearned = 0;  // times a misjudged message was learned again
 };
 
 // Learns messages into, and unlearns them from, the chi-square store: tokenized here, written in
@@ -35,7 +37,21 @@ class ChiSquareTrainer {
     static constexpr std::size_t kSplitFrom = 64;  // fewer messages are tokenized on one thread
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
 
-    explicit ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options = {});
+    // Training on errors: after learning folders, a message the store still scores below this (spam)
+    // or above that (good mail), its own counts left out, is learned once more, and the messages after
+    // it are scored with that; in up to this many rounds, each after the first looking again only at
+    // the messages learned again in the one before. All of it is written in one transaction.
+    static constexpr int32_t kRelearnSpamBelow = 9500;
+    static constexpr int32_t kRelearnHamAbove = 1000;
+    static constexpr int kRelearnRounds = 6;
+
+    explicit ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options = {},
+                              ChiSquareParameters parameters = {});
+
+    // Learns each folder in turn as its class, then trains on errors over all their messages (see
+    // above). Given both classes, this gives a far more accurate store than learning each alone.
+    bool LearnFolders(const std::vector<std::pair<MailClass, std::string>>& folders,
+                      ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress = {});
 
     // Every regular file of the folder, in byte-wise name order.
     bool LearnFolder(MailClass mailClass, const std::string& folder, ChiSquareTrainingSummary& summary,
@@ -53,9 +69,15 @@ class ChiSquareTrainer {
              ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress);
     bool Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,
                std::string& problem);
+    // Learns again, round by round, the messages of learned that the store still misjudges.
+    bool RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned,
+                          ChiSquareTrainingSummary& summary, std::string& problem);
 
     ChiSquareStore& store_;
     MimeTokenizer tokenizer_;
+    ChiSquareParameters parameters_;
+    // While LearnFolders runs: every change written, kept for training on errors (Flush adds to it).
+    std::vector<ChiSquareStore::Change>* kept_ = nullptr;
 };
 
 }  // namespace bramvell

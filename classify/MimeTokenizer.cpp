@@ -157,10 +157,11 @@ bool TransferEncodingOf(std::string_view rawValue, std::string& scratch, GMimeCo
 // The body of a one-part message read by ScanSinglePart, as the text GMime's walk would give it: its
 // transfer encoding undone, cut at its first NUL, in UTF-8; html tells whether it is text/html. False
 // when it is not text, or its encoding or charset needs GMime.
-bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, std::string& out, bool& html) {
+bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, std::string& out, bool& html,
+                      GObjectPtr<GMimeContentType>& type, GMimeContentEncoding& encoding) {
     html = false;
     const char* charset = nullptr;
-    GObjectPtr<GMimeContentType> type;
+    type.reset();
     if (!message.contentType.empty()) {
         scratch.assign(message.contentType);
         type.reset(g_mime_content_type_parse(nullptr, scratch.c_str()));
@@ -171,7 +172,7 @@ bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, st
         charset = g_mime_content_type_get_parameter(type.get(), "charset");
     }
     const KnownCharset known = KnownCharsetOf(charset);
-    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+    encoding = GMIME_CONTENT_ENCODING_DEFAULT;
     if ((charset != nullptr && known == KnownCharset::Other) ||
         !TransferEncodingOf(message.transferEncoding, scratch, encoding)) {
         return false;
@@ -193,7 +194,32 @@ bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, st
 
 class MessageWalker {
   public:
-    MessageWalker(TokenSink& sink, bool wordPairs) : sink_(sink), wordPairs_(wordPairs) {}
+    MessageWalker(TokenSink& sink, bool wordPairs, bool partTypes)
+        : sink_(sink), wordPairs_(wordPairs), partTypes_(partTypes) {}
+
+    // What a part is: "type:text/html", "charset:windows-1252", "encoding:base64".
+    void PartType(GMimeContentType* type, GMimeContentEncoding encoding) {
+        if (!partTypes_) {
+            return;
+        }
+        if (type != nullptr) {
+            const char* media = g_mime_content_type_get_media_type(type);
+            const char* subtype = g_mime_content_type_get_media_subtype(type);
+            sink_.Add("type:",
+                      std::string(media == nullptr ? "" : media) + "/" + (subtype == nullptr ? "" : subtype));
+            if (const char* charset = g_mime_content_type_get_parameter(type, "charset");
+                charset != nullptr) {
+                sink_.Add("charset:", charset);
+            }
+        } else {
+            sink_.Add("type:", "text/plain");
+        }
+        if (encoding == GMIME_CONTENT_ENCODING_BASE64) {
+            sink_.Add("encoding:", "base64");
+        } else if (encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+            sink_.Add("encoding:", "quoted-printable");
+        }
+    }
 
     void Headers(GMimeObject* object) {
         GMimeHeaderList* headers = g_mime_object_get_header_list(object);
@@ -236,6 +262,9 @@ class MessageWalker {
         if (object == nullptr || depth > MimeTokenizer::kMaxNestedParts || sink_.Full()) {
             return;
         }
+        PartType(g_mime_object_get_content_type(object),
+                 GMIME_IS_PART(object) ? g_mime_part_get_content_encoding(GMIME_PART(object))
+                                       : GMIME_CONTENT_ENCODING_DEFAULT);
         if (GMIME_IS_MULTIPART(object)) {
             GMimeMultipart* multipart = GMIME_MULTIPART(object);
             const int count = g_mime_multipart_get_count(multipart);
@@ -288,6 +317,7 @@ class MessageWalker {
 
     TokenSink& sink_;
     bool wordPairs_;
+    bool partTypes_;
     std::string decoded_;
 };
 
@@ -321,10 +351,14 @@ bool MimeTokenizer::TokenizeSinglePart(std::string_view message, TokenSink& sink
     thread_local std::string scratch;
     thread_local std::string text;
     bool html = false;
-    if (!ScanSinglePart(message, scanned) || !TextOfSinglePart(scanned, scratch, text, html)) {
+    GObjectPtr<GMimeContentType> type;
+    GMimeContentEncoding encoding = GMIME_CONTENT_ENCODING_DEFAULT;
+    if (!ScanSinglePart(message, scanned) ||
+        !TextOfSinglePart(scanned, scratch, text, html, type, encoding)) {
         return false;
     }
-    MessageWalker walker(sink, options_.wordPairs);
+    MessageWalker walker(sink, options_.wordPairs, options_.partTypes);
+    walker.PartType(type.get(), encoding);
     for (const SinglePartMessage::Field& field : scanned.fields) {
         if (sink.Full()) {
             break;
@@ -357,7 +391,7 @@ TokenSink& MimeTokenizer::Fill(std::span<const char> message) const {
     if (parsed == nullptr) {
         TextTokenizer(sink, "", options_.wordPairs).Run(std::string_view(message.data(), length));
     } else {
-        MessageWalker walker(sink, options_.wordPairs);
+        MessageWalker walker(sink, options_.wordPairs, options_.partTypes);
         walker.Headers(GMIME_OBJECT(parsed.get()));
         walker.Walk(g_mime_message_get_mime_part(parsed.get()), 0);
     }

@@ -33,6 +33,7 @@ class MimeTokenizer {
         // A one-part text message with a plain header block is read without GMime's object tree (the
         // same tokens, in a third of the time); off, every message is parsed by GMime.
         bool quickSinglePart = true;
+        bool partTypes = true;  // each part's type, charset and transfer encoding as tokens
     };
 
     MimeTokenizer();

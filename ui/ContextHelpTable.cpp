@@ -39,7 +39,7 @@ constexpr std::array<HelpEntry, 95> kHelp = {{
     {1083, {" Alter Threshold Level", " Click the arrows to raise\r or lower the threshold level"}},
     {1150, {" Scorer",
             " Classic: the word tables. Chi-square: its\r own store (bramvell learn); unsure mail\r is delivered. "
-            "Levels 1-9 set its spam\r cutoff: 90, 93, 95, 97, 98, 99, 99.5,\r 99.8, 99.9% (off: level 1); 20% or "
+            "Levels 1-9 set its spam\r cutoff: 60, 70, 80, 90, 95, 98, 99,\r 99.5, 99.9% (off: level 1); 20% or "
             "less\r is good. Read when filtering starts"}},
     {1151, {" Answer for Deleted Spam",
             " An error line, or a short stand-in\r message that every mail client stores\r and goes past "

@@ -29,6 +29,7 @@ ChiSquareStore::Change MakeChange(ChiSquareStore::Change::Kind kind, MailClass m
 
 constexpr auto kLearn = ChiSquareStore::Change::Kind::Learn;
 constexpr auto kUnlearn = ChiSquareStore::Change::Kind::Unlearn;
+constexpr auto kRelearn = ChiSquareStore::Change::Kind::Relearn;
 
 class ChiSquareStoreTest : public ::testing::Test {
   protected:
@@ -69,6 +70,16 @@ TEST_F(ChiSquareStoreTest, LearnSkipMoveAndUnlearnOneMessage) {
         {kUnlearn, MailClass::Spam, {StoreOutcome::NotLearned, 0, 1, 0, 1}},
         {kUnlearn, MailClass::Ham, {StoreOutcome::Unlearned, 0, 0, 0, 0}},
         {kUnlearn, MailClass::Ham, {StoreOutcome::NotLearned, 0, 0, 0, 0}},
+        // A relearned message counts as often as it was learned: a move or an unlearn takes all of it.
+        {kRelearn, MailClass::Spam, {StoreOutcome::NotLearned, 0, 0, 0, 0}},
+        {kLearn, MailClass::Spam, {StoreOutcome::Learned, 1, 0, 1, 0}},
+        {kRelearn, MailClass::Ham, {StoreOutcome::NotLearned, 1, 0, 1, 0}},
+        {kRelearn, MailClass::Spam, {StoreOutcome::Relearned, 2, 0, 2, 0}},
+        {kRelearn, MailClass::Spam, {StoreOutcome::Relearned, 3, 0, 3, 0}},
+        {kLearn, MailClass::Spam, {StoreOutcome::Duplicate, 3, 0, 3, 0}},
+        {kLearn, MailClass::Ham, {StoreOutcome::Moved, 0, 1, 0, 1}},
+        {kRelearn, MailClass::Ham, {StoreOutcome::Relearned, 0, 2, 0, 2}},
+        {kUnlearn, MailClass::Ham, {StoreOutcome::Unlearned, 0, 0, 0, 0}},
     };
     int index = 0;
     for (const auto& step : steps) {
@@ -191,6 +202,64 @@ TEST(ChiSquareStoreFilesTest, TwoProcessesLearningAtOnceLoseNoCount) {
     EXPECT_EQ(snapshot.Counts("shared").spam, 2u * kMessagesEach);
     EXPECT_EQ(snapshot.Counts("child0").spam, static_cast<uint32_t>(kMessagesEach));
     EXPECT_EQ(snapshot.Counts("child1").spam, static_cast<uint32_t>(kMessagesEach));
+}
+
+TEST_F(ChiSquareStoreTest, RelearningStopsAtTheMostWeight) {
+    const std::string message = "Subject: x\n\nbuy now\n";
+    ApplyOne(MakeChange(kLearn, MailClass::Spam, message, {"buy"}));
+    for (uint32_t i = 1; i < ChiSquareStore::kMaxWeight; ++i) {
+        EXPECT_EQ(ApplyOne(MakeChange(kRelearn, MailClass::Spam, message, {"buy"})), StoreOutcome::Relearned);
+    }
+    EXPECT_EQ(ApplyOne(MakeChange(kRelearn, MailClass::Spam, message, {"buy"})), StoreOutcome::NotLearned);
+    const ChiSquareStore::Snapshot snapshot(store);
+    MailClass learned = MailClass::Ham;
+    uint32_t weight = 0;
+    ASSERT_TRUE(snapshot.Learned(DigestOfMessage(message), learned, weight));
+    EXPECT_EQ(learned, MailClass::Spam);
+    EXPECT_EQ(weight, ChiSquareStore::kMaxWeight);
+    EXPECT_EQ(snapshot.Counts("buy").spam, ChiSquareStore::kMaxWeight);
+}
+
+// Training on errors: a spam message that reads like the good mail it was learned beside is learned
+// again until the store judges it spam, and unlearning it afterwards takes every count of it out.
+TEST(ChiSquareTrainerTest, LearningBothClassesRelearnsWhatTheStoreMisjudges) {
+    TempFolder temp;
+    std::filesystem::create_directories(temp / "spam");
+    std::filesystem::create_directories(temp / "ham");
+    for (int i = 0; i < 6; ++i) {
+        testing::WriteWholeFile(
+            temp / ("ham/" + std::to_string(i) + ".eml"),
+            "Subject: meeting " + std::to_string(i) + "\n\nagenda minutes project budget\n");
+        testing::WriteWholeFile(temp / ("spam/" + std::to_string(i) + ".eml"),
+                                "Subject: offer " + std::to_string(i) + "\n\ncheap pills casino winner\n");
+    }
+    // Spam dressed as the good mail: it shares more words with the good messages than with the spam.
+    const std::string dressed = "Subject: meeting\n\nagenda minutes project budget cheap\n";
+    testing::WriteWholeFile(temp / "spam/dressed.eml", dressed);
+    ChiSquareStore store;
+    std::string problem;
+    ASSERT_TRUE(store.Open(temp / "store", true, problem));
+    ChiSquareTrainer trainer(store);
+    ChiSquareTrainingSummary summary;
+    ASSERT_TRUE(trainer.LearnFolders({{MailClass::Spam, temp / "spam"}, {MailClass::Ham, temp / "ham"}},
+                                     summary, problem))
+        << problem;
+    EXPECT_EQ(summary.learned, 13u);
+    EXPECT_GE(summary.relearned, 1u);
+    uint32_t weight = 0;
+    {
+        const ChiSquareStore::Snapshot snapshot(store);
+        MailClass learned = MailClass::Ham;
+        ASSERT_TRUE(snapshot.Learned(DigestOfMessage(dressed), learned, weight));
+        EXPECT_EQ(learned, MailClass::Spam);
+        EXPECT_GT(weight, 1u);
+        EXPECT_EQ(snapshot.Totals().spam + snapshot.Totals().ham, 13u + summary.relearned);
+    }
+    ChiSquareTrainingSummary taken;
+    ASSERT_TRUE(trainer.Unlearn(MailClass::Spam, {temp / "spam/dressed.eml"}, taken, problem));
+    const ChiSquareStore::Snapshot snapshot(store);
+    EXPECT_EQ(snapshot.Counts("budget").spam, 0u);
+    EXPECT_EQ(snapshot.Totals().spam + snapshot.Totals().ham, 13u + summary.relearned - weight);
 }
 
 TEST(ChiSquareTrainerTest, LearnsAFolderSkipsItOnTheSecondRunAndUnlearnsFiles) {

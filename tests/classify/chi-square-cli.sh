@@ -20,7 +20,17 @@ run learn ham "$data/e2e/train/ham" > /dev/null
 grep -q "Chi-square store: 6 learned" "$work/learn-spam.out" || fail "learn did not fill the store: $(cat "$work/learn-spam.out")"
 [[ $(stat -c %a "$work/home/Data/chisquare.lmdb") == 700 ]] || fail "store folder is not 0700"
 [[ $(stat -c %a "$work/home/Data/chisquare.lmdb/data.mdb") == 600 ]] || fail "store file is not 0600"
-run learn spam "$data/e2e/train/spam" | grep -q "0 learned, 6 already learned as spam" || fail "a second learn was not skipped"
+run learn spam "$data/e2e/train/spam" | grep -q "0 learned, 6 already learned as their class" ||
+  fail "a second learn was not skipped"
+
+# Both classes in one run: the classic tables learn both, the store learns both and trains on errors.
+both=$(mktemp -d -p "$work")
+"$bramvell" --home "$both" learn spam "$data/e2e/train/spam" ham "$data/e2e/train/ham" > "$work/learn-both.out"
+grep -q "^Learned 6 spam messages" "$work/learn-both.out" || fail "two-class learn: $(cat "$work/learn-both.out")"
+grep -q "^Learned $(ls "$data/e2e/train/ham" | wc -l) ham messages" "$work/learn-both.out" ||
+  fail "two-class learn skipped the ham folder"
+grep -q "learned again as misjudged" "$work/learn-both.out" || fail "two-class learn reports no training on errors"
+"$bramvell" --home "$both" learn spam "$data/e2e/train/spam" ham 2> /dev/null && fail "a class without its folder was taken"
 
 messages=("$data"/e2e/mailbox/*.eml "$data"/classify/*.eml)
 run classify --tsv "${messages[@]}" > "$work/default.tsv"
