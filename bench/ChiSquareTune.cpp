@@ -107,7 +107,16 @@ void TrainOnErrors(const std::vector<Sample>& samples, int lastPart, Model& mode
     }
     for (int round = 0; round < ChiSquareTrainer::kRelearnRounds && !candidates.empty(); ++round) {
         std::vector<std::size_t> misjudged;
-        for (const std::size_t i : candidates) {
+        // The first round runs in two halves side by side, as learn does: the second half is scored
+        // without the first half's relearning, which is put back after it.
+        std::size_t firstOfSecondHalf = 0;
+        for (std::size_t k = 0; k < candidates.size(); ++k) {
+            const std::size_t i = candidates[k];
+            if (round == 0 && k == candidates.size() / 2 &&
+                candidates.size() >= 2 * ChiSquareTrainer::kSplitFrom) {
+                firstOfSecondHalf = misjudged.size();
+                for (std::size_t m = 0; m < firstOfSecondHalf; ++m) shift(samples[misjudged[m]], -1);
+            }
             const Sample& sample = samples[i];
             if (weight[i] >= ChiSquareStore::kMaxWeight)
                 continue;
@@ -121,6 +130,7 @@ void TrainOnErrors(const std::vector<Sample>& samples, int lastPart, Model& mode
                 ++weight[i];
             }
         }
+        for (std::size_t m = 0; m < firstOfSecondHalf; ++m) shift(samples[misjudged[m]], 1);
         std::printf("round %d: %zu relearned\n", round, misjudged.size());
         candidates.swap(misjudged);
     }

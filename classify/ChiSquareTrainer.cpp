@@ -35,10 +35,61 @@ bool ChiSquareTrainer::LearnFolders(const std::vector<std::pair<MailClass, std::
     return written && RelearnMisjudged(learned, summary, problem);
 }
 
+namespace {
+
+// A learned message of this run that training on errors looks at, and how often the store counts it.
+struct Candidate {
+    const ChiSquareStore::Change* change;
+    uint32_t weight;
+};
+
+void TokensOf(const ChiSquareStore::Change& change, std::vector<std::string_view>& tokens) {
+    tokens.resize(change.tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        tokens[i] = change.tokens[i];
+    }
+}
+
+// One round of training on errors over candidates[indices]: each one the counts misjudge, its own left
+// out, is counted once more in them at once and added to misjudged.
+void RelearnRound(const ChiSquareParameters& parameters, ChiSquareCountCache& cache,
+                  std::vector<Candidate>& candidates, std::span<const std::size_t> indices,
+                  std::vector<std::size_t>& misjudged) {
+    std::vector<std::string_view> tokens;
+    std::vector<TokenCounts> counts;
+    for (const std::size_t index : indices) {
+        Candidate& candidate = candidates[index];
+        if (candidate.weight >= ChiSquareStore::kMaxWeight) {
+            continue;
+        }
+        const bool spam = candidate.change->mailClass == MailClass::Spam;
+        TokensOf(*candidate.change, tokens);
+        // Scored as if it had not been learned: its own counts left out.
+        cache.CountsOf(tokens, counts);
+        for (TokenCounts& count : counts) {
+            uint32_t& own = spam ? count.spam : count.ham;
+            own = own > candidate.weight ? own - candidate.weight : 0;
+        }
+        MessageTotals totals = cache.Totals();
+        uint64_t& ownTotal = spam ? totals.spam : totals.ham;
+        ownTotal = ownTotal > candidate.weight ? ownTotal - candidate.weight : 0;
+        const int32_t score = ScoreTokenCounts(tokens, counts, totals, parameters, {}, 0).score;
+        if (spam ? score < ChiSquareTrainer::kRelearnSpamBelow : score > ChiSquareTrainer::kRelearnHamAbove) {
+            cache.Raise(tokens, spam, 1);
+            ++candidate.weight;
+            misjudged.push_back(index);
+        }
+    }
+}
+
+}  // namespace
+
 bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned,
                                         ChiSquareTrainingSummary& summary, std::string& problem) {
-    // Worked out in memory on one snapshot, each relearning counted at once so that the next message is
-    // scored with it; then written in one transaction.
+    // Worked out in memory, each relearning counted at once so that the next message is scored with it;
+    // then written in one transaction. The first round looks at every message, in two halves side by
+    // side (each with a snapshot and counts of its own; the second half does not see what the first
+    // relearns until the round ends); the later rounds look at few.
     std::vector<ChiSquareStore::Change> relearn;
     {
         const ChiSquareStore::Snapshot snapshot(store_);
@@ -47,10 +98,6 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
             return false;
         }
         ChiSquareCountCache cache(snapshot);
-        struct Candidate {
-            const ChiSquareStore::Change* change;
-            uint32_t weight;
-        };
         std::vector<Candidate> candidates;
         for (const ChiSquareStore::Change& change : learned) {
             MailClass held = MailClass::Spam;
@@ -68,33 +115,38 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
         std::vector<TokenCounts> counts;
         for (int round = 0; round < kRelearnRounds && !current.empty(); ++round) {
             misjudged.clear();
-            for (const std::size_t index : current) {
-                Candidate& candidate = candidates[index];
-                if (candidate.weight >= ChiSquareStore::kMaxWeight) {
-                    continue;
+            const std::span<const std::size_t> all(current);
+            if (round == 0 && current.size() >= 2 * kSplitFrom) {
+                const std::size_t half = current.size() / 2;
+                std::vector<std::size_t> secondHalf;
+                bool readable = true;
+                std::thread helper([&] {
+                    const ChiSquareStore::Snapshot own(store_);
+                    readable = own.Valid();
+                    if (readable) {
+                        ChiSquareCountCache ownCache(own);
+                        RelearnRound(parameters_, ownCache, candidates, all.subspan(half), secondHalf);
+                    }
+                });
+                RelearnRound(parameters_, cache, candidates, all.first(half), misjudged);
+                helper.join();
+                if (!readable) {
+                    problem = "the store could not be read";
+                    return false;
                 }
-                const bool spam = candidate.change->mailClass == MailClass::Spam;
-                tokens.resize(candidate.change->tokens.size());
-                for (std::size_t i = 0; i < tokens.size(); ++i) {
-                    tokens[i] = candidate.change->tokens[i];
+                for (const std::size_t index : secondHalf) {
+                    TokensOf(*candidates[index].change, tokens);
+                    cache.CountsOf(tokens, counts);
+                    cache.Raise(tokens, candidates[index].change->mailClass == MailClass::Spam, 1);
                 }
-                // Scored as if it had not been learned: its own counts left out.
-                cache.CountsOf(tokens, counts);
-                for (TokenCounts& count : counts) {
-                    uint32_t& own = spam ? count.spam : count.ham;
-                    own = own > candidate.weight ? own - candidate.weight : 0;
-                }
-                MessageTotals totals = cache.Totals();
-                uint64_t& ownTotal = spam ? totals.spam : totals.ham;
-                ownTotal = ownTotal > candidate.weight ? ownTotal - candidate.weight : 0;
-                const int32_t score = ScoreTokenCounts(tokens, counts, totals, parameters_, {}, 0).score;
-                if (spam ? score < kRelearnSpamBelow : score > kRelearnHamAbove) {
-                    cache.Raise(tokens, spam, 1);
-                    ++candidate.weight;
-                    misjudged.push_back(index);
-                    relearn.push_back({ChiSquareStore::Change::Kind::Relearn, candidate.change->mailClass,
-                                       candidate.change->digest, candidate.change->tokens});
-                }
+                misjudged.insert(misjudged.end(), secondHalf.begin(), secondHalf.end());
+            } else {
+                RelearnRound(parameters_, cache, candidates, all, misjudged);
+            }
+            for (const std::size_t index : misjudged) {
+                const ChiSquareStore::Change& change = *candidates[index].change;
+                relearn.push_back(
+                    {ChiSquareStore::Change::Kind::Relearn, change.mailClass, change.digest, change.tokens});
             }
             current.swap(misjudged);
         }

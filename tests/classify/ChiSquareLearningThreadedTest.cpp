@@ -62,5 +62,36 @@ TEST(ChiSquareLearningThreadedTest, TwoHalvesLearnWhatOneThreadLearns) {
     EXPECT_EQ(a.Counts("common").spam, 3 * ChiSquareTrainer::kSplitFrom);
 }
 
+// Training on errors over enough messages takes its first round in two halves on two threads; the
+// store then counts each message as often as it was learned, in all.
+TEST(ChiSquareLearningThreadedTest, TrainingOnErrorsInTwoHalvesCountsEveryRelearning) {
+    testing::TempFolder temp;
+    std::filesystem::create_directory(temp / "spam");
+    std::filesystem::create_directory(temp / "ham");
+    const int perClass = static_cast<int>(ChiSquareTrainer::kSplitFrom);
+    for (int i = 0; i < perClass; ++i) {
+        // Every fifth spam message reads like the good mail: training on errors has work to do.
+        const bool dressed = i % 5 == 0;
+        std::ofstream(temp / ("spam/" + std::to_string(i)))
+            << "Subject: " << (dressed ? "meeting " : "offer ") << i << "\n\n"
+            << (dressed ? "agenda minutes budget" : "cheap pills") << " casino" << i << "\n";
+        std::ofstream(temp / ("ham/" + std::to_string(i)))
+            << "Subject: meeting " << i << "\n\nagenda minutes budget "
+            << "notes" << i << "\n";
+    }
+    ChiSquareStore store;
+    std::string problem;
+    ASSERT_TRUE(store.Open(temp / "store", true, problem)) << problem;
+    ChiSquareTrainer trainer(store);
+    ChiSquareTrainingSummary summary;
+    ASSERT_TRUE(trainer.LearnFolders({{MailClass::Spam, temp / "spam"}, {MailClass::Ham, temp / "ham"}},
+                                     summary, problem))
+        << problem;
+    EXPECT_EQ(summary.learned, 2u * perClass);
+    EXPECT_GT(summary.relearned, 0u);
+    const ChiSquareStore::Snapshot snapshot(store);
+    EXPECT_EQ(snapshot.Totals().spam + snapshot.Totals().ham, 2u * perClass + summary.relearned);
+}
+
 }  // namespace
 }  // namespace bramvell
