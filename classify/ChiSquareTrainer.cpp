@@ -296,7 +296,9 @@ bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSqua
         }
     }
     if (kept_ != nullptr) {
-        std::move(batch.begin(), batch.end(), std::back_inserter(*kept_));
+        const std::size_t room = kMaxRelearnMessages - std::min(kMaxRelearnMessages, kept_->size());
+        const auto end = batch.begin() + static_cast<std::ptrdiff_t>(std::min(room, batch.size()));
+        std::move(batch.begin(), end, std::back_inserter(*kept_));
     }
     batch.clear();
     return true;

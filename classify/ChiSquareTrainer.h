@@ -44,6 +44,9 @@ class ChiSquareTrainer {
     static constexpr int32_t kRelearnSpamBelow = 9500;
     static constexpr int32_t kRelearnHamAbove = 1000;
     static constexpr int kRelearnRounds = 6;
+    // The tokens of the messages learned are kept for it (a few hundred bytes each); past this many
+    // messages in one run, the later ones are learned but not looked at again.
+    static constexpr std::size_t kMaxRelearnMessages = 100000;
 
     explicit ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options options = {},
                               ChiSquareParameters parameters = {});
