@@ -137,7 +137,7 @@ bool TextOfPart(GMimeTextPart* part, std::string& out) {
 // The transfer encodings a one-part message may have for this code to decode it as GMime would.
 bool TransferEncodingOf(std::string_view rawValue, std::string& scratch, GMimeContentEncoding& encoding) {
     UnfoldedValue(rawValue, scratch);
-    if (scratch.empty() || g_ascii_strcasecmp(scratch.c_str(), "7bit") == 0 ||
+    if (g_ascii_strcasecmp(scratch.c_str(), "7bit") == 0 ||
         g_ascii_strcasecmp(scratch.c_str(), "8bit") == 0 ||
         g_ascii_strcasecmp(scratch.c_str(), "binary") == 0) {
         encoding = GMIME_CONTENT_ENCODING_DEFAULT;
@@ -162,7 +162,7 @@ bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, st
     html = false;
     const char* charset = nullptr;
     type.reset();
-    if (!message.contentType.empty()) {
+    if (message.hasContentType) {
         scratch.assign(message.contentType);
         type.reset(g_mime_content_type_parse(nullptr, scratch.c_str()));
         if (type == nullptr || !g_mime_content_type_is_type(type.get(), "text", "*")) {
@@ -174,7 +174,7 @@ bool TextOfSinglePart(const SinglePartMessage& message, std::string& scratch, st
     const KnownCharset known = KnownCharsetOf(charset);
     encoding = GMIME_CONTENT_ENCODING_DEFAULT;
     if ((charset != nullptr && known == KnownCharset::Other) ||
-        !TransferEncodingOf(message.transferEncoding, scratch, encoding)) {
+        (message.hasTransferEncoding && !TransferEncodingOf(message.transferEncoding, scratch, encoding))) {
         return false;
     }
     const std::string_view body = message.body;

@@ -43,13 +43,16 @@ std::string_view LineAt(std::string_view text, std::size_t pos, std::size_t& nex
 
 bool ScanSinglePart(std::string_view message, SinglePartMessage& out) {
     out.fields.clear();
+    out.hasContentType = false;
     out.contentType = {};
+    out.hasTransferEncoding = false;
     out.transferEncoding = {};
     out.body = {};
+    if (message.empty()) {
+        return false;  // GMime reads no message from nothing
+    }
     std::size_t pos = 0;
     std::size_t next = 0;
-    bool haveType = false;
-    bool haveEncoding = false;
     while (pos < message.size()) {
         const std::string_view line = LineAt(message, pos, next);
         if (line.empty()) {
@@ -84,24 +87,27 @@ bool ScanSinglePart(std::string_view message, SinglePartMessage& out) {
         const std::size_t valueStart = pos + colon + 1;
         const std::string_view value = message.substr(valueStart, valueEnd - valueStart);
         for (std::size_t i = pos; i < valueEnd; ++i) {
-            if (!IsPlainHeaderByte(message[i]) ||
-                (message[i] == '=' && i + 1 < valueEnd && message[i + 1] == '?')) {
+            const char c = message[i];
+            const bool next = i + 1 < valueEnd;
+            // An 8-bit byte, an encoded word or a CR that ends no line: GMime's reading differs.
+            if (!IsPlainHeaderByte(c) || (c == '=' && next && message[i + 1] == '?') ||
+                (c == '\r' && !(next && message[i + 1] == '\n'))) {
                 return false;
             }
         }
         const std::string_view name = line.substr(0, nameEnd);
         if (StartsWithNoCase(name, "content-")) {
             if (EqualsNoCase(name, "content-type")) {
-                if (haveType) {
+                if (out.hasContentType) {
                     return false;
                 }
-                haveType = true;
+                out.hasContentType = true;
                 out.contentType = value;
             } else if (EqualsNoCase(name, "content-transfer-encoding")) {
-                if (haveEncoding) {
+                if (out.hasTransferEncoding) {
                     return false;
                 }
-                haveEncoding = true;
+                out.hasTransferEncoding = true;
                 out.transferEncoding = value;
             }
         } else {

@@ -18,8 +18,10 @@ struct SinglePartMessage {
         std::string_view rawValue;  // after the colon, folding and the line end included
     };
     std::vector<Field> fields;          // the message's own fields in order (no Content- field)
-    std::string_view contentType;       // raw value, empty when there is none
-    std::string_view transferEncoding;  // raw value, empty when there is none
+    bool hasContentType = false;
+    std::string_view contentType;  // its raw value
+    bool hasTransferEncoding = false;
+    std::string_view transferEncoding;  // its raw value
     std::string_view body;              // after the blank line; empty when there is none
 };
 
