@@ -144,12 +144,7 @@ Scored ScorePart(const std::vector<Sample>& samples, int part, const Model& mode
         if (sample.part != part) {
             continue;
         }
-        counts.clear();
-        for (const std::string& token : sample.tokens) {
-            const auto it = model.counts.find(token);
-            counts.push_back(it == model.counts.end() ? TokenCounts{} : it->second);
-        }
-        const int32_t score = ScoreTokenCounts(sample.tokens, counts, model.totals, parameters, {}, 0).score;
+        const int32_t score = ScoreSample(sample, model, parameters, counts);
         if (const char* explain = std::getenv("TUNE_EXPLAIN");
             explain != nullptr && sample.path.find(explain) != std::string::npos) {
             std::vector<std::pair<double, std::string>> rows;

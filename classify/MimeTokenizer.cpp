@@ -32,8 +32,8 @@ struct GFree {
     void operator()(char* text) const { g_free(text); }
 };
 
-std::string HeaderPrefix(const char* name) {
-    std::string prefix = Lowered(name == nullptr ? "" : name);
+std::string HeaderPrefix(std::string_view name) {
+    std::string prefix = Lowered(name);
     if (prefix.size() > MimeTokenizer::kMaxTokenBytes) {
         prefix.resize(MimeTokenizer::kMaxTokenBytes);
     }
@@ -226,27 +226,28 @@ class MessageWalker {
         const int count = headers == nullptr ? 0 : g_mime_header_list_get_count(headers);
         for (int i = 0; i < count && !sink_.Full(); ++i) {
             GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
-            Field(g_mime_header_get_name(header), g_mime_header_get_value(header));
+            const char* name = g_mime_header_get_name(header);
+            const char* value = g_mime_header_get_value(header);
+            Field(name == nullptr ? "" : name, value == nullptr ? std::string_view() : value, value != nullptr);
         }
     }
 
     // One header field: its name as a token, and its (decoded) value's words prefixed with the name.
-    void Field(const char* name, const char* value) {
+    void Field(std::string_view name, std::string_view value, bool hasValue) {
         const std::string prefix = HeaderPrefix(name);
         sink_.Add("header:", prefix.substr(0, prefix.size() - 1));
-        if (value == nullptr) {
+        if (!hasValue) {
             return;
         }
-        std::string_view text(value);
-        text = text.substr(0, MimeTokenizer::kMaxHeaderValueBytes);
+        const std::string_view text = value.substr(0, MimeTokenizer::kMaxHeaderValueBytes);
         TextTokenizer(sink_, prefix, wordPairs_ && prefix == "subject:").Run(text);
     }
 
     // A text part's words; an HTML part's tags become tokens of their own and its text is tokenized.
-    void Body(std::string_view text, const char* subtype) {
+    void Body(std::string_view text, bool html) {
         // Decoding may expand; the bound on the message's bytes bounds this too, but be sure.
         text = text.substr(0, 2 * MimeTokenizer::kMaxMessageBytes);
-        if (subtype != nullptr && g_ascii_strcasecmp(subtype, "html") == 0) {
+        if (html) {
             TokenSink tagTokens;
             const std::string plain = TextOfHtml(text, tagTokens);
             for (std::size_t i = 0; i < tagTokens.Size(); ++i) {
@@ -295,7 +296,8 @@ class MessageWalker {
         if (!TextOfPart(part, decoded_)) {
             return;
         }
-        Body(decoded_, type == nullptr ? nullptr : g_mime_content_type_get_media_subtype(type));
+        const char* subtype = type == nullptr ? nullptr : g_mime_content_type_get_media_subtype(type);
+        Body(decoded_, subtype != nullptr && g_ascii_strcasecmp(subtype, "html") == 0);
     }
 
     void Attachment(GMimePart* part, GMimeContentType* type) {
@@ -364,9 +366,9 @@ bool MimeTokenizer::TokenizeSinglePart(std::string_view message, TokenSink& sink
             break;
         }
         UnfoldedValue(field.rawValue, scratch);
-        walker.Field(std::string(field.name).c_str(), scratch.c_str());
+        walker.Field(field.name, scratch, true);
     }
-    walker.Body(text, html ? "html" : nullptr);
+    walker.Body(text, html);
     return true;
 }
 
