@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "classify/ChiSquareStore.h"
-#include "classify/LargeBufferAllocator.h"
+#include "classify/TokenCountTable.h"
 
 namespace bramvell {
 
@@ -19,6 +19,9 @@ namespace bramvell {
 class ChiSquareCountCache {
   public:
     explicit ChiSquareCountCache(const ChiSquareStore::Snapshot& snapshot);
+    // Starting from counts known to be the snapshot's already (those a learning run just wrote): a
+    // token held there is not looked up.
+    ChiSquareCountCache(const ChiSquareStore::Snapshot& snapshot, TokenCountTable known);
 
     TokenCounts Counts(std::string_view token);
     // counts[i] for tokens[i]; the tokens not cached yet are looked up together, in the order given
@@ -31,30 +34,11 @@ class ChiSquareCountCache {
     void Raise(std::span<const std::string_view> tokens, bool spam, uint32_t by);
 
   private:
-    struct Slot {
-        uint32_t offset = 0;  // of the token's bytes in bytes_
-        uint32_t length = 0;
-        uint32_t hash = 0;
-        bool used = false;
-        TokenCounts counts;
-    };
-
-    static uint32_t HashOf(std::string_view token);
-    std::string_view KeyOf(const Slot& slot) const {
-        return std::string_view(bytes_.data() + slot.offset, slot.length);
-    }
-    // The slot holding the token, or the empty slot where it would go.
-    Slot& SlotOf(std::string_view token, uint32_t hash);
-    void Insert(std::string_view token, uint32_t hash, TokenCounts counts);
-    void Grow();
-
     const ChiSquareStore::Snapshot& snapshot_;
     MessageTotals totals_;
-    // The tokens cached, back to back, and their slots: tens of megabytes for a large batch, in huge
-    // pages so that growing them costs few faults.
-    std::vector<char, LargeBufferAllocator<char>> bytes_;
-    std::vector<Slot, LargeBufferAllocator<Slot>> slots_;
-    std::size_t used_ = 0;
+    TokenCountTable table_;
+    std::vector<uint32_t> hashes_;
+    std::vector<TokenCounts*> found_;
     std::vector<std::string_view> missed_;
     std::vector<std::size_t> missedAt_;
     std::vector<TokenCounts> missedCounts_;

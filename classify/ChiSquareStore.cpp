@@ -245,13 +245,13 @@ bool ChiSquareStore::Snapshot::Learned(const MessageDigest& digest, MailClass& l
 }
 
 bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
-                           std::string& problem) {
+                           std::string& problem, TokenCountTable* written) {
     if (env_ == nullptr) {
         problem = "the store is not open";
         return false;
     }
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        const int rc = TryApply(changes, outcomes);
+        const int rc = TryApply(changes, outcomes, written);
         if (rc == MDB_SUCCESS) {
             return true;
         }
@@ -280,7 +280,8 @@ bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOut
     return false;
 }
 
-int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes) {
+int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
+                             TokenCountTable* written) {
     outcomes.clear();
     MDB_txn* txn = nullptr;
     int rc = mdb_txn_begin(env_, nullptr, 0, &txn);
@@ -288,6 +289,7 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
+    wrote_.clear();
     ChiSquareDeltas& deltas = deltas_;
     deltas.Clear();
     std::size_t tokenCount = 0;
@@ -371,6 +373,9 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         TokenCounts counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
         counts.spam = Adjusted(counts.spam, delta.spam);
         counts.ham = Adjusted(counts.ham, delta.ham);
+        if (written != nullptr) {
+            wrote_.push_back({delta.token, counts});
+        }
         if (counts.spam == 0 && counts.ham == 0) {
             if (found == MDB_SUCCESS) {
                 rc = mdb_cursor_del(cursor, 0);
@@ -396,7 +401,11 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         mdb_txn_abort(txn);
         return rc;
     }
-    return mdb_txn_commit(txn);
+    rc = mdb_txn_commit(txn);
+    if (rc == MDB_SUCCESS && written != nullptr) {
+        written->AssignAll(wrote_);  // only once committed: a transaction tried again sets them afresh
+    }
+    return rc;
 }
 
 }  // namespace bramvell

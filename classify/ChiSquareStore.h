@@ -9,7 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "classify/ChiSquareCounts.h"
 #include "classify/ChiSquareDeltas.h"
+#include "classify/TokenCountTable.h"
 #include "classify/TokenList.h"
 
 namespace bramvell {
@@ -19,16 +21,6 @@ using MessageDigest = std::array<uint8_t, 32>;
 MessageDigest DigestOfMessage(std::span<const char> message);
 
 enum class MailClass : uint8_t { Spam = 's', Ham = 'h' };
-
-struct TokenCounts {
-    uint32_t spam = 0;  // spam messages the token was seen in
-    uint32_t ham = 0;   // good messages the token was seen in
-};
-
-struct MessageTotals {
-    uint64_t spam = 0;
-    uint64_t ham = 0;
-};
 
 // What a learn or unlearn did to one message.
 enum class StoreOutcome {
@@ -100,13 +92,16 @@ class ChiSquareStore {
     };
 
     // Applies the changes in order in one write transaction: all of them or, on failure, none. A map that
-    // fills up is grown and the transaction run again. outcomes gets one entry per change.
-    bool Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, std::string& problem);
+    // fills up is grown and the transaction run again. outcomes gets one entry per change. Given written,
+    // every token count written is set there too, so that a learning run knows the counts it left.
+    bool Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, std::string& problem,
+               TokenCountTable* written = nullptr);
 
     std::size_t MapBytes() const { return mapBytes_; }
 
   private:
-    int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes);
+    int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
+                 TokenCountTable* written);
     void Close();
 
     MDB_env* env_ = nullptr;
@@ -117,6 +112,7 @@ class ChiSquareStore {
     // Kept from batch to batch: its buffers are tens of megabytes, and fresh ones would be faulted in
     // page by page each time.
     ChiSquareDeltas deltas_;
+    std::vector<TokenCountTable::Assignment> wrote_;  // what Apply passes on to written, kept
 };
 
 }  // namespace bramvell

@@ -22,17 +22,24 @@ ChiSquareTrainer::ChiSquareTrainer(ChiSquareStore& store, MimeTokenizer::Options
 bool ChiSquareTrainer::LearnFolders(const std::vector<std::pair<MailClass, std::string>>& folders,
                                     ChiSquareTrainingSummary& summary, std::string& problem,
                                     const Progress& progress) {
-    std::vector<ChiSquareStore::Change> learned;
-    kept_ = &learned;
-    bool written = true;
+    // One run over the files of every folder in turn: a batch may end in one folder and go on in the
+    // next, so that no batch is written alone between two folders.
+    std::vector<Sample> samples;
     for (const auto& [mailClass, folder] : folders) {
-        written = LearnFolder(mailClass, folder, summary, problem, progress);
-        if (!written) {
-            break;
+        for (const SampleEntry& entry : ListSampleFolder(folder)) {
+            if (!entry.isDirectory) {
+                samples.push_back({mailClass, entry.path});
+            }
         }
     }
+    std::vector<ChiSquareStore::Change> learned;
+    TokenCountTable counts;
+    kept_ = &learned;
+    written_ = &counts;
+    const bool written = Run(ChiSquareStore::Change::Kind::Learn, samples, summary, problem, progress);
     kept_ = nullptr;
-    return written && RelearnMisjudged(learned, summary, problem);
+    written_ = nullptr;
+    return written && RelearnMisjudged(learned, std::move(counts), summary, problem);
 }
 
 namespace {
@@ -85,7 +92,8 @@ void RelearnRound(const ChiSquareParameters& parameters, ChiSquareCountCache& ca
 }  // namespace
 
 bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned,
-                                        ChiSquareTrainingSummary& summary, std::string& problem) {
+                                        TokenCountTable written, ChiSquareTrainingSummary& summary,
+                                        std::string& problem) {
     // Worked out in memory, each relearning counted at once so that the next message is scored with it;
     // then written in one transaction. The first round looks at every message, in two halves side by
     // side (each with a snapshot and counts of its own; the second half does not see what the first
@@ -97,7 +105,6 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
             problem = "the store could not be read";
             return false;
         }
-        ChiSquareCountCache cache(snapshot);
         std::vector<Candidate> candidates;
         for (const ChiSquareStore::Change& change : learned) {
             MailClass held = MailClass::Spam;
@@ -106,6 +113,15 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
                 candidates.push_back({&change, weight});
             }
         }
+        // The counts this run wrote are the snapshot's (unless another process wrote since, which only
+        // shifts a score a little): only the tokens of messages learned before are looked up. The second
+        // half of the first round starts from a copy of its own.
+        const bool split = candidates.size() >= 2 * kSplitFrom;
+        TokenCountTable forSecondHalf;
+        if (split) {
+            forSecondHalf = written;
+        }
+        ChiSquareCountCache cache(snapshot, std::move(written));
         std::vector<std::size_t> current(candidates.size());
         for (std::size_t i = 0; i < current.size(); ++i) {
             current[i] = i;
@@ -116,7 +132,7 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
         for (int round = 0; round < kRelearnRounds && !current.empty(); ++round) {
             misjudged.clear();
             const std::span<const std::size_t> all(current);
-            if (round == 0 && current.size() >= 2 * kSplitFrom) {
+            if (round == 0 && split) {
                 const std::size_t half = current.size() / 2;
                 std::vector<std::size_t> secondHalf;
                 bool readable = true;
@@ -124,7 +140,7 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
                     const ChiSquareStore::Snapshot own(store_);
                     readable = own.Valid();
                     if (readable) {
-                        ChiSquareCountCache ownCache(own);
+                        ChiSquareCountCache ownCache(own, std::move(forSecondHalf));
                         RelearnRound(parameters_, ownCache, candidates, all.subspan(half), secondHalf);
                     }
                 });
@@ -175,42 +191,57 @@ bool ChiSquareTrainer::LearnFolder(MailClass mailClass, const std::string& folde
     return Learn(mailClass, files, summary, problem, progress);
 }
 
+namespace {
+
+template <typename Sample>
+std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string>& files) {
+    std::vector<Sample> samples;
+    samples.reserve(files.size());
+    for (const std::string& file : files) {
+        samples.push_back({mailClass, file});
+    }
+    return samples;
+}
+
+}  // namespace
+
 bool ChiSquareTrainer::Learn(MailClass mailClass, const std::vector<std::string>& files,
                              ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress) {
-    return Run(ChiSquareStore::Change::Kind::Learn, mailClass, files, summary, problem, progress);
+    return Run(ChiSquareStore::Change::Kind::Learn, SamplesOf<Sample>(mailClass, files), summary, problem,
+               progress);
 }
 
 bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::string>& files,
                                ChiSquareTrainingSummary& summary, std::string& problem) {
-    return Run(ChiSquareStore::Change::Kind::Unlearn, mailClass, files, summary, problem, {});
+    return Run(ChiSquareStore::Change::Kind::Unlearn, SamplesOf<Sample>(mailClass, files), summary, problem,
+               {});
 }
 
-void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, MailClass mailClass,
-                                std::span<const std::string> files,
+void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
                                 std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable) const {
-    std::vector<ChiSquareStore::Change> changes(files.size());
-    std::vector<uint8_t> read(files.size(), 0);
+    std::vector<ChiSquareStore::Change> changes(samples.size());
+    std::vector<uint8_t> read(samples.size(), 0);
     auto work = [&](std::size_t from, std::size_t to) {
         std::string bytes;
         for (std::size_t i = from; i < to; ++i) {
-            if (ReadMessageFile(files[i], bytes)) {
+            if (ReadMessageFile(samples[i].path, bytes)) {
                 read[i] = 1;
                 changes[i].kind = kind;
-                changes[i].mailClass = mailClass;
+                changes[i].mailClass = samples[i].mailClass;
                 changes[i].digest = DigestOfMessage(bytes);
                 changes[i].tokens.Assign(tokenizer_.TokenizeInPlace(bytes));
             }
         }
     };
     // Two halves side by side when there are enough messages to be worth a thread.
-    if (files.size() >= kSplitFrom) {
-        std::thread helper(work, files.size() / 2, files.size());
-        work(0, files.size() / 2);
+    if (samples.size() >= kSplitFrom) {
+        std::thread helper(work, samples.size() / 2, samples.size());
+        work(0, samples.size() / 2);
         helper.join();
     } else {
-        work(0, files.size());
+        work(0, samples.size());
     }
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    for (std::size_t i = 0; i < samples.size(); ++i) {
         if (read[i] != 0) {
             batch.push_back(std::move(changes[i]));
         } else {
@@ -219,9 +250,9 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, MailClass mai
     }
 }
 
-bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClass,
-                           const std::vector<std::string>& files, ChiSquareTrainingSummary& summary,
-                           std::string& problem, const Progress& progress) {
+bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<Sample>& samples,
+                           ChiSquareTrainingSummary& summary, std::string& problem,
+                           const Progress& progress) {
     std::vector<ChiSquareStore::Change> batch;
     // A batch is written on a thread of its own while the next one is tokenized; batches are written in
     // order, one at a time. The writer counts the outcomes in summary and this thread only the
@@ -243,14 +274,14 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, MailClass mailClas
         }
         return written;
     };
-    for (std::size_t first = 0; first < files.size();) {
-        const std::size_t end = std::min(first + kBatchMessages, files.size());
-        Tokenize(kind, mailClass, std::span(files).subspan(first, end - first), batch, summary.unreadable);
+    for (std::size_t first = 0; first < samples.size();) {
+        const std::size_t end = std::min(first + kBatchMessages, samples.size());
+        Tokenize(kind, std::span(samples).subspan(first, end - first), batch, summary.unreadable);
         first = end;
         if (progress) {
-            progress(first, files.size());
+            progress(first, samples.size());
         }
-        if (first == files.size()) {
+        if (first == samples.size()) {
             break;  // the last batch is written here, below
         }
         if (!writerDone()) {
@@ -270,7 +301,7 @@ bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSqua
         return true;
     }
     std::vector<StoreOutcome> outcomes;
-    if (!store_.Apply(batch, outcomes, problem)) {
+    if (!store_.Apply(batch, outcomes, problem, kept_ != nullptr ? written_ : nullptr)) {
         return false;
     }
     for (StoreOutcome outcome : outcomes) {

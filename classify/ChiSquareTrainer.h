@@ -9,6 +9,7 @@
 #include "classify/ChiSquareMath.h"
 #include "classify/ChiSquareStore.h"
 #include "classify/MimeTokenizer.h"
+#include "classify/TokenCountTable.h"
 
 namespace bramvell {
 
@@ -65,15 +66,21 @@ class ChiSquareTrainer {
                  std::string& problem);
 
   private:
+    struct Sample {
+        MailClass mailClass;
+        std::string path;
+    };
+
     // Reads and tokenizes the files, appending a change per readable file to batch, in their order.
-    void Tokenize(ChiSquareStore::Change::Kind kind, MailClass mailClass, std::span<const std::string> files,
+    void Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
                   std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable) const;
-    bool Run(ChiSquareStore::Change::Kind kind, MailClass mailClass, const std::vector<std::string>& files,
+    // Learns or unlearns the samples in order, in batches that may hold both classes.
+    bool Run(ChiSquareStore::Change::Kind kind, const std::vector<Sample>& samples,
              ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress);
     bool Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,
                std::string& problem);
     // Learns again, round by round, the messages of learned that the store still misjudges.
-    bool RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned,
+    bool RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned, TokenCountTable written,
                           ChiSquareTrainingSummary& summary, std::string& problem);
 
     ChiSquareStore& store_;
@@ -81,6 +88,8 @@ class ChiSquareTrainer {
     ChiSquareParameters parameters_;
     // While LearnFolders runs: every change written, kept for training on errors (Flush adds to it).
     std::vector<ChiSquareStore::Change>* kept_ = nullptr;
+    // ... and the counts it wrote of each token, which training on errors then need not look up.
+    TokenCountTable* written_ = nullptr;
 };
 
 }  // namespace bramvell

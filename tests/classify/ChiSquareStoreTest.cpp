@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "classify/ChiSquareCountCache.h"
 #include "classify/ChiSquareStore.h"
 #include "classify/ChiSquareTrainer.h"
 #include "support/TempFolder.h"
@@ -202,6 +203,39 @@ TEST(ChiSquareStoreFilesTest, TwoProcessesLearningAtOnceLoseNoCount) {
     EXPECT_EQ(snapshot.Counts("shared").spam, 2u * kMessagesEach);
     EXPECT_EQ(snapshot.Counts("child0").spam, static_cast<uint32_t>(kMessagesEach));
     EXPECT_EQ(snapshot.Counts("child1").spam, static_cast<uint32_t>(kMessagesEach));
+}
+
+// What Apply reports as written is what a snapshot then reads, a token taken back to nothing included,
+// and a cache started from it gives the snapshot's counts for the tokens it holds and for the others.
+TEST_F(ChiSquareStoreTest, WrittenCountsAreTheSnapshotsAndSeedACache) {
+    const std::vector<ChiSquareStore::Change> changes = {
+        MakeChange(kLearn, MailClass::Spam, "one", {"buy", "now"}),
+        MakeChange(kLearn, MailClass::Ham, "two", {"meeting", "now"}),
+        MakeChange(kLearn, MailClass::Spam, "three", {"buy", "gone"}),
+        MakeChange(kUnlearn, MailClass::Spam, "three", {"buy", "gone"}),
+    };
+    std::vector<StoreOutcome> outcomes;
+    std::string problem;
+    ApplyOne(MakeChange(kLearn, MailClass::Ham, "earlier", {"agenda"}));
+    TokenCountTable written;
+    ASSERT_TRUE(store.Apply(changes, outcomes, problem, &written)) << problem;
+    EXPECT_EQ(written.Size(), 4u);  // buy, now, meeting, gone: not the earlier run's agenda
+    const ChiSquareStore::Snapshot snapshot(store);
+    for (const std::string token : {"buy", "now", "meeting", "gone"}) {
+        const TokenCounts* counts = written.Find(token, TokenCountTable::HashOf(token));
+        ASSERT_NE(counts, nullptr) << token;
+        EXPECT_EQ(counts->spam, snapshot.Counts(token).spam) << token;
+        EXPECT_EQ(counts->ham, snapshot.Counts(token).ham) << token;
+    }
+    ChiSquareCountCache cache(snapshot, std::move(written));
+    const std::vector<std::string_view> tokens = {"agenda", "buy", "gone", "now"};
+    std::vector<TokenCounts> counts;
+    cache.CountsOf(tokens, counts);
+    ASSERT_EQ(counts.size(), 4u);
+    EXPECT_EQ(counts[0].ham, 1u);
+    EXPECT_EQ(counts[1].spam, 1u);
+    EXPECT_EQ(counts[2].spam + counts[2].ham, 0u);
+    EXPECT_EQ(counts[3].spam + counts[3].ham, 2u);
 }
 
 TEST_F(ChiSquareStoreTest, RelearningStopsAtTheMostWeight) {

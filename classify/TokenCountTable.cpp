@@ -1,0 +1,119 @@
+#include "classify/TokenCountTable.h"
+
+#include <algorithm>
+
+namespace bramvell {
+namespace {
+
+constexpr std::size_t kFirstSlots = std::size_t{1} << 16;
+
+}  // namespace
+
+TokenCountTable::TokenCountTable() : slots_(kFirstSlots) {}
+
+uint32_t TokenCountTable::HashOf(std::string_view token) {
+    // FNV-1a: tokens are short, and every byte counts.
+    uint32_t hash = 2166136261u;
+    for (char c : token) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    return hash;
+}
+
+std::size_t TokenCountTable::SlotOf(std::string_view token, uint32_t hash) const {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = hash & mask;
+    while (slots_[i].used &&
+           !(slots_[i].hash == hash && slots_[i].length == token.size() && KeyOf(slots_[i]) == token)) {
+        i = (i + 1) & mask;
+    }
+    return i;
+}
+
+TokenCounts* TokenCountTable::Find(std::string_view token, uint32_t hash) {
+    Slot& slot = slots_[SlotOf(token, hash)];
+    return slot.used ? &slot.counts : nullptr;
+}
+
+const TokenCounts* TokenCountTable::Find(std::string_view token, uint32_t hash) const {
+    const Slot& slot = slots_[SlotOf(token, hash)];
+    return slot.used ? &slot.counts : nullptr;
+}
+
+namespace {
+constexpr std::size_t kAhead = 8;  // about as many misses as a core keeps under way
+}  // namespace
+
+void TokenCountTable::AssignAll(std::span<const Assignment> assignments) {
+    uint32_t ahead[kAhead];
+    for (std::size_t i = 0; i < assignments.size() && i < kAhead; ++i) {
+        ahead[i] = HashOf(assignments[i].token);
+        __builtin_prefetch(&slots_[ahead[i] & (slots_.size() - 1)]);
+    }
+    for (std::size_t i = 0; i < assignments.size(); ++i) {
+        const uint32_t hash = ahead[i % kAhead];
+        if (i + kAhead < assignments.size()) {
+            ahead[i % kAhead] = HashOf(assignments[i + kAhead].token);
+            __builtin_prefetch(&slots_[ahead[i % kAhead] & (slots_.size() - 1)]);
+        }
+        if (TokenCounts* held = Find(assignments[i].token, hash)) {
+            *held = assignments[i].counts;
+        } else {
+            Insert(assignments[i].token, hash, assignments[i].counts);
+        }
+    }
+}
+
+void TokenCountTable::FindAll(std::span<const std::string_view> tokens, std::span<const uint32_t> hashes,
+                              std::span<TokenCounts*> found) {
+    const std::size_t mask = slots_.size() - 1;
+    const std::size_t count = std::min({tokens.size(), hashes.size(), found.size()});
+    for (std::size_t i = 0; i < count && i < kAhead; ++i) {
+        __builtin_prefetch(&slots_[hashes[i] & mask]);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + kAhead < count) {
+            __builtin_prefetch(&slots_[hashes[i + kAhead] & mask]);
+        }
+        found[i] = Find(tokens[i], hashes[i]);
+    }
+}
+
+void TokenCountTable::Insert(std::string_view token, uint32_t hash, TokenCounts counts) {
+    Slot& slot = slots_[SlotOf(token, hash)];
+    if (slot.used || !HasRoomFor(token)) {
+        return;
+    }
+    slot = {static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(token.size()), hash, true, counts};
+    bytes_.insert(bytes_.end(), token.begin(), token.end());
+    if (2 * ++used_ > slots_.size()) {
+        Grow();  // at most half full, so that probes stay short
+    }
+}
+
+void TokenCountTable::Assign(std::string_view token, TokenCounts counts) {
+    const uint32_t hash = HashOf(token);
+    if (TokenCounts* held = Find(token, hash)) {
+        *held = counts;
+    } else {
+        Insert(token, hash, counts);
+    }
+}
+
+void TokenCountTable::Grow() {
+    std::vector<Slot, LargeBufferAllocator<Slot>> old(slots_.size() * 2);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (!slot.used) {
+            continue;
+        }
+        std::size_t i = slot.hash & mask;
+        while (slots_[i].used) {
+            i = (i + 1) & mask;
+        }
+        slots_[i] = slot;
+    }
+}
+
+}  // namespace bramvell

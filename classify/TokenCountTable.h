@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "classify/ChiSquareCounts.h"
+#include "classify/LargeBufferAllocator.h"
+
+namespace bramvell {
+
+// Token → counts in an open-addressing hash table, the tokens' bytes back to back: what a chi-square
+// store held for each token, as read from a snapshot or as written by a learning run. It holds at most
+// kMaxBytes of tokens; past that, new tokens are not taken.
+class TokenCountTable {
+  public:
+    static constexpr std::size_t kMaxBytes = std::size_t{1} << 30;  // offsets are 32-bit
+
+    TokenCountTable();
+
+    static uint32_t HashOf(std::string_view token);
+    // The counts held for the token, or nullptr.
+    TokenCounts* Find(std::string_view token, uint32_t hash);
+    const TokenCounts* Find(std::string_view token, uint32_t hash) const;
+    // Takes a token not held yet, when there is room.
+    void Insert(std::string_view token, uint32_t hash, TokenCounts counts);
+    // Sets the counts of a token, taking it when not held yet and there is room.
+    void Assign(std::string_view token, TokenCounts counts);
+    // Finds many tokens, found[i] for tokens[i] with hashes[i] its hash: the slots are fetched from
+    // memory a few tokens ahead, so that their cache misses overlap instead of following one another.
+    void FindAll(std::span<const std::string_view> tokens, std::span<const uint32_t> hashes,
+                 std::span<TokenCounts*> found);
+    struct Assignment {
+        std::string_view token;
+        TokenCounts counts;
+    };
+    // Assign for each, in order, fetching slots a few ahead as FindAll does.
+    void AssignAll(std::span<const Assignment> assignments);
+    bool HasRoomFor(std::string_view token) const { return bytes_.size() + token.size() <= kMaxBytes; }
+    std::size_t Size() const { return used_; }
+
+  private:
+    struct Slot {
+        uint32_t offset = 0;  // of the token's bytes in bytes_
+        uint32_t length = 0;
+        uint32_t hash = 0;
+        bool used = false;
+        TokenCounts counts;
+    };
+
+    std::string_view KeyOf(const Slot& slot) const {
+        return std::string_view(bytes_.data() + slot.offset, slot.length);
+    }
+    // The slot holding the token, or the empty slot where it would go.
+    std::size_t SlotOf(std::string_view token, uint32_t hash) const;
+    void Grow();
+
+    // Tens of megabytes for a large run, in huge pages so that growing them costs few faults.
+    std::vector<char, LargeBufferAllocator<char>> bytes_;
+    std::vector<Slot, LargeBufferAllocator<Slot>> slots_;
+    std::size_t used_ = 0;
+};
+
+}  // namespace bramvell
