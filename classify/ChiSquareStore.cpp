@@ -364,13 +364,28 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             continue;
         }
         MDB_val key = ValueOf(delta.token);
-        MDB_val value;
-        const int found = mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY);
+        // A token new to the store is put with one search; for one held already, that same search
+        // finds its counts and leaves the cursor on it, to be rewritten in place.
+        TokenCounts counts{Adjusted(0, delta.spam), Adjusted(0, delta.ham)};
+        MDB_val value = ValueOf(&counts, sizeof counts);
+        int found = MDB_NOTFOUND;
+        if (counts.spam != 0 || counts.ham != 0) {
+            found = mdb_cursor_put(cursor, &key, &value, MDB_NOOVERWRITE);
+            if (found == MDB_SUCCESS) {
+                if (written != nullptr) {
+                    wrote_.push_back({delta.token, counts});
+                }
+                continue;
+            }
+            found = found == MDB_KEYEXIST ? MDB_SUCCESS : found;
+        } else {
+            found = mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY);
+        }
         if (found != MDB_SUCCESS && found != MDB_NOTFOUND) {
             rc = found;
             break;
         }
-        TokenCounts counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
+        counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
         counts.spam = Adjusted(counts.spam, delta.spam);
         counts.ham = Adjusted(counts.ham, delta.ham);
         if (written != nullptr) {
