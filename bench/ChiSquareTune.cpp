@@ -3,7 +3,8 @@
 // index: i % 5 in {0, 1, 2} train, 3 validates, 4 is the held-out test. Without "test" it trains on
 // 0-2 and prints, for a grid of parameters, the highest good score on the validation part and the
 // share of its spam above it; with "test" it trains on 0-3 with the defaults and reports the test part.
-// TUNE_QUICK=1 scores the validation part once, with the defaults or TUNE_S, TUNE_X and TUNE_DEV.
+// TUNE_QUICK=1 scores the validation part once, with the defaults or TUNE_S, TUNE_X and TUNE_DEV;
+// TUNE_FOLD=K validates on part K (0-3) instead, learning from the other three of 0-3.
 // Training includes training on errors (TUNE_TOE=0 leaves it out); TUNE_MISSES=1 lists the misjudged
 // messages, TUNE_EXPLAIN=NAME the telling tokens of the messages whose path holds NAME.
 #include <algorithm>
@@ -32,6 +33,29 @@ struct Sample {
     std::vector<std::string> tokens;
 };
 
+// TUNE_DROP=PREFIX,PREFIX...: leaves out the tokens that begin with any of them (an experiment).
+void DropTokens(std::vector<std::string>& tokens) {
+    static const std::vector<std::string> prefixes = [] {
+        std::vector<std::string> list;
+        if (const char* drop = std::getenv("TUNE_DROP")) {
+            std::string all = drop;
+            for (std::size_t at = 0; at <= all.size();) {
+                const std::size_t comma = std::min(all.find(',', at), all.size());
+                if (comma > at)
+                    list.push_back(all.substr(at, comma - at));
+                at = comma + 1;
+            }
+        }
+        return list;
+    }();
+    if (prefixes.empty())
+        return;
+    std::erase_if(tokens, [](const std::string& token) {
+        return std::any_of(prefixes.begin(), prefixes.end(),
+                           [&token](const std::string& prefix) { return token.starts_with(prefix); });
+    });
+}
+
 std::vector<Sample> Load(const std::string& corpus, const MimeTokenizer& tokenizer) {
     std::vector<Sample> samples;
     for (const bool spam : {true, false}) {
@@ -40,6 +64,7 @@ std::vector<Sample> Load(const std::string& corpus, const MimeTokenizer& tokeniz
         for (std::size_t i = 0; i < entries.size(); ++i) {
             if (ReadMessageFile(entries[i].path, bytes)) {
                 samples.push_back({spam, static_cast<int>(i % 5), entries[i].path, tokenizer.Tokenize(bytes)});
+                DropTokens(samples.back().tokens);
             }
         }
     }
@@ -51,10 +76,16 @@ struct Model {
     MessageTotals totals;
 };
 
-Model Train(const std::vector<Sample>& samples, int lastPart) {
+// The parts a model learns from when scored is the part it is scored on: all but that one and the
+// held-out test part 4.
+bool Learns(int part, int scored) {
+    return part != scored && part != 4;
+}
+
+Model Train(const std::vector<Sample>& samples, int scored) {
     Model model;
     for (const Sample& sample : samples) {
-        if (sample.part > lastPart) {
+        if (!Learns(sample.part, scored)) {
             continue;
         }
         (sample.spam ? model.totals.spam : model.totals.ham) += 1;
@@ -86,7 +117,7 @@ int32_t ScoreSample(const Sample& sample, const Model& model, const ChiSquarePar
 // once (the messages after it are scored with it), in
 // up to kRelearnRounds rounds, each after the first looking only at the messages the one before
 // relearned. TUNE_TOE=0 leaves it out.
-void TrainOnErrors(const std::vector<Sample>& samples, int lastPart, Model& model,
+void TrainOnErrors(const std::vector<Sample>& samples, int scored, Model& model,
                    const ChiSquareParameters& parameters) {
     if (const char* off = std::getenv("TUNE_TOE"); off != nullptr && std::atoi(off) == 0) {
         return;
@@ -102,7 +133,7 @@ void TrainOnErrors(const std::vector<Sample>& samples, int lastPart, Model& mode
     };
     std::vector<std::size_t> candidates;
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (samples[i].part <= lastPart)
+        if (Learns(samples[i].part, scored))
             candidates.push_back(i);
     }
     for (int round = 0; round < ChiSquareTrainer::kRelearnRounds && !candidates.empty(); ++round) {
@@ -229,8 +260,8 @@ int main(int argc, char** argv) {
                     pairs ? "on" : "off", samples.size(), seconds, 1e6 * seconds / static_cast<double>(samples.size()));
         if (test) {
             const ChiSquareParameters parameters = ParametersFromEnvironment();
-            Model model = Train(samples, 3);
-            TrainOnErrors(samples, 3, model, parameters);
+            Model model = Train(samples, 4);
+            TrainOnErrors(samples, 4, model, parameters);
             const Scored scored = ScorePart(samples, 4, model, parameters);
             PrintCutoffs(scored);
             for (int level = 1; level <= 9; ++level) {
@@ -240,12 +271,15 @@ int main(int argc, char** argv) {
             }
             continue;
         }
-        Model model = Train(samples, 2);
+        // TUNE_FOLD=0..3 validates on that part instead of 3, learning from the other three.
+        const char* fold = std::getenv("TUNE_FOLD");
+        const int validated = fold != nullptr ? std::clamp(std::atoi(fold), 0, 3) : 3;
+        Model model = Train(samples, validated);
         if (std::getenv("TUNE_QUICK") != nullptr) {
             // One run with the built-in parameters: the validation part at level 1, and its best cutoff.
             const ChiSquareParameters quick = ParametersFromEnvironment();
-            TrainOnErrors(samples, 2, model, quick);
-            const Scored scored = ScorePart(samples, 3, model, quick);
+            TrainOnErrors(samples, validated, model, quick);
+            const Scored scored = ScorePart(samples, validated, model, quick);
             Report("validation, level 1", scored, CutoffsOfLevel(true, 1));
             const int32_t highestGood = *std::max_element(scored.ham.begin(), scored.ham.end());
             std::printf("highest good %d, spam above it %.2f%%\n", highestGood,
@@ -261,8 +295,8 @@ int main(int argc, char** argv) {
                 for (const double deviation : {0.25, 0.3, 0.35, 0.4}) {
                     const ChiSquareParameters parameters{strength, prior, deviation};
                     Model trained = model;
-                    TrainOnErrors(samples, 2, trained, parameters);
-                    const Scored scored = ScorePart(samples, 3, trained, parameters);
+                    TrainOnErrors(samples, validated, trained, parameters);
+                    const Scored scored = ScorePart(samples, validated, trained, parameters);
                     const int32_t highestGood = *std::max_element(scored.ham.begin(), scored.ham.end());
                     std::printf(
                         "s=%.2f x=%.2f dev=%.2f: good max %d, spam above it %.2f%%, good>=%d %zu, "

@@ -275,7 +275,12 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<
         return written;
     };
     for (std::size_t first = 0; first < samples.size();) {
-        const std::size_t end = std::min(first + kBatchMessages, samples.size());
+        // The last batch is kept small: it is written after everything else, with nothing beside it.
+        std::size_t end = std::min(first + kBatchMessages, samples.size());
+        const std::size_t left = samples.size() - first;
+        if (left > kLastBatchMessages && left <= kBatchMessages + kLastBatchMessages) {
+            end = samples.size() - kLastBatchMessages;
+        }
         Tokenize(kind, std::span(samples).subspan(first, end - first), batch, summary.unreadable);
         first = end;
         if (progress) {

@@ -35,6 +35,7 @@ struct ChiSquareTrainingSummary {
 class ChiSquareTrainer {
   public:
     static constexpr std::size_t kBatchMessages = 1024;
+    static constexpr std::size_t kLastBatchMessages = 128;
     static constexpr std::size_t kSplitFrom = 64;  // fewer messages are tokenized on one thread
     using Progress = std::function<void(std::size_t done, std::size_t total)>;
 

@@ -45,6 +45,12 @@ constexpr std::size_t kAhead = 8;  // about as many misses as a core keeps under
 }  // namespace
 
 void TokenCountTable::AssignAll(std::span<const Assignment> assignments) {
+    // Grown once, to room for every assignment being a new token, rather than doubling step by step.
+    std::size_t slots = slots_.size();
+    while (slots < 2 * (used_ + assignments.size())) {
+        slots *= 2;
+    }
+    Grow(slots);
     uint32_t ahead[kAhead];
     for (std::size_t i = 0; i < assignments.size() && i < kAhead; ++i) {
         ahead[i] = HashOf(assignments[i].token);
@@ -87,7 +93,7 @@ void TokenCountTable::Insert(std::string_view token, uint32_t hash, TokenCounts 
     slot = {static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(token.size()), hash, true, counts};
     bytes_.insert(bytes_.end(), token.begin(), token.end());
     if (2 * ++used_ > slots_.size()) {
-        Grow();  // at most half full, so that probes stay short
+        Grow(slots_.size() * 2);  // at most half full, so that probes stay short
     }
 }
 
@@ -100,8 +106,11 @@ void TokenCountTable::Assign(std::string_view token, TokenCounts counts) {
     }
 }
 
-void TokenCountTable::Grow() {
-    std::vector<Slot, LargeBufferAllocator<Slot>> old(slots_.size() * 2);
+void TokenCountTable::Grow(std::size_t slots) {
+    if (slots <= slots_.size()) {
+        return;
+    }
+    std::vector<Slot, LargeBufferAllocator<Slot>> old(slots);
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {

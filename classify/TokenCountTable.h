@@ -55,7 +55,7 @@ class TokenCountTable {
     }
     // The slot holding the token, or the empty slot where it would go.
     std::size_t SlotOf(std::string_view token, uint32_t hash) const;
-    void Grow();
+    void Grow(std::size_t slots);  // to that many, a power of two
 
     // Tens of megabytes for a large run, in huge pages so that growing them costs few faults.
     std::vector<char, LargeBufferAllocator<char>> bytes_;
