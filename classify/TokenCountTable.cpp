@@ -23,8 +23,7 @@ uint32_t TokenCountTable::HashOf(std::string_view token) {
 std::size_t TokenCountTable::SlotOf(std::string_view token, uint32_t hash) const {
     const std::size_t mask = slots_.size() - 1;
     std::size_t i = hash & mask;
-    while (slots_[i].used &&
-           !(slots_[i].hash == hash && slots_[i].length == token.size() && KeyOf(slots_[i]) == token)) {
+    while (slots_[i].offset != kEmpty && !(slots_[i].hash == hash && KeyOf(slots_[i]) == token)) {
         i = (i + 1) & mask;
     }
     return i;
@@ -32,12 +31,12 @@ std::size_t TokenCountTable::SlotOf(std::string_view token, uint32_t hash) const
 
 TokenCounts* TokenCountTable::Find(std::string_view token, uint32_t hash) {
     Slot& slot = slots_[SlotOf(token, hash)];
-    return slot.used ? &slot.counts : nullptr;
+    return slot.offset != kEmpty ? &slot.counts : nullptr;
 }
 
 const TokenCounts* TokenCountTable::Find(std::string_view token, uint32_t hash) const {
     const Slot& slot = slots_[SlotOf(token, hash)];
-    return slot.used ? &slot.counts : nullptr;
+    return slot.offset != kEmpty ? &slot.counts : nullptr;
 }
 
 namespace {
@@ -87,10 +86,12 @@ void TokenCountTable::FindAll(std::span<const std::string_view> tokens, std::spa
 
 void TokenCountTable::Insert(std::string_view token, uint32_t hash, TokenCounts counts) {
     Slot& slot = slots_[SlotOf(token, hash)];
-    if (slot.used || !HasRoomFor(token)) {
+    if (slot.offset != kEmpty || !HasRoomFor(token)) {
         return;
     }
-    slot = {static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(token.size()), hash, true, counts};
+    slot = {static_cast<uint32_t>(bytes_.size()), hash, counts};
+    bytes_.push_back(static_cast<char>(token.size() & 0xff));
+    bytes_.push_back(static_cast<char>(token.size() >> 8));
     bytes_.insert(bytes_.end(), token.begin(), token.end());
     if (2 * ++used_ > slots_.size()) {
         Grow(slots_.size() * 2);  // at most half full, so that probes stay short
@@ -114,11 +115,11 @@ void TokenCountTable::Grow(std::size_t slots) {
     old.swap(slots_);
     const std::size_t mask = slots_.size() - 1;
     for (const Slot& slot : old) {
-        if (!slot.used) {
+        if (slot.offset == kEmpty) {
             continue;
         }
         std::size_t i = slot.hash & mask;
-        while (slots_[i].used) {
+        while (slots_[i].offset != kEmpty) {
             i = (i + 1) & mask;
         }
         slots_[i] = slot;

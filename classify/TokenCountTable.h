@@ -38,20 +38,26 @@ class TokenCountTable {
     };
     // Assign for each, in order, fetching slots a few ahead as FindAll does.
     void AssignAll(std::span<const Assignment> assignments);
-    bool HasRoomFor(std::string_view token) const { return bytes_.size() + token.size() <= kMaxBytes; }
+    bool HasRoomFor(std::string_view token) const {
+        return token.size() <= kMaxTokenBytes && bytes_.size() + token.size() + 2 <= kMaxBytes;
+    }
     std::size_t Size() const { return used_; }
 
   private:
+    // Sixteen bytes, so that more of them share a cache line; a token's length is kept in two bytes
+    // before its own.
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    static constexpr std::size_t kMaxTokenBytes = UINT16_MAX;
     struct Slot {
-        uint32_t offset = 0;  // of the token's bytes in bytes_
-        uint32_t length = 0;
+        uint32_t offset = kEmpty;  // of the token's length and bytes in bytes_
         uint32_t hash = 0;
-        bool used = false;
         TokenCounts counts;
     };
 
     std::string_view KeyOf(const Slot& slot) const {
-        return std::string_view(bytes_.data() + slot.offset, slot.length);
+        const auto* at = reinterpret_cast<const unsigned char*>(bytes_.data() + slot.offset);
+        return std::string_view(bytes_.data() + slot.offset + 2,
+                                static_cast<std::size_t>(at[0] | at[1] << 8));
     }
     // The slot holding the token, or the empty slot where it would go.
     std::size_t SlotOf(std::string_view token, uint32_t hash) const;
