@@ -4,7 +4,8 @@
 // 0-2 and prints, for a grid of parameters, the highest good score on the validation part and the
 // share of its spam above it; with "test" it trains on 0-3 with the defaults and reports the test part.
 // TUNE_QUICK=1 scores the validation part once, with the defaults or TUNE_S, TUNE_X and TUNE_DEV;
-// TUNE_FOLD=K validates on part K (0-3) instead, learning from the other three of 0-3.
+// TUNE_FOLD=K validates on part K (0-3) instead, learning from the other three of 0-3; TUNE_DROP
+// leaves out the tokens with the given prefixes.
 // Training includes training on errors (TUNE_TOE=0 leaves it out); TUNE_MISSES=1 lists the misjudged
 // messages, TUNE_EXPLAIN=NAME the telling tokens of the messages whose path holds NAME.
 #include <algorithm>
