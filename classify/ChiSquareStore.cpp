@@ -368,16 +368,12 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         // finds its counts and leaves the cursor on it, to be rewritten in place.
         TokenCounts counts{Adjusted(0, delta.spam), Adjusted(0, delta.ham)};
         MDB_val value = ValueOf(&counts, sizeof counts);
+        bool put = false;
         int found = MDB_NOTFOUND;
         if (counts.spam != 0 || counts.ham != 0) {
             found = mdb_cursor_put(cursor, &key, &value, MDB_NOOVERWRITE);
-            if (found == MDB_SUCCESS) {
-                if (written != nullptr) {
-                    wrote_.push_back({delta.token, counts});
-                }
-                continue;
-            }
-            found = found == MDB_KEYEXIST ? MDB_SUCCESS : found;
+            put = found == MDB_SUCCESS;
+            found = put ? MDB_NOTFOUND : (found == MDB_KEYEXIST ? MDB_SUCCESS : found);
         } else {
             found = mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY);
         }
@@ -385,20 +381,22 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             rc = found;
             break;
         }
-        counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
-        counts.spam = Adjusted(counts.spam, delta.spam);
-        counts.ham = Adjusted(counts.ham, delta.ham);
+        if (!put) {
+            counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
+            counts.spam = Adjusted(counts.spam, delta.spam);
+            counts.ham = Adjusted(counts.ham, delta.ham);
+            if (counts.spam == 0 && counts.ham == 0) {
+                if (found == MDB_SUCCESS) {
+                    rc = mdb_cursor_del(cursor, 0);
+                }
+            } else {
+                MDB_val stored = ValueOf(&counts, sizeof counts);
+                key = ValueOf(delta.token);
+                rc = mdb_cursor_put(cursor, &key, &stored, found == MDB_SUCCESS ? MDB_CURRENT : 0);
+            }
+        }
         if (written != nullptr) {
             wrote_.push_back({delta.token, counts});
-        }
-        if (counts.spam == 0 && counts.ham == 0) {
-            if (found == MDB_SUCCESS) {
-                rc = mdb_cursor_del(cursor, 0);
-            }
-        } else {
-            MDB_val stored = ValueOf(&counts, sizeof counts);
-            key = ValueOf(delta.token);
-            rc = mdb_cursor_put(cursor, &key, &stored, found == MDB_SUCCESS ? MDB_CURRENT : 0);
         }
         if (rc != MDB_SUCCESS) {
             break;

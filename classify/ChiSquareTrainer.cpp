@@ -191,10 +191,8 @@ bool ChiSquareTrainer::LearnFolder(MailClass mailClass, const std::string& folde
     return Learn(mailClass, files, summary, problem, progress);
 }
 
-namespace {
-
-template <typename Sample>
-std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string>& files) {
+std::vector<ChiSquareTrainer::Sample> ChiSquareTrainer::SamplesOf(MailClass mailClass,
+                                                                  const std::vector<std::string>& files) {
     std::vector<Sample> samples;
     samples.reserve(files.size());
     for (const std::string& file : files) {
@@ -203,18 +201,14 @@ std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string
     return samples;
 }
 
-}  // namespace
-
 bool ChiSquareTrainer::Learn(MailClass mailClass, const std::vector<std::string>& files,
                              ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress) {
-    return Run(ChiSquareStore::Change::Kind::Learn, SamplesOf<Sample>(mailClass, files), summary, problem,
-               progress);
+    return Run(ChiSquareStore::Change::Kind::Learn, SamplesOf(mailClass, files), summary, problem, progress);
 }
 
 bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::string>& files,
                                ChiSquareTrainingSummary& summary, std::string& problem) {
-    return Run(ChiSquareStore::Change::Kind::Unlearn, SamplesOf<Sample>(mailClass, files), summary, problem,
-               {});
+    return Run(ChiSquareStore::Change::Kind::Unlearn, SamplesOf(mailClass, files), summary, problem, {});
 }
 
 void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,

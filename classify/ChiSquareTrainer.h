@@ -71,6 +71,7 @@ class ChiSquareTrainer {
         MailClass mailClass;
         std::string path;
     };
+    static std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string>& files);
 
     // Reads and tokenizes the files, appending a change per readable file to batch, in their order.
     void Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,

@@ -6,6 +6,7 @@ namespace bramvell {
 namespace {
 
 constexpr std::size_t kFirstSlots = std::size_t{1} << 16;
+constexpr std::size_t kAhead = 8;  // slots fetched ahead: about as many misses as a core keeps under way
 
 }  // namespace
 
@@ -39,10 +40,6 @@ const TokenCounts* TokenCountTable::Find(std::string_view token, uint32_t hash) 
     return slot.offset != kEmpty ? &slot.counts : nullptr;
 }
 
-namespace {
-constexpr std::size_t kAhead = 8;  // about as many misses as a core keeps under way
-}  // namespace
-
 void TokenCountTable::AssignAll(std::span<const Assignment> assignments) {
     // Grown once, to room for every assignment being a new token, rather than doubling step by step.
     std::size_t slots = slots_.size();
@@ -61,11 +58,7 @@ void TokenCountTable::AssignAll(std::span<const Assignment> assignments) {
             ahead[i % kAhead] = HashOf(assignments[i + kAhead].token);
             __builtin_prefetch(&slots_[ahead[i % kAhead] & (slots_.size() - 1)]);
         }
-        if (TokenCounts* held = Find(assignments[i].token, hash)) {
-            *held = assignments[i].counts;
-        } else {
-            Insert(assignments[i].token, hash, assignments[i].counts);
-        }
+        Assign(assignments[i].token, hash, assignments[i].counts);
     }
 }
 
@@ -98,8 +91,7 @@ void TokenCountTable::Insert(std::string_view token, uint32_t hash, TokenCounts 
     }
 }
 
-void TokenCountTable::Assign(std::string_view token, TokenCounts counts) {
-    const uint32_t hash = HashOf(token);
+void TokenCountTable::Assign(std::string_view token, uint32_t hash, TokenCounts counts) {
     if (TokenCounts* held = Find(token, hash)) {
         *held = counts;
     } else {

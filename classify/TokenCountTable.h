@@ -26,8 +26,6 @@ class TokenCountTable {
     const TokenCounts* Find(std::string_view token, uint32_t hash) const;
     // Takes a token not held yet, when there is room.
     void Insert(std::string_view token, uint32_t hash, TokenCounts counts);
-    // Sets the counts of a token, taking it when not held yet and there is room.
-    void Assign(std::string_view token, TokenCounts counts);
     // Finds many tokens, found[i] for tokens[i] with hashes[i] its hash: the slots are fetched from
     // memory a few tokens ahead, so that their cache misses overlap instead of following one another.
     void FindAll(std::span<const std::string_view> tokens, std::span<const uint32_t> hashes,
@@ -36,7 +34,8 @@ class TokenCountTable {
         std::string_view token;
         TokenCounts counts;
     };
-    // Assign for each, in order, fetching slots a few ahead as FindAll does.
+    // Sets the counts of each token in turn, taking one not held yet when there is room; slots are
+    // fetched a few ahead as FindAll does.
     void AssignAll(std::span<const Assignment> assignments);
     bool HasRoomFor(std::string_view token) const {
         return token.size() <= kMaxTokenBytes && bytes_.size() + token.size() + 2 <= kMaxBytes;
@@ -61,6 +60,7 @@ class TokenCountTable {
     }
     // The slot holding the token, or the empty slot where it would go.
     std::size_t SlotOf(std::string_view token, uint32_t hash) const;
+    void Assign(std::string_view token, uint32_t hash, TokenCounts counts);
     void Grow(std::size_t slots);  // to that many, a power of two
 
     // Tens of megabytes for a large run, in huge pages so that growing them costs few faults.

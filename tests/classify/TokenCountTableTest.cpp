@@ -49,10 +49,8 @@ TEST(TokenCountTableTest, KeepsEveryTokenThroughGrowthAndTakesTheLastAssignment)
 
 TEST(TokenCountTableTest, TokensThatDifferOnlyInLengthOrLastByteStayApart) {
     TokenCountTable table;
-    table.Assign("ab", {1, 0});
-    table.Assign("abc", {2, 0});
-    table.Assign("abd", {3, 0});
-    table.Assign("", {4, 0});
+    table.AssignAll(std::vector<TokenCountTable::Assignment>{
+        {"ab", {1, 0}}, {"abc", {2, 0}}, {"abd", {3, 0}}, {"", {4, 0}}});
     const TokenCounts* ab = table.Find("ab", TokenCountTable::HashOf("ab"));
     const TokenCounts* abd = table.Find("abd", TokenCountTable::HashOf("abd"));
     ASSERT_NE(ab, nullptr);
