@@ -14,6 +14,7 @@ void MessageChanges::Begin(TokenTables& tables, TokenDataFiles& files) {
     files_ = &files;
     appended_.clear();
     raised_.clear();
+    std::fill(raisedKeys_.begin(), raisedKeys_.end(), 0);
     for (auto& section : appendedCount_) {
         section.fill(0);
     }
@@ -55,14 +56,48 @@ void MessageChanges::Raising(TokenSection section, int firstLetter, int bucket, 
         static_cast<uint64_t>(before.offset) >= lengthBefore_[s][firstLetter]) {
         return;  // new in this step: written whole at Commit, removed whole by Undo
     }
+    if (RaisedBefore(static_cast<uint8_t>(section), static_cast<uint8_t>(firstLetter), before.offset)) {
+        return;  // Commit writes memory's final counters; Undo needs only the first value
+    }
     raised_.push_back({{static_cast<uint8_t>(section), static_cast<uint8_t>(firstLetter), bucket,
                         static_cast<uint32_t>(position)},
-                       static_cast<uint32_t>(raised_.size()),
                        before});
 }
 
+namespace {
+
+// Inserts key (never 0) into an open-addressing set; whether it was there already.
+bool InsertKey(std::vector<uint64_t>& keys, uint64_t key) {
+    const std::size_t mask = keys.size() - 1;
+    for (std::size_t i = (key * 0x9E3779B97F4A7C15ull) >> 32 & mask;; i = (i + 1) & mask) {
+        if (keys[i] == key) {
+            return true;
+        }
+        if (keys[i] == 0) {
+            keys[i] = key;
+            return false;
+        }
+    }
+}
+
+uint64_t RaisedKey(uint8_t section, uint8_t firstLetter, int32_t offset) {
+    return (uint64_t{section} + 1) << 40 | uint64_t{firstLetter} << 32 | static_cast<uint32_t>(offset);
+}
+
+}  // namespace
+
+bool MessageChanges::RaisedBefore(uint8_t section, uint8_t firstLetter, int32_t offset) {
+    if (2 * (raised_.size() + 1) > raisedKeys_.size()) {
+        raisedKeys_.assign(std::max<std::size_t>(1024, 2 * raisedKeys_.size()), 0);
+        for (const Raised& change : raised_) {
+            InsertKey(raisedKeys_, RaisedKey(change.at.section, change.at.firstLetter, change.before.offset));
+        }
+    }
+    return InsertKey(raisedKeys_, RaisedKey(section, firstLetter, offset));
+}
+
 void MessageChanges::SortRaised() {
-    // By file and offset, so that writes go in file order; within one record the oldest change first.
+    // By file and offset, so that writes go in file order.
     std::sort(raised_.begin(), raised_.end(), [](const Raised& a, const Raised& b) {
         if (a.at.section != b.at.section) {
             return a.at.section < b.at.section;
@@ -70,10 +105,7 @@ void MessageChanges::SortRaised() {
         if (a.at.firstLetter != b.at.firstLetter) {
             return a.at.firstLetter < b.at.firstLetter;
         }
-        if (a.before.offset != b.before.offset) {
-            return a.before.offset < b.before.offset;
-        }
-        return a.sequence < b.sequence;
+        return a.before.offset < b.before.offset;
     });
 }
 
@@ -125,14 +157,7 @@ bool MessageChanges::Commit() {
         return false;
     }
     SortRaised();
-    for (std::size_t i = 0; i < raised_.size(); ++i) {
-        const Raised& change = raised_[i];
-        const bool sameAsNext = i + 1 < raised_.size() && raised_[i + 1].at.section == change.at.section &&
-                                raised_[i + 1].at.firstLetter == change.at.firstLetter &&
-                                raised_[i + 1].before.offset == change.before.offset;
-        if (sameAsNext) {
-            continue;  // the last change of a record writes its final counters
-        }
+    for (const Raised& change : raised_) {
         if (!files_->StageCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter,
                                    RecordAt(change.at))) {
             Undo();
@@ -150,14 +175,7 @@ void MessageChanges::Undo() {
     // Memory first, then the files are given memory's values back: writing an unchanged value again is
     // harmless, and it needs no note of how far Commit got.
     SortRaised();
-    for (std::size_t i = 0; i < raised_.size(); ++i) {
-        const Raised& change = raised_[i];
-        const bool sameAsPrevious = i > 0 && raised_[i - 1].at.section == change.at.section &&
-                                    raised_[i - 1].at.firstLetter == change.at.firstLetter &&
-                                    raised_[i - 1].before.offset == change.before.offset;
-        if (sameAsPrevious) {
-            continue;  // the oldest change of a record holds its value before the step
-        }
+    for (const Raised& change : raised_) {
         TokenRecord& record = RecordAt(change.at);
         record = change.before;
         files_->StageCounters(static_cast<TokenSection>(change.at.section), change.at.firstLetter, record);
@@ -190,6 +208,7 @@ void MessageChanges::Undo() {
     }
     appended_.clear();
     raised_.clear();
+    std::fill(raisedKeys_.begin(), raisedKeys_.end(), 0);
 }
 
 }  // namespace bramvell

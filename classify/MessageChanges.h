@@ -27,7 +27,8 @@ class MessageChanges {
     bool NewRecordOffset(TokenSection section, int firstLetter, int32_t& offset);
     // Called after a new record was appended to memory at `position` of its bucket.
     void Appended(TokenSection section, int firstLetter, int bucket, std::size_t position);
-    // Called before a counter of the record at `position` of its bucket is raised.
+    // Called before a counter of the record at `position` of its bucket is raised; only a record's first
+    // raise of the step is noted, as its value before the step.
     void Raising(TokenSection section, int firstLetter, int bucket, std::size_t position,
                  const TokenRecord& before);
 
@@ -45,18 +46,20 @@ class MessageChanges {
     };
     struct Raised {
         Placed at;
-        uint32_t sequence;
         TokenRecord before;
     };
 
     TokenRecord& RecordAt(const Placed& at);
     bool WriteBucketCounts();
     void SortRaised();
+    // Whether the record at that file offset was raised already in this step (if not, it is now).
+    bool RaisedBefore(uint8_t section, uint8_t firstLetter, int32_t offset);
 
     TokenTables* tables_ = nullptr;
     TokenDataFiles* files_ = nullptr;
     std::vector<Placed> appended_;
-    std::vector<Raised> raised_;
+    std::vector<Raised> raised_;        // one per record, however often the step raises it
+    std::vector<uint64_t> raisedKeys_;  // open addressing: file and offset of each raised record, 0 free
     // Per token file: records appended by this step, and the file's length before it.
     std::array<std::array<uint32_t, kLetterCount>, 2> appendedCount_{};
     std::array<std::array<uint64_t, kLetterCount>, 2> lengthBefore_{};
