@@ -60,6 +60,13 @@ void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
     }
 }
 
+void ChiSquareDeltas::AddSummed(std::span<const Entry> summed) {
+    if (!summed.empty()) {
+        runStarts_.push_back(entries_.size());
+        entries_.insert(entries_.end(), summed.begin(), summed.end());
+    }
+}
+
 std::span<const Entry> ChiSquareDeltas::Summed() {
     // Sorted runs merged pairwise until one is left, a token common to two runs becoming one entry:
     // about log2(messages) passes over fewer entries each time.

@@ -32,6 +32,9 @@ class ChiSquareDeltas {
     }
     void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
     void Add(const TokenList& tokens, int64_t spam, int64_t ham);
+    // Adds entries summed already, as Summed gives them (its views must outlive this too).
+    void AddSummed(std::span<const Entry> summed);
+    bool Empty() const { return entries_.empty(); }
     // Merges what was added into one entry per token, in token order.
     std::span<const Entry> Summed();
 

@@ -244,14 +244,28 @@ bool ChiSquareStore::Snapshot::Learned(const MessageDigest& digest, MailClass& l
            LearnedOf(value, learned, weight);
 }
 
+void ChiSquareStore::GrowMapAhead() {
+    MDB_envinfo info{};
+    MDB_stat stat{};
+    if (mdb_env_info(env_, &info) != MDB_SUCCESS || mdb_env_stat(env_, &stat) != MDB_SUCCESS) {
+        return;
+    }
+    const uint64_t used = (uint64_t{info.me_last_pgno} + 1) * stat.ms_psize;
+    if (2 * used > info.me_mapsize && mdb_env_set_mapsize(env_, info.me_mapsize * 2) == MDB_SUCCESS) {
+        mdb_env_info(env_, &info);
+        mapBytes_ = info.me_mapsize;
+    }
+}
+
 bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
-                           std::string& problem, TokenCountTable* written) {
+                           std::string& problem, const BatchHelp& help) {
     if (env_ == nullptr) {
         problem = "the store is not open";
         return false;
     }
+    GrowMapAhead();
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
-        const int rc = TryApply(changes, outcomes, written);
+        const int rc = TryApply(changes, outcomes, help);
         if (rc == MDB_SUCCESS) {
             return true;
         }
@@ -281,22 +295,28 @@ bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOut
 }
 
 int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
-                             TokenCountTable* written) {
+                             const BatchHelp& help) {
     outcomes.clear();
+    if (help.written != nullptr) {
+        help.written->clear();
+    }
     MDB_txn* txn = nullptr;
     int rc = mdb_txn_begin(env_, nullptr, 0, &txn);
     if (rc != MDB_SUCCESS) {
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
-    wrote_.clear();
+    // Summed ahead, the deltas here are only corrections: none when every message is new.
+    const bool summedAhead = !help.summedAsNew.empty();
     ChiSquareDeltas& deltas = deltas_;
     deltas.Clear();
-    std::size_t tokenCount = 0;
-    for (const Change& change : changes) {
-        tokenCount += change.tokens.size();
+    if (!summedAhead) {
+        std::size_t tokenCount = 0;
+        for (const Change& change : changes) {
+            tokenCount += change.tokens.size();
+        }
+        deltas.Reserve(tokenCount);
     }
-    deltas.Reserve(tokenCount);
     for (const Change& change : changes) {
         MDB_val key = ValueOf(change.digest.data(), change.digest.size());
         MDB_val value;
@@ -341,15 +361,27 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             break;
         }
         outcomes.push_back(outcome);
-        if (classDelta == 0 && otherDelta == 0) {
-            continue;
-        }
         (mailClass == MailClass::Spam ? totals.spam : totals.ham) =
             AdjustedTotal(mailClass == MailClass::Spam ? totals.spam : totals.ham, classDelta);
         (mailClass == MailClass::Spam ? totals.ham : totals.spam) =
             AdjustedTotal(mailClass == MailClass::Spam ? totals.ham : totals.spam, otherDelta);
-        const bool spam = mailClass == MailClass::Spam;
-        deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
+        if (summedAhead && change.kind == Change::Kind::Learn) {
+            classDelta -= 1;  // the tokens' sums ahead counted it once in its class already
+        }
+        if (classDelta != 0 || otherDelta != 0) {
+            const bool spam = mailClass == MailClass::Spam;
+            deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
+        }
+    }
+    // One run summed ahead and nothing to correct: written as it is.
+    std::span<const ChiSquareDeltas::Entry> summed;
+    if (help.summedAsNew.size() == 1 && deltas.Empty()) {
+        summed = help.summedAsNew[0];
+    } else if (rc == MDB_SUCCESS) {
+        for (const std::span<const ChiSquareDeltas::Entry> run : help.summedAsNew) {
+            deltas.AddSummed(run);
+        }
+        summed = deltas.Summed();
     }
     // Written in key order through one cursor: a key on the cursor's page is found without walking
     // the B-tree from its root, and a key found is rewritten in place.
@@ -358,9 +390,13 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         rc = mdb_cursor_open(txn, tokens_, &cursor);
     }
     const std::size_t maxKeyBytes = static_cast<std::size_t>(mdb_env_get_maxkeysize(env_));
-    for (const ChiSquareDeltas::Entry& delta : rc == MDB_SUCCESS ? deltas.Summed()
-                                                                 : std::span<const ChiSquareDeltas::Entry>()) {
-        if (delta.token.empty() || delta.token.size() > maxKeyBytes) {
+    for (const ChiSquareDeltas::Entry& delta :
+         rc == MDB_SUCCESS ? summed : std::span<const ChiSquareDeltas::Entry>()) {
+        // No change at all (say, a correction took back what the sums ahead counted): nothing to write,
+        // and the counts are only read when they are to be handed on.
+        const bool unchanged = delta.spam == 0 && delta.ham == 0;
+        if (delta.token.empty() || delta.token.size() > maxKeyBytes ||
+            (unchanged && help.written == nullptr)) {
             continue;
         }
         MDB_val key = ValueOf(delta.token);
@@ -381,7 +417,9 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             rc = found;
             break;
         }
-        if (!put) {
+        if (!put && unchanged) {
+            counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
+        } else if (!put) {
             counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
             counts.spam = Adjusted(counts.spam, delta.spam);
             counts.ham = Adjusted(counts.ham, delta.ham);
@@ -395,8 +433,8 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
                 rc = mdb_cursor_put(cursor, &key, &stored, found == MDB_SUCCESS ? MDB_CURRENT : 0);
             }
         }
-        if (written != nullptr) {
-            wrote_.push_back({delta.token, counts});
+        if (help.written != nullptr) {
+            help.written->push_back({delta.token, counts});
         }
         if (rc != MDB_SUCCESS) {
             break;
@@ -410,13 +448,13 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         MDB_val value = ValueOf(&totals, sizeof totals);
         rc = mdb_put(txn, totals_, &key, &value, 0);
     }
-    if (rc != MDB_SUCCESS) {
+    if (rc == MDB_SUCCESS) {
+        rc = mdb_txn_commit(txn);
+    } else {
         mdb_txn_abort(txn);
-        return rc;
     }
-    rc = mdb_txn_commit(txn);
-    if (rc == MDB_SUCCESS && written != nullptr) {
-        written->AssignAll(wrote_);  // only once committed: a transaction tried again sets them afresh
+    if (rc != MDB_SUCCESS && help.written != nullptr) {
+        help.written->clear();  // nothing was written
     }
     return rc;
 }

@@ -91,17 +91,33 @@ class ChiSquareStore {
         TokenList tokens;  // distinct, in byte-wise order as the tokenizer gives them
     };
 
+    // What a learning run can hand a batch's write, so that less of the work is done while the store's
+    // one writer waits.
+    struct BatchHelp {
+        // The token deltas of the batch's Learn changes summed ahead, in runs as ChiSquareDeltas::Summed
+        // gives them, as if each learned a message new to the store, once in its class; the write
+        // corrects for the messages that turn out to be held already. None: all are summed in the write.
+        std::span<const std::span<const ChiSquareDeltas::Entry>> summedAsNew;
+        // Given, gets every token count written (views into the changes' tokens) once committed, so that
+        // a learning run knows the counts it left.
+        std::vector<TokenCountTable::Assignment>* written = nullptr;
+    };
+
     // Applies the changes in order in one write transaction: all of them or, on failure, none. A map that
-    // fills up is grown and the transaction run again. outcomes gets one entry per change. Given written,
-    // every token count written is set there too, so that a learning run knows the counts it left.
+    // fills up is grown and the transaction run again. outcomes gets one entry per change.
     bool Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, std::string& problem,
-               TokenCountTable* written = nullptr);
+               const BatchHelp& help);
+    bool Apply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, std::string& problem) {
+        return Apply(changes, outcomes, problem, BatchHelp{});
+    }
 
     std::size_t MapBytes() const { return mapBytes_; }
 
   private:
-    int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes,
-                 TokenCountTable* written);
+    int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, const BatchHelp& help);
+    // Doubles the map ahead of a write when more than half of it is used, so that few transactions fill
+    // it and have to be run again.
+    void GrowMapAhead();
     void Close();
 
     MDB_env* env_ = nullptr;
@@ -112,7 +128,6 @@ class ChiSquareStore {
     // Kept from batch to batch: its buffers are tens of megabytes, and fresh ones would be faulted in
     // page by page each time.
     ChiSquareDeltas deltas_;
-    std::vector<TokenCountTable::Assignment> wrote_;  // what Apply passes on to written, kept
 };
 
 }  // namespace bramvell

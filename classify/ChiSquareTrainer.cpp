@@ -1,6 +1,7 @@
 #include "classify/ChiSquareTrainer.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <thread>
 
@@ -212,11 +213,15 @@ bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::strin
 }
 
 void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
-                                std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable) const {
+                                std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable,
+                                std::array<ChiSquareDeltas, 2>* sums) const {
     std::vector<ChiSquareStore::Change> changes(samples.size());
     std::vector<uint8_t> read(samples.size(), 0);
-    auto work = [&](std::size_t from, std::size_t to) {
+    auto work = [&](std::size_t from, std::size_t to, ChiSquareDeltas* sum) {
         std::string bytes;
+        if (sum != nullptr) {
+            sum->Clear();
+        }
         for (std::size_t i = from; i < to; ++i) {
             if (ReadMessageFile(samples[i].path, bytes)) {
                 read[i] = 1;
@@ -224,16 +229,28 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
                 changes[i].mailClass = samples[i].mailClass;
                 changes[i].digest = DigestOfMessage(bytes);
                 changes[i].tokens.Assign(tokenizer_.TokenizeInPlace(bytes));
+                if (sum != nullptr) {
+                    const bool spam = samples[i].mailClass == MailClass::Spam;
+                    sum->Add(changes[i].tokens, spam ? 1 : 0, spam ? 0 : 1);
+                }
             }
         }
+        if (sum != nullptr) {
+            sum->Summed();
+        }
     };
+    ChiSquareDeltas* firstSum = sums != nullptr ? &(*sums)[0] : nullptr;
+    ChiSquareDeltas* secondSum = sums != nullptr ? &(*sums)[1] : nullptr;
     // Two halves side by side when there are enough messages to be worth a thread.
     if (samples.size() >= kSplitFrom) {
-        std::thread helper(work, samples.size() / 2, samples.size());
-        work(0, samples.size() / 2);
+        std::thread helper(work, samples.size() / 2, samples.size(), secondSum);
+        work(0, samples.size() / 2, firstSum);
         helper.join();
     } else {
-        work(0, samples.size());
+        work(0, samples.size(), firstSum);
+        if (secondSum != nullptr) {
+            secondSum->Clear();
+        }
     }
     for (std::size_t i = 0; i < samples.size(); ++i) {
         if (read[i] != 0) {
@@ -247,11 +264,13 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
 bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<Sample>& samples,
                            ChiSquareTrainingSummary& summary, std::string& problem,
                            const Progress& progress) {
-    std::vector<ChiSquareStore::Change> batch;
-    // A batch is written on a thread of its own while the next one is tokenized; batches are written in
-    // order, one at a time. The writer counts the outcomes in summary and this thread only the
-    // unreadable files (another member), so the two never touch the same field.
-    std::vector<ChiSquareStore::Change> writing;
+    // A pipeline over the batches. This thread tokenizes a batch (in two halves side by side, each
+    // summing its token deltas ahead when learning), while a writer thread writes the batch before it; once
+    // the writer of the new batch is under way, this thread records the counts the batch before wrote and
+    // keeps its changes for training on errors. So the store's one writer does little more than write.
+    // Batches are written in order, one at a time. The writer counts the outcomes in summary and this
+    // thread only the unreadable files (another member), so the two never touch the same field.
+    std::array<Batch, 2> batches;  // by batch number: the one tokenized and the one written before it
     bool written = true;
     std::thread writer;
     struct JoinOnExit {
@@ -268,39 +287,56 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<
         }
         return written;
     };
-    for (std::size_t first = 0; first < samples.size();) {
-        // The last batch is kept small: it is written after everything else, with nothing beside it.
+    Batch* writing = nullptr;
+    std::size_t number = 0;
+    for (std::size_t first = 0; first < samples.size(); ++number) {
+        // The last batch is kept small: it is written after everything else, with little beside it.
         std::size_t end = std::min(first + kBatchMessages, samples.size());
         const std::size_t left = samples.size() - first;
         if (left > kLastBatchMessages && left <= kBatchMessages + kLastBatchMessages) {
             end = samples.size() - kLastBatchMessages;
         }
-        Tokenize(kind, std::span(samples).subspan(first, end - first), batch, summary.unreadable);
+        Batch& batch = batches[number % 2];
+        batch.changes.clear();
+        const bool learning = kind == ChiSquareStore::Change::Kind::Learn;
+        Tokenize(kind, std::span(samples).subspan(first, end - first), batch.changes, summary.unreadable,
+                 learning ? &batch.sums : nullptr);
+        batch.help = {};
+        if (learning) {
+            batch.summed = {batch.sums[0].Summed(), batch.sums[1].Summed()};
+            batch.help.summedAsNew = batch.summed;
+        }
+        batch.help.written = kept_ != nullptr ? &batch.written : nullptr;
         first = end;
         if (progress) {
             progress(first, samples.size());
         }
-        if (first == samples.size()) {
-            break;  // the last batch is written here, below
-        }
         if (!writerDone()) {
             return false;
         }
-        writing.swap(batch);
-        batch.clear();
+        Batch* before = writing;
+        writing = &batch;
         writer = std::thread(
-            [this, &writing, &written, &summary, &problem] { written = Flush(writing, summary, problem); });
+            [this, writing, &written, &summary, &problem] { written = Flush(*writing, summary, problem); });
+        if (before != nullptr) {
+            Keep(*before);
+        }
     }
-    return writerDone() && Flush(batch, summary, problem);
+    if (!writerDone()) {
+        return false;
+    }
+    if (writing != nullptr) {
+        Keep(*writing);
+    }
+    return true;
 }
 
-bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,
-                             std::string& problem) {
-    if (batch.empty()) {
+bool ChiSquareTrainer::Flush(const Batch& batch, ChiSquareTrainingSummary& summary, std::string& problem) {
+    if (batch.changes.empty()) {
         return true;
     }
     std::vector<StoreOutcome> outcomes;
-    if (!store_.Apply(batch, outcomes, problem, kept_ != nullptr ? written_ : nullptr)) {
+    if (!store_.Apply(batch.changes, outcomes, problem, batch.help)) {
         return false;
     }
     for (StoreOutcome outcome : outcomes) {
@@ -325,13 +361,21 @@ bool ChiSquareTrainer::Flush(std::vector<ChiSquareStore::Change>& batch, ChiSqua
                 break;
         }
     }
-    if (kept_ != nullptr) {
-        const std::size_t room = kMaxRelearnMessages - std::min(kMaxRelearnMessages, kept_->size());
-        const auto end = batch.begin() + static_cast<std::ptrdiff_t>(std::min(room, batch.size()));
-        std::move(batch.begin(), end, std::back_inserter(*kept_));
-    }
-    batch.clear();
     return true;
+}
+
+void ChiSquareTrainer::Keep(Batch& batch) {
+    if (kept_ != nullptr) {
+        // The counts refer to the changes' tokens: recorded before the changes move (their token bytes
+        // stay where they are) or go.
+        written_->AssignAll(batch.written);
+        const std::size_t room = kMaxRelearnMessages - std::min(kMaxRelearnMessages, kept_->size());
+        const auto end =
+            batch.changes.begin() + static_cast<std::ptrdiff_t>(std::min(room, batch.changes.size()));
+        std::move(batch.changes.begin(), end, std::back_inserter(*kept_));
+    }
+    batch.changes.clear();
+    batch.written.clear();
 }
 
 }  // namespace bramvell

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <functional>
 #include <span>
@@ -74,13 +75,26 @@ class ChiSquareTrainer {
     static std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string>& files);
 
     // Reads and tokenizes the files, appending a change per readable file to batch, in their order.
+    // Given sums, each tokenizing half sums its changes' tokens into one, as new learns of their class.
     void Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
-                  std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable) const;
+                  std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable,
+                  std::array<ChiSquareDeltas, 2>* sums = nullptr) const;
     // Learns or unlearns the samples in order, in batches that may hold both classes.
     bool Run(ChiSquareStore::Change::Kind kind, const std::vector<Sample>& samples,
              ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress);
-    bool Flush(std::vector<ChiSquareStore::Change>& batch, ChiSquareTrainingSummary& summary,
-               std::string& problem);
+    // A batch of the pipeline Run drives, its buffers used again two batches later.
+    struct Batch {
+        std::vector<ChiSquareStore::Change> changes;
+        // The changes' tokens summed ahead of the write when learning, one run per tokenizing half.
+        std::array<ChiSquareDeltas, 2> sums;
+        std::array<std::span<const ChiSquareDeltas::Entry>, 2> summed;
+        ChiSquareStore::BatchHelp help;
+        std::vector<TokenCountTable::Assignment> written;  // the counts its write left, when kept_
+    };
+    // Writes the batch and counts the outcomes.
+    bool Flush(const Batch& batch, ChiSquareTrainingSummary& summary, std::string& problem);
+    // Once written: records the counts the batch left in written_ and moves its changes to kept_.
+    void Keep(Batch& batch);
     // Learns again, round by round, the messages of learned that the store still misjudges.
     bool RelearnMisjudged(const std::vector<ChiSquareStore::Change>& learned, TokenCountTable written,
                           ChiSquareTrainingSummary& summary, std::string& problem);
@@ -88,7 +102,7 @@ class ChiSquareTrainer {
     ChiSquareStore& store_;
     MimeTokenizer tokenizer_;
     ChiSquareParameters parameters_;
-    // While LearnFolders runs: every change written, kept for training on errors (Flush adds to it).
+    // While LearnFolders runs: every change written, kept for training on errors (Keep adds to it).
     std::vector<ChiSquareStore::Change>* kept_ = nullptr;
     // ... and the counts it wrote of each token, which training on errors then need not look up.
     TokenCountTable* written_ = nullptr;

@@ -41,12 +41,8 @@ const TokenCounts* TokenCountTable::Find(std::string_view token, uint32_t hash) 
 }
 
 void TokenCountTable::AssignAll(std::span<const Assignment> assignments) {
-    // Grown once, to room for every assignment being a new token, rather than doubling step by step.
-    std::size_t slots = slots_.size();
-    while (slots < 2 * (used_ + assignments.size())) {
-        slots *= 2;
-    }
-    Grow(slots);
+    // Most assignments are to tokens held already: the table grows as new ones come, not ahead for all
+    // of them (fresh memory is dear to fault in). A prefetch made before a growth is merely wasted.
     uint32_t ahead[kAhead];
     for (std::size_t i = 0; i < assignments.size() && i < kAhead; ++i) {
         ahead[i] = HashOf(assignments[i].token);
@@ -86,8 +82,8 @@ void TokenCountTable::Insert(std::string_view token, uint32_t hash, TokenCounts 
     bytes_.push_back(static_cast<char>(token.size() & 0xff));
     bytes_.push_back(static_cast<char>(token.size() >> 8));
     bytes_.insert(bytes_.end(), token.begin(), token.end());
-    if (2 * ++used_ > slots_.size()) {
-        Grow(slots_.size() * 2);  // at most half full, so that probes stay short
+    if (8 * ++used_ > 5 * slots_.size()) {
+        Grow(slots_.size() * 2);  // at most five eighths full, so that probes stay short
     }
 }
 

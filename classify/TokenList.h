@@ -39,16 +39,18 @@ class TokenList {
     bool empty() const { return ends_.empty(); }
     std::string_view operator[](std::size_t i) const {
         const uint32_t start = i == 0 ? 0 : ends_[i - 1];
-        return std::string_view(bytes_).substr(start, ends_[i] - start);
+        return std::string_view(bytes_.data() + start, ends_[i] - start);
     }
 
   private:
     void Append(std::string_view token) {
-        bytes_ += token;
+        bytes_.insert(bytes_.end(), token.begin(), token.end());
         ends_.push_back(static_cast<uint32_t>(bytes_.size()));
     }
 
-    std::string bytes_;
+    // A vector, not a string: moving the list never moves its bytes (a short string would be), so views
+    // of its tokens stay valid when the list is moved.
+    std::vector<char> bytes_;
     std::vector<uint32_t> ends_;
 };
 
