@@ -365,7 +365,7 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             AdjustedTotal(mailClass == MailClass::Spam ? totals.spam : totals.ham, classDelta);
         (mailClass == MailClass::Spam ? totals.ham : totals.spam) =
             AdjustedTotal(mailClass == MailClass::Spam ? totals.ham : totals.spam, otherDelta);
-        if (summedAhead && change.kind == Change::Kind::Learn) {
+        if (summedAhead && change.kind != Change::Kind::Unlearn) {
             classDelta -= 1;  // the tokens' sums ahead counted it once in its class already
         }
         if (classDelta != 0 || otherDelta != 0) {
@@ -382,6 +382,9 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             deltas.AddSummed(run);
         }
         summed = deltas.Summed();
+    }
+    if (help.written != nullptr) {
+        help.written->reserve(summed.size());  // at once, not doubling while the writer waits
     }
     // Written in key order through one cursor: a key on the cursor's page is found without walking
     // the B-tree from its root, and a key found is rewritten in place.

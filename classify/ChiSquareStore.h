@@ -94,9 +94,10 @@ class ChiSquareStore {
     // What a learning run can hand a batch's write, so that less of the work is done while the store's
     // one writer waits.
     struct BatchHelp {
-        // The token deltas of the batch's Learn changes summed ahead, in runs as ChiSquareDeltas::Summed
-        // gives them, as if each learned a message new to the store, once in its class; the write
-        // corrects for the messages that turn out to be held already. None: all are summed in the write.
+        // The token deltas of the batch's Learn and Relearn changes summed ahead, in runs as
+        // ChiSquareDeltas::Summed gives them, as if each counted its message once more in its class (a
+        // message new to the store, or one held as that class); the write corrects for the messages that
+        // turn out otherwise. None: all are summed in the write.
         std::span<const std::span<const ChiSquareDeltas::Entry>> summedAsNew;
         // Given, gets every token count written (views into the changes' tokens) once committed, so that
         // a learning run knows the counts it left.

@@ -171,8 +171,21 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
     if (relearn.empty()) {
         return true;
     }
+    // Their tokens summed ahead in two halves side by side, so that the write has little left to do.
+    std::array<ChiSquareDeltas, 2> sums;
+    auto sum = [&relearn](std::size_t from, std::size_t to, ChiSquareDeltas* into) {
+        for (std::size_t i = from; i < to; ++i) {
+            const bool spam = relearn[i].mailClass == MailClass::Spam;
+            into->Add(relearn[i].tokens, spam ? 1 : 0, spam ? 0 : 1);
+        }
+        into->Summed();
+    };
+    std::thread helper(sum, relearn.size() / 2, relearn.size(), &sums[1]);
+    sum(0, relearn.size() / 2, &sums[0]);
+    helper.join();
+    const std::array<std::span<const ChiSquareDeltas::Entry>, 2> runs = {sums[0].Summed(), sums[1].Summed()};
     std::vector<StoreOutcome> outcomes;
-    if (!store_.Apply(relearn, outcomes, problem)) {
+    if (!store_.Apply(relearn, outcomes, problem, {.summedAsNew = runs, .written = nullptr})) {
         return false;
     }
     summary.relearned +=

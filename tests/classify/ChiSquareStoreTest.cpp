@@ -121,8 +121,9 @@ TEST_F(ChiSquareStoreTest, OneBatchCountsEachMessageOnceAndKeepsAcrossReopening)
     EXPECT_EQ(learned, MailClass::Spam);
 }
 
-// A batch summed ahead as if every message were new, with some held already (as this class, as the
-// other one and counted twice, twice in the batch itself), ends as summing it in the write does.
+// A batch summed ahead as if every message were counted once more, with some held already (as this
+// class, as the other one and counted twice, twice in the batch itself) and a relearn of a message not
+// held, ends as summing it in the write does.
 TEST(ChiSquareStoreSumsAheadTest, CorrectionsForMessagesHeldAlreadyGiveTheSameStore) {
     TempFolder temp;
     const std::vector<ChiSquareStore::Change> before = {
@@ -136,6 +137,8 @@ TEST(ChiSquareStoreSumsAheadTest, CorrectionsForMessagesHeldAlreadyGiveTheSameSt
         MakeChange(kLearn, MailClass::Spam, "held ham", {"agenda", "pills"}),  // moved, counted twice
         MakeChange(kLearn, MailClass::Ham, "new ham", {"agenda", "minutes"}),
         MakeChange(kLearn, MailClass::Ham, "new ham", {"agenda", "minutes"}),  // twice in the batch
+        MakeChange(kRelearn, MailClass::Ham, "new ham", {"agenda", "minutes"}),
+        MakeChange(kRelearn, MailClass::Ham, "never learned", {"minutes"}),
     };
     std::array<ChiSquareDeltas, 2> sums;
     for (std::size_t i = 0; i < batch.size(); ++i) {
@@ -164,7 +167,9 @@ TEST(ChiSquareStoreSumsAheadTest, CorrectionsForMessagesHeldAlreadyGiveTheSameSt
         EXPECT_EQ(summedAhead.Counts(token).spam, summedInWrite.Counts(token).spam) << token;
         EXPECT_EQ(summedAhead.Counts(token).ham, summedInWrite.Counts(token).ham) << token;
     }
-    EXPECT_EQ(summedAhead.Counts("agenda").ham, 1u);  // new ham once; held ham's two taken out
+    EXPECT_EQ(outcomes[1][6], StoreOutcome::NotLearned);
+    EXPECT_EQ(summedAhead.Counts("agenda").ham, 2u);  // new ham twice; held ham's two taken out
+    EXPECT_EQ(summedAhead.Counts("minutes").ham, 2u);
 }
 
 TEST(ChiSquareStoreFilesTest, FullMapGrowsAndNothingIsLost) {
