@@ -181,20 +181,25 @@ ChiSquareStore::Snapshot::Snapshot(const ChiSquareStore& store) : store_(store) 
     if (store.env_ == nullptr) {
         return;
     }
+    store.OpenTxn();
     int rc = mdb_txn_begin(store.env_, nullptr, MDB_RDONLY, &txn_);
     if (rc == MDB_MAP_RESIZED) {
         // Another process grew the map: take its size and try once more.
-        mdb_env_set_mapsize(store.env_, 0);
+        store.CloseTxn();
+        store.SetMapSize(0);
+        store.OpenTxn();
         rc = mdb_txn_begin(store.env_, nullptr, MDB_RDONLY, &txn_);
     }
     if (rc != MDB_SUCCESS) {
         txn_ = nullptr;
+        store.CloseTxn();
     }
 }
 
 ChiSquareStore::Snapshot::~Snapshot() {
     if (txn_ != nullptr) {
         mdb_txn_abort(txn_);
+        store_.CloseTxn();
     }
 }
 
@@ -244,16 +249,53 @@ bool ChiSquareStore::Snapshot::Learned(const MessageDigest& digest, MailClass& l
            LearnedOf(value, learned, weight);
 }
 
+namespace {
+
+// Transactions this thread has open, in any store: a thread that waited for all of a store's
+// transactions to close while holding one itself would wait for ever.
+thread_local int openOnThisThread = 0;
+
+}  // namespace
+
+void ChiSquareStore::OpenTxn() const {
+    const std::lock_guard lock(txnMutex_);  // held by a map change under way
+    ++openTxns_;
+    ++openOnThisThread;
+}
+
+void ChiSquareStore::CloseTxn() const {
+    {
+        const std::lock_guard lock(txnMutex_);
+        --openTxns_;
+    }
+    --openOnThisThread;
+    txnsClosed_.notify_all();
+}
+
+int ChiSquareStore::SetMapSize(std::size_t bytes) const {
+    if (openOnThisThread > 0) {
+        return EDEADLK;
+    }
+    std::unique_lock lock(txnMutex_);
+    txnsClosed_.wait(lock, [this] { return openTxns_ == 0; });
+    const int rc = mdb_env_set_mapsize(env_, bytes);
+    MDB_envinfo info{};
+    if (mdb_env_info(env_, &info) == MDB_SUCCESS) {
+        mapBytes_ = info.me_mapsize;
+    }
+    return rc;
+}
+
 void ChiSquareStore::GrowMapAhead() {
     MDB_envinfo info{};
     MDB_stat stat{};
-    if (mdb_env_info(env_, &info) != MDB_SUCCESS || mdb_env_stat(env_, &stat) != MDB_SUCCESS) {
+    if (env_ == nullptr || mdb_env_info(env_, &info) != MDB_SUCCESS ||
+        mdb_env_stat(env_, &stat) != MDB_SUCCESS) {
         return;
     }
     const uint64_t used = (uint64_t{info.me_last_pgno} + 1) * stat.ms_psize;
-    if (2 * used > info.me_mapsize && mdb_env_set_mapsize(env_, info.me_mapsize * 2) == MDB_SUCCESS) {
-        mdb_env_info(env_, &info);
-        mapBytes_ = info.me_mapsize;
+    if (2 * used > info.me_mapsize) {
+        SetMapSize(info.me_mapsize * 2);
     }
 }
 
@@ -263,28 +305,22 @@ bool ChiSquareStore::Apply(std::span<const Change> changes, std::vector<StoreOut
         problem = "the store is not open";
         return false;
     }
-    GrowMapAhead();
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const int rc = TryApply(changes, outcomes, help);
         if (rc == MDB_SUCCESS) {
             return true;
         }
-        if (rc == MDB_MAP_FULL) {
-            const int grown = mdb_env_set_mapsize(env_, mapBytes_ * 2);
+        if (rc == MDB_MAP_FULL || rc == MDB_MAP_RESIZED) {
+            // Full: twice as large. Resized by another process: its size.
+            const int grown = SetMapSize(rc == MDB_MAP_FULL ? mapBytes_ * 2 : 0);
+            if (grown == EDEADLK) {
+                problem = "the store's map is full and cannot grow while this thread reads the store";
+                return false;
+            }
             if (grown != MDB_SUCCESS) {
                 problem = mdb_strerror(grown);
                 return false;
             }
-            MDB_envinfo info{};
-            mdb_env_info(env_, &info);
-            mapBytes_ = info.me_mapsize;
-            continue;
-        }
-        if (rc == MDB_MAP_RESIZED) {
-            mdb_env_set_mapsize(env_, 0);
-            MDB_envinfo info{};
-            mdb_env_info(env_, &info);
-            mapBytes_ = info.me_mapsize;
             continue;
         }
         problem = mdb_strerror(rc);
@@ -301,8 +337,10 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         help.written->clear();
     }
     MDB_txn* txn = nullptr;
+    OpenTxn();
     int rc = mdb_txn_begin(env_, nullptr, 0, &txn);
     if (rc != MDB_SUCCESS) {
+        CloseTxn();
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
@@ -317,6 +355,13 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         }
         deltas.Reserve(tokenCount);
     }
+    struct Correction {
+        const Change* change;
+        int64_t classDelta;
+        int64_t otherDelta;
+    };
+    std::vector<Correction> corrections;
+    bool counted = false;  // whether any change counts its message in or out
     for (const Change& change : changes) {
         MDB_val key = ValueOf(change.digest.data(), change.digest.size());
         MDB_val value;
@@ -365,17 +410,32 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             AdjustedTotal(mailClass == MailClass::Spam ? totals.spam : totals.ham, classDelta);
         (mailClass == MailClass::Spam ? totals.ham : totals.spam) =
             AdjustedTotal(mailClass == MailClass::Spam ? totals.ham : totals.spam, otherDelta);
-        if (summedAhead && change.kind != Change::Kind::Unlearn) {
+        counted = counted || classDelta != 0 || otherDelta != 0;
+        if (summedAhead && change.summedAhead) {
             classDelta -= 1;  // the tokens' sums ahead counted it once in its class already
         }
         if (classDelta != 0 || otherDelta != 0) {
-            const bool spam = mailClass == MailClass::Spam;
-            deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
+            if (summedAhead) {
+                corrections.push_back({&change, classDelta, otherDelta});
+            } else {
+                const bool spam = mailClass == MailClass::Spam;
+                deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
+            }
         }
+    }
+    // Corrections only when some message counted: a batch of messages all held already (learning a
+    // folder again) changes no count and writes none.
+    for (const Correction& correction :
+         counted ? std::span<const Correction>(corrections) : std::span<const Correction>()) {
+        const bool spam = correction.change->mailClass == MailClass::Spam;
+        deltas.Add(correction.change->tokens, spam ? correction.classDelta : correction.otherDelta,
+                   spam ? correction.otherDelta : correction.classDelta);
     }
     // One run summed ahead and nothing to correct: written as it is.
     std::span<const ChiSquareDeltas::Entry> summed;
-    if (help.summedAsNew.size() == 1 && deltas.Empty()) {
+    if (!counted) {
+        summed = {};
+    } else if (help.summedAsNew.size() == 1 && deltas.Empty()) {
         summed = help.summedAsNew[0];
     } else if (rc == MDB_SUCCESS) {
         for (const std::span<const ChiSquareDeltas::Entry> run : help.summedAsNew) {
@@ -456,6 +516,7 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
     } else {
         mdb_txn_abort(txn);
     }
+    CloseTxn();
     if (rc != MDB_SUCCESS && help.written != nullptr) {
         help.written->clear();  // nothing was written
     }

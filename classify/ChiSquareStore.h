@@ -3,7 +3,9 @@
 #include <lmdb.h>
 
 #include <array>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -89,15 +91,16 @@ class ChiSquareStore {
         MailClass mailClass = MailClass::Spam;
         MessageDigest digest{};
         TokenList tokens;  // distinct, in byte-wise order as the tokenizer gives them
+        bool summedAhead = false;  // counted once in its class in the batch's BatchHelp::summedAsNew
     };
 
     // What a learning run can hand a batch's write, so that less of the work is done while the store's
     // one writer waits.
     struct BatchHelp {
-        // The token deltas of the batch's Learn and Relearn changes summed ahead, in runs as
+        // The token deltas of the changes marked summedAhead, summed ahead in runs as
         // ChiSquareDeltas::Summed gives them, as if each counted its message once more in its class (a
-        // message new to the store, or one held as that class); the write corrects for the messages that
-        // turn out otherwise. None: all are summed in the write.
+        // message new to the store, or a relearn of one held as that class); the write corrects for the
+        // messages that turn out otherwise. None: all are summed in the write.
         std::span<const std::span<const ChiSquareDeltas::Entry>> summedAsNew;
         // Given, gets every token count written (views into the changes' tokens) once committed, so that
         // a learning run knows the counts it left.
@@ -113,19 +116,30 @@ class ChiSquareStore {
     }
 
     std::size_t MapBytes() const { return mapBytes_; }
+    // Doubles the map when more than half of it is used, so that few write transactions fill it and
+    // have to be run again. Waits until no transaction of this process is open (none may be open on
+    // the calling thread): a learning run calls it between batches.
+    void GrowMapAhead();
 
   private:
     int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, const BatchHelp& help);
-    // Doubles the map ahead of a write when more than half of it is used, so that few transactions fill
-    // it and have to be run again.
-    void GrowMapAhead();
+    // LMDB changes the map's size only while no transaction of the process is open: every transaction
+    // is counted, and a change of size waits until none is open (and keeps new ones from opening).
+    void OpenTxn() const;
+    void CloseTxn() const;
+    // mdb_env_set_mapsize once no transaction is open; EDEADLK, without waiting, when this thread
+    // holds one.
+    int SetMapSize(std::size_t bytes) const;
     void Close();
 
     MDB_env* env_ = nullptr;
     MDB_dbi tokens_ = 0;
     MDB_dbi totals_ = 0;
     MDB_dbi messages_ = 0;
-    std::size_t mapBytes_ = 0;
+    mutable std::size_t mapBytes_ = 0;
+    mutable std::mutex txnMutex_;
+    mutable std::condition_variable txnsClosed_;
+    mutable int openTxns_ = 0;
     // Kept from batch to batch: its buffers are tens of megabytes, and fresh ones would be faulted in
     // page by page each time.
     ChiSquareDeltas deltas_;

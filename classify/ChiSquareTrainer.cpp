@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include "classify/ChiSquareClassifier.h"
@@ -162,8 +163,8 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
             }
             for (const std::size_t index : misjudged) {
                 const ChiSquareStore::Change& change = *candidates[index].change;
-                relearn.push_back(
-                    {ChiSquareStore::Change::Kind::Relearn, change.mailClass, change.digest, change.tokens});
+                relearn.push_back({ChiSquareStore::Change::Kind::Relearn, change.mailClass, change.digest,
+                                   change.tokens, false});
             }
             current.swap(misjudged);
         }
@@ -177,6 +178,7 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
         for (std::size_t i = from; i < to; ++i) {
             const bool spam = relearn[i].mailClass == MailClass::Spam;
             into->Add(relearn[i].tokens, spam ? 1 : 0, spam ? 0 : 1);
+            relearn[i].summedAhead = true;
         }
         into->Summed();
     };
@@ -185,6 +187,7 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
     helper.join();
     const std::array<std::span<const ChiSquareDeltas::Entry>, 2> runs = {sums[0].Summed(), sums[1].Summed()};
     std::vector<StoreOutcome> outcomes;
+    store_.GrowMapAhead();
     if (!store_.Apply(relearn, outcomes, problem, {.summedAsNew = runs, .written = nullptr})) {
         return false;
     }
@@ -232,8 +235,12 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
     std::vector<uint8_t> read(samples.size(), 0);
     auto work = [&](std::size_t from, std::size_t to, ChiSquareDeltas* sum) {
         std::string bytes;
+        // A message the store holds as its class already is left out of the sums (learning a folder
+        // again then sums nothing); the write corrects for any that turn out otherwise.
+        std::optional<ChiSquareStore::Snapshot> held;
         if (sum != nullptr) {
             sum->Clear();
+            held.emplace(store_);
         }
         for (std::size_t i = from; i < to; ++i) {
             if (ReadMessageFile(samples[i].path, bytes)) {
@@ -242,9 +249,12 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
                 changes[i].mailClass = samples[i].mailClass;
                 changes[i].digest = DigestOfMessage(bytes);
                 changes[i].tokens.Assign(tokenizer_.TokenizeInPlace(bytes));
-                if (sum != nullptr) {
+                MailClass learned = MailClass::Spam;
+                if (sum != nullptr &&
+                    !(held->LearnedClass(changes[i].digest, learned) && learned == samples[i].mailClass)) {
                     const bool spam = samples[i].mailClass == MailClass::Spam;
                     sum->Add(changes[i].tokens, spam ? 1 : 0, spam ? 0 : 1);
+                    changes[i].summedAhead = true;
                 }
             }
         }
@@ -327,6 +337,7 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<
         if (!writerDone()) {
             return false;
         }
+        store_.GrowMapAhead();  // here, where this run has no transaction open
         Batch* before = writing;
         writing = &batch;
         writer = std::thread(
