@@ -58,7 +58,9 @@ class ChiSquareStore {
               std::size_t initialMapBytes = kDefaultMapBytes);
     bool IsOpen() const { return env_ != nullptr; }
 
-    // A consistent view of the store for scoring; holds an LMDB read transaction while it lives.
+    // A consistent view of the store for scoring; holds an LMDB read transaction while it lives. Made
+    // and ended on one thread (other threads may read through it); on that thread, a write that has to
+    // grow the map fails while it lives, since growing waits for every transaction to end.
     class Snapshot {
       public:
         explicit Snapshot(const ChiSquareStore& store);
