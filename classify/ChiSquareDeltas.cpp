@@ -9,26 +9,31 @@ namespace {
 
 using Entry = ChiSquareDeltas::Entry;
 
-// Heads that differ order two tokens as their bytes do (the zero padding puts a shorter token
-// first); equal heads compare the whole bytes.
-bool Before(const Entry& a, const Entry& b) {
+// Below zero, zero or above as a's token orders before, with or after b's. Heads that differ order two
+// tokens as their bytes do (the zero padding puts a shorter token first); equal heads compare the
+// bytes after them.
+int Compare(const Entry& a, const Entry& b) {
     if (a.head[0] != b.head[0]) {
-        return a.head[0] < b.head[0];
+        return a.head[0] < b.head[0] ? -1 : 1;
     }
     if (a.head[1] != b.head[1]) {
-        return a.head[1] < b.head[1];
+        return a.head[1] < b.head[1] ? -1 : 1;
     }
-    // Equal heads: their first bytes are equal, so the rest decides.
     const std::size_t skip = std::min<std::size_t>({16, a.token.size(), b.token.size()});
-    return a.token.substr(skip) < b.token.substr(skip);
+    return a.token.substr(skip).compare(b.token.substr(skip));
+}
+
+bool Before(const Entry& a, const Entry& b) {
+    return Compare(a, b) < 0;
 }
 
 // Merges two sorted runs into out, a token in both summed into one entry; returns the end written.
 Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Entry* bEnd, Entry* out) {
     while (a != aEnd && b != bEnd) {
-        if (Before(*a, *b)) {
+        const int order = Compare(*a, *b);
+        if (order < 0) {
             *out++ = *a++;
-        } else if (Before(*b, *a)) {
+        } else if (order > 0) {
             *out++ = *b++;
         } else {
             *out = *a++;
@@ -45,6 +50,7 @@ Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Ent
 }  // namespace
 
 void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
+    summed_ = false;
     const std::size_t start = entries_.size();
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         Entry entry{{0, 0}, tokens[i], spam, ham};
@@ -61,6 +67,7 @@ void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
 }
 
 void ChiSquareDeltas::AddSummed(std::span<const Entry> summed) {
+    summed_ = false;
     if (!summed.empty()) {
         runStarts_.push_back(entries_.size());
         entries_.insert(entries_.end(), summed.begin(), summed.end());
@@ -68,6 +75,9 @@ void ChiSquareDeltas::AddSummed(std::span<const Entry> summed) {
 }
 
 std::span<const Entry> ChiSquareDeltas::Summed() {
+    if (summed_) {
+        return entries_;
+    }
     // Sorted runs merged pairwise until one is left, a token common to two runs becoming one entry:
     // about log2(messages) passes over fewer entries each time.
     while (runStarts_.size() > 1) {
@@ -89,7 +99,7 @@ std::span<const Entry> ChiSquareDeltas::Summed() {
     // Equal tokens now lie side by side: one entry each, their changes summed.
     std::size_t kept = 0;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (kept > 0 && entries_[kept - 1].token == entries_[i].token) {
+        if (kept > 0 && Compare(entries_[kept - 1], entries_[i]) == 0) {
             entries_[kept - 1].spam += entries_[i].spam;
             entries_[kept - 1].ham += entries_[i].ham;
         } else {
@@ -98,6 +108,7 @@ std::span<const Entry> ChiSquareDeltas::Summed() {
     }
     entries_.resize(kept);
     runStarts_.assign(kept > 0 ? 1 : 0, 0);
+    summed_ = true;
     return entries_;
 }
 

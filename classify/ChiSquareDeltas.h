@@ -29,6 +29,7 @@ class ChiSquareDeltas {
         entries_.clear();
         spare_.clear();
         runStarts_.clear();
+        summed_ = false;
     }
     void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
     void Add(const TokenList& tokens, int64_t spam, int64_t ham);
@@ -42,6 +43,7 @@ class ChiSquareDeltas {
     std::vector<Entry, LargeBufferAllocator<Entry>> entries_;
     std::vector<Entry, LargeBufferAllocator<Entry>> spare_;
     std::vector<std::size_t> runStarts_;  // where each sorted run of entries_ begins
+    bool summed_ = false;                 // nothing added since Summed
 };
 
 }  // namespace bramvell
