@@ -11,56 +11,21 @@
 #include <limits>
 
 #include "classify/ChiSquareDeltas.h"
+#include "classify/ChiSquareRecords.h"
 #include "config/FileHandle.h"
 
 namespace bramvell {
 namespace {
 
+using namespace chi_square_records;
+
 constexpr unsigned kMaxDatabases = 3;
-constexpr std::string_view kTotalsKey = "messages";
 constexpr int kMaxAttempts = 16;  // map growths (each doubles) and resizes by other processes
-
-MDB_val ValueOf(const void* data, std::size_t size) {
-    return MDB_val{size, const_cast<void*>(data)};
-}
-
-MDB_val ValueOf(std::string_view text) {
-    return ValueOf(text.data(), text.size());
-}
 
 // A link planted where the store lives must not redirect its writes.
 bool IsLink(const std::string& path) {
     struct stat status {};
     return ::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
-}
-
-TokenCounts CountsOf(const MDB_val& value) {
-    TokenCounts counts;
-    if (value.mv_size == sizeof counts) {
-        std::memcpy(&counts, value.mv_data, sizeof counts);
-    }
-    return counts;
-}
-
-// A message's entry: its class, then its weight when above one. Anything else is not an entry.
-bool LearnedOf(const MDB_val& value, MailClass& learned, uint32_t& weight) {
-    const auto* bytes = static_cast<const uint8_t*>(value.mv_data);
-    if (value.mv_size < 1 || value.mv_size > 2) {
-        return false;
-    }
-    learned = static_cast<MailClass>(bytes[0]);
-    weight = value.mv_size == 2 ? std::clamp<uint32_t>(bytes[1], 1, ChiSquareStore::kMaxWeight) : 1;
-    return true;
-}
-
-MessageTotals TotalsOf(MDB_txn* txn, MDB_dbi totals) {
-    MessageTotals result;
-    MDB_val key = ValueOf(kTotalsKey);
-    MDB_val value;
-    if (mdb_get(txn, totals, &key, &value) == MDB_SUCCESS && value.mv_size == sizeof result) {
-        std::memcpy(&result, value.mv_data, sizeof result);
-    }
-    return result;
 }
 
 uint32_t Adjusted(uint32_t count, int64_t delta) {
@@ -177,110 +142,10 @@ bool ChiSquareStore::Open(const std::string& folder, bool create, std::string& p
     return true;
 }
 
-ChiSquareStore::Snapshot::Snapshot(const ChiSquareStore& store) : store_(store) {
-    if (store.env_ == nullptr) {
-        return;
-    }
-    store.OpenTxn();
-    int rc = mdb_txn_begin(store.env_, nullptr, MDB_RDONLY, &txn_);
-    if (rc == MDB_MAP_RESIZED) {
-        // Another process grew the map: take its size and try once more.
-        store.CloseTxn();
-        store.SetMapSize(0);
-        store.OpenTxn();
-        rc = mdb_txn_begin(store.env_, nullptr, MDB_RDONLY, &txn_);
-    }
-    if (rc != MDB_SUCCESS) {
-        txn_ = nullptr;
-        store.CloseTxn();
-    }
-}
-
-ChiSquareStore::Snapshot::~Snapshot() {
-    if (txn_ != nullptr) {
-        mdb_txn_abort(txn_);
-        store_.CloseTxn();
-    }
-}
-
-MessageTotals ChiSquareStore::Snapshot::Totals() const {
-    return txn_ == nullptr ? MessageTotals{} : TotalsOf(txn_, store_.totals_);
-}
-
-TokenCounts ChiSquareStore::Snapshot::Counts(std::string_view token) const {
-    if (txn_ == nullptr || token.empty()) {
-        return {};
-    }
-    MDB_val key = ValueOf(token);
-    MDB_val value;
-    return mdb_get(txn_, store_.tokens_, &key, &value) == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
-}
-
-void ChiSquareStore::Snapshot::CountsInOrder(std::span<const std::string_view> tokens,
-                                             std::span<TokenCounts> counts) const {
-    MDB_cursor* cursor = nullptr;
-    const bool open = txn_ != nullptr && mdb_cursor_open(txn_, store_.tokens_, &cursor) == MDB_SUCCESS;
-    for (std::size_t i = 0; i < tokens.size() && i < counts.size(); ++i) {
-        counts[i] = {};
-        if (!open || tokens[i].empty()) {
-            continue;
-        }
-        MDB_val key = ValueOf(tokens[i]);
-        MDB_val value;
-        if (mdb_cursor_get(cursor, &key, &value, MDB_SET_KEY) == MDB_SUCCESS) {
-            counts[i] = CountsOf(value);
-        }
-    }
-    if (open) {
-        mdb_cursor_close(cursor);
-    }
-}
-
-bool ChiSquareStore::Snapshot::LearnedClass(const MessageDigest& digest, MailClass& learned) const {
-    uint32_t weight = 0;
-    return Learned(digest, learned, weight);
-}
-
-bool ChiSquareStore::Snapshot::Learned(const MessageDigest& digest, MailClass& learned,
-                                       uint32_t& weight) const {
-    MDB_val key = ValueOf(digest.data(), digest.size());
-    MDB_val value;
-    return txn_ != nullptr && mdb_get(txn_, store_.messages_, &key, &value) == MDB_SUCCESS &&
-           LearnedOf(value, learned, weight);
-}
-
-namespace {
-
-// Transactions this thread has open, in any store: a thread that waited for all of a store's
-// transactions to close while holding one itself would wait for ever.
-thread_local int openOnThisThread = 0;
-
-}  // namespace
-
-void ChiSquareStore::OpenTxn() const {
-    const std::lock_guard lock(txnMutex_);  // held by a map change under way
-    ++openTxns_;
-    ++openOnThisThread;
-}
-
-void ChiSquareStore::CloseTxn() const {
-    {
-        const std::lock_guard lock(txnMutex_);
-        --openTxns_;
-    }
-    --openOnThisThread;
-    txnsClosed_.notify_all();
-}
-
 int ChiSquareStore::SetMapSize(std::size_t bytes) const {
-    if (openOnThisThread > 0) {
-        return EDEADLK;
-    }
-    std::unique_lock lock(txnMutex_);
-    txnsClosed_.wait(lock, [this] { return openTxns_ == 0; });
-    const int rc = mdb_env_set_mapsize(env_, bytes);
+    const int rc = gate_.Resize(env_, bytes);
     MDB_envinfo info{};
-    if (mdb_env_info(env_, &info) == MDB_SUCCESS) {
+    if (rc != EDEADLK && mdb_env_info(env_, &info) == MDB_SUCCESS) {
         mapBytes_ = info.me_mapsize;
     }
     return rc;
@@ -337,10 +202,10 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         help.written->clear();
     }
     MDB_txn* txn = nullptr;
-    OpenTxn();
+    gate_.Opened();
     int rc = mdb_txn_begin(env_, nullptr, 0, &txn);
     if (rc != MDB_SUCCESS) {
-        CloseTxn();
+        gate_.Closed();
         return rc;
     }
     MessageTotals totals = TotalsOf(txn, totals_);
@@ -480,10 +345,10 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
             rc = found;
             break;
         }
-        if (!put && unchanged) {
+        if (!put) {
             counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
-        } else if (!put) {
-            counts = found == MDB_SUCCESS ? CountsOf(value) : TokenCounts{};
+        }
+        if (!put && !unchanged) {
             counts.spam = Adjusted(counts.spam, delta.spam);
             counts.ham = Adjusted(counts.ham, delta.ham);
             if (counts.spam == 0 && counts.ham == 0) {
@@ -516,7 +381,7 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
     } else {
         mdb_txn_abort(txn);
     }
-    CloseTxn();
+    gate_.Closed();
     if (rc != MDB_SUCCESS && help.written != nullptr) {
         help.written->clear();  // nothing was written
     }

@@ -3,9 +3,7 @@
 #include <lmdb.h>
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +11,7 @@
 
 #include "classify/ChiSquareCounts.h"
 #include "classify/ChiSquareDeltas.h"
+#include "classify/LmdbMapGate.h"
 #include "classify/TokenCountTable.h"
 #include "classify/TokenList.h"
 
@@ -125,12 +124,7 @@ class ChiSquareStore {
 
   private:
     int TryApply(std::span<const Change> changes, std::vector<StoreOutcome>& outcomes, const BatchHelp& help);
-    // LMDB changes the map's size only while no transaction of the process is open: every transaction
-    // is counted, and a change of size waits until none is open (and keeps new ones from opening).
-    void OpenTxn() const;
-    void CloseTxn() const;
-    // mdb_env_set_mapsize once no transaction is open; EDEADLK, without waiting, when this thread
-    // holds one.
+    // Through the gate (EDEADLK when this thread holds a transaction), keeping mapBytes_.
     int SetMapSize(std::size_t bytes) const;
     void Close();
 
@@ -139,9 +133,7 @@ class ChiSquareStore {
     MDB_dbi totals_ = 0;
     MDB_dbi messages_ = 0;
     mutable std::size_t mapBytes_ = 0;
-    mutable std::mutex txnMutex_;
-    mutable std::condition_variable txnsClosed_;
-    mutable int openTxns_ = 0;
+    mutable LmdbMapGate gate_;  // every transaction passes it, so that the map grows only between them
     // Kept from batch to batch: its buffers are tens of megabytes, and fresh ones would be faulted in
     // page by page each time.
     ChiSquareDeltas deltas_;
