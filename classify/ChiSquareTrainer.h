@@ -75,7 +75,8 @@ class ChiSquareTrainer {
     static std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string>& files);
 
     // Reads and tokenizes the files, appending a change per readable file to batch, in their order.
-    // Given sums, each tokenizing half sums its changes' tokens into one, as new learns of their class.
+    // Given sums, each tokenizing half sums its changes' tokens into one, as new learns of their class;
+    // a message the store holds as its class already is left out (and not marked summedAhead).
     void Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
                   std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable,
                   std::array<ChiSquareDeltas, 2>* sums = nullptr) const;
