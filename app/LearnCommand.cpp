@@ -13,6 +13,7 @@
 #include "app/ProgressBar.h"
 #include "classify/ChiSquareTrainer.h"
 #include "classify/CorpusTrainer.h"
+#include "classify/ThreadHeap.h"
 
 namespace bramvell {
 namespace {
@@ -56,6 +57,7 @@ class ChiSquareLearning {
 
   private:
     void Run(const std::string& programFolder) {
+        AdviseThreadHeapForHugePages();
         ChiSquareStore store;
         opened_ = store.Open(ChiSquareStoreFolder(programFolder), true, problem_);
         if (!opened_) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <iterator>
 #include <optional>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "classify/ChiSquareClassifier.h"
 #include "classify/ChiSquareCountCache.h"
 #include "classify/SampleFolder.h"
+#include "classify/ThreadHeap.h"
 #include "config/FileHandle.h"
 
 namespace bramvell {
@@ -139,6 +141,7 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
                 std::vector<std::size_t> secondHalf;
                 bool readable = true;
                 std::thread helper([&] {
+                    AdviseThreadHeapForHugePages();
                     const ChiSquareStore::Snapshot own(store_);
                     readable = own.Valid();
                     if (readable) {
@@ -175,6 +178,7 @@ bool ChiSquareTrainer::RelearnMisjudged(const std::vector<ChiSquareStore::Change
     // Their tokens summed ahead in two halves side by side, so that the write has little left to do.
     std::array<ChiSquareDeltas, 2> sums;
     auto sum = [&relearn](std::size_t from, std::size_t to, ChiSquareDeltas* into) {
+        AdviseThreadHeapForHugePages();
         for (std::size_t i = from; i < to; ++i) {
             const bool spam = relearn[i].mailClass == MailClass::Spam;
             into->Add(relearn[i].tokens, spam ? 1 : 0, spam ? 0 : 1);
@@ -233,7 +237,12 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
                                 std::array<ChiSquareDeltas, 2>* sums) const {
     std::vector<ChiSquareStore::Change> changes(samples.size());
     std::vector<uint8_t> read(samples.size(), 0);
-    auto work = [&](std::size_t from, std::size_t to, ChiSquareDeltas* sum) {
+    // The two threads take the messages a few at a time, so that neither waits for the other when the
+    // large ones lie together; which thread sums a message does not matter.
+    constexpr std::size_t kTaken = 4;
+    std::atomic<std::size_t> next{0};
+    auto work = [&](ChiSquareDeltas* sum) {
+        AdviseThreadHeapForHugePages();
         std::string bytes;
         // A message the store holds as its class already is left out of the sums (learning a folder
         // again then sums nothing); the write corrects for any that turn out otherwise.
@@ -242,8 +251,12 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
             sum->Clear();
             held.emplace(store_);
         }
-        for (std::size_t i = from; i < to; ++i) {
-            if (ReadMessageFile(samples[i].path, bytes)) {
+        for (std::size_t from = next.fetch_add(kTaken, std::memory_order_relaxed); from < samples.size();
+             from = next.fetch_add(kTaken, std::memory_order_relaxed)) {
+            for (std::size_t i = from; i < std::min(from + kTaken, samples.size()); ++i) {
+                if (!ReadMessageFile(samples[i].path, bytes)) {
+                    continue;
+                }
                 read[i] = 1;
                 changes[i].kind = kind;
                 changes[i].mailClass = samples[i].mailClass;
@@ -264,13 +277,13 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
     };
     ChiSquareDeltas* firstSum = sums != nullptr ? &(*sums)[0] : nullptr;
     ChiSquareDeltas* secondSum = sums != nullptr ? &(*sums)[1] : nullptr;
-    // Two halves side by side when there are enough messages to be worth a thread.
+    // Two threads side by side when there are enough messages to be worth one more.
     if (samples.size() >= kSplitFrom) {
-        std::thread helper(work, samples.size() / 2, samples.size(), secondSum);
-        work(0, samples.size() / 2, firstSum);
+        std::thread helper(work, secondSum);
+        work(firstSum);
         helper.join();
     } else {
-        work(0, samples.size(), firstSum);
+        work(firstSum);
         if (secondSum != nullptr) {
             secondSum->Clear();
         }
@@ -287,7 +300,7 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
 bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<Sample>& samples,
                            ChiSquareTrainingSummary& summary, std::string& problem,
                            const Progress& progress) {
-    // A pipeline over the batches. This thread tokenizes a batch (in two halves side by side, each
+    // A pipeline over the batches. This thread tokenizes a batch (with a second one beside it, each
     // summing its token deltas ahead when learning), while a writer thread writes the batch before it; once
     // the writer of the new batch is under way, this thread records the counts the batch before wrote and
     // keeps its changes for training on errors. So the store's one writer does little more than write.
@@ -340,8 +353,10 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<
         store_.GrowMapAhead();  // here, where this run has no transaction open
         Batch* before = writing;
         writing = &batch;
-        writer = std::thread(
-            [this, writing, &written, &summary, &problem] { written = Flush(*writing, summary, problem); });
+        writer = std::thread([this, writing, &written, &summary, &problem] {
+            AdviseThreadHeapForHugePages();
+            written = Flush(*writing, summary, problem);
+        });
         if (before != nullptr) {
             Keep(*before);
         }

@@ -30,7 +30,7 @@ struct ChiSquareTrainingSummary {
 
 // Learns messages into, and unlearns them from, the chi-square store: tokenized here, written in
 // batches of at most kBatchMessages, one write transaction each, so that a crash or a failed write loses
-// at most the batch under way and never half a message. A batch is tokenized in two halves side by side
+// at most the batch under way and never half a message. A batch is tokenized by two threads side by side
 // and written on a thread of its own while the next one is tokenized. The store ends as if each message
 // had been learned in turn.
 class ChiSquareTrainer {
@@ -75,7 +75,7 @@ class ChiSquareTrainer {
     static std::vector<Sample> SamplesOf(MailClass mailClass, const std::vector<std::string>& files);
 
     // Reads and tokenizes the files, appending a change per readable file to batch, in their order.
-    // Given sums, each tokenizing half sums its changes' tokens into one, as new learns of their class;
+    // Given sums, each tokenizing thread sums its changes' tokens into one, as new learns of their class;
     // a message the store holds as its class already is left out (and not marked summedAhead).
     void Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
                   std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable,
@@ -86,7 +86,7 @@ class ChiSquareTrainer {
     // A batch of the pipeline Run drives, its buffers used again two batches later.
     struct Batch {
         std::vector<ChiSquareStore::Change> changes;
-        // The changes' tokens summed ahead of the write when learning, one run per tokenizing half.
+        // The changes' tokens summed ahead of the write when learning, one run per tokenizing thread.
         std::array<ChiSquareDeltas, 2> sums;
         std::array<std::span<const ChiSquareDeltas::Entry>, 2> summed;
         ChiSquareStore::BatchHelp help;

@@ -1,5 +1,7 @@
 #include "classify/OrderedChunks.h"
 
+#include "classify/ThreadHeap.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -51,6 +53,7 @@ std::size_t OrderedChunks::Run(std::size_t items, int jobs, const WorkerFactory&
     threads.reserve(workerOf.size());
     for (const Worker& worker : workerOf) {
         threads.emplace_back([&] {
+            AdviseThreadHeapForHugePages();
             for (std::size_t k = next++; k < chunks.size(); k = next++) {
                 worker(chunks[k].first, chunks[k].count, chunks[k].text);
                 std::lock_guard lock(mutex);
