@@ -51,6 +51,9 @@ Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Ent
 
 void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
     summed_ = false;
+    if (entries_.capacity() == 0) {
+        entries_.reserve(kFirstRoom);
+    }
     const std::size_t start = entries_.size();
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         Entry entry{{0, 0}, tokens[i], spam, ham};
@@ -80,6 +83,9 @@ std::span<const Entry> ChiSquareDeltas::Summed() {
     }
     // Sorted runs merged pairwise until one is left, a token common to two runs becoming one entry:
     // about log2(messages) passes over fewer entries each time.
+    if (runStarts_.size() > 1 && spare_.capacity() < entries_.capacity()) {
+        spare_.reserve(entries_.capacity());
+    }
     while (runStarts_.size() > 1) {
         spare_.resize(entries_.size());
         std::vector<std::size_t> merged;

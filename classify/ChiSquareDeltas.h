@@ -24,6 +24,10 @@ class ChiSquareDeltas {
         int64_t ham;
     };
 
+    // Room for this many entries is mapped at the first change: address space only (its pages come as
+    // they are filled), so that a batch never copies its entries to grow.
+    static constexpr std::size_t kFirstRoom = std::size_t{1} << 20;
+
     // Forgets what was added, keeping the buffers for the next batch.
     void Clear() {
         entries_.clear();
