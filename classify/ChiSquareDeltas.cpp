@@ -49,7 +49,7 @@ Entry* MergeSumming(const Entry* a, const Entry* aEnd, const Entry* b, const Ent
 
 }  // namespace
 
-void ChiSquareDeltas::Add(const TokenList& tokens, int64_t spam, int64_t ham) {
+void ChiSquareDeltas::Add(const TokenList& tokens, int32_t spam, int32_t ham) {
     summed_ = false;
     if (entries_.capacity() == 0) {
         entries_.reserve(kFirstRoom);
@@ -77,29 +77,30 @@ void ChiSquareDeltas::AddSummed(std::span<const Entry> summed) {
     }
 }
 
-std::span<const Entry> ChiSquareDeltas::Summed() {
+std::span<const Entry> ChiSquareDeltas::Summed(Buffer* scratch) {
     if (summed_) {
         return entries_;
     }
     // Sorted runs merged pairwise until one is left, a token common to two runs becoming one entry:
     // about log2(messages) passes over fewer entries each time.
-    if (runStarts_.size() > 1 && spare_.capacity() < entries_.capacity()) {
-        spare_.reserve(entries_.capacity());
+    Buffer& spare = scratch != nullptr ? *scratch : spare_;
+    if (runStarts_.size() > 1 && spare.capacity() < entries_.capacity()) {
+        spare.reserve(entries_.capacity());
     }
     while (runStarts_.size() > 1) {
-        spare_.resize(entries_.size());
+        spare.resize(entries_.size());
         std::vector<std::size_t> merged;
         const Entry* base = entries_.data();
-        Entry* out = spare_.data();
+        Entry* out = spare.data();
         for (std::size_t r = 0; r < runStarts_.size(); r += 2) {
             const Entry* first = base + runStarts_[r];
             const Entry* middle = r + 1 < runStarts_.size() ? base + runStarts_[r + 1] : base + entries_.size();
             const Entry* last = r + 2 < runStarts_.size() ? base + runStarts_[r + 2] : base + entries_.size();
-            merged.push_back(static_cast<std::size_t>(out - spare_.data()));
+            merged.push_back(static_cast<std::size_t>(out - spare.data()));
             out = MergeSumming(first, middle, middle, last, out);
         }
-        spare_.resize(static_cast<std::size_t>(out - spare_.data()));
-        entries_.swap(spare_);
+        spare.resize(static_cast<std::size_t>(out - spare.data()));
+        entries_.swap(spare);
         runStarts_.swap(merged);
     }
     // Equal tokens now lie side by side: one entry each, their changes summed.

@@ -20,9 +20,12 @@ class ChiSquareDeltas {
     struct Entry {
         uint64_t head[2];  // the first sixteen bytes as big-endian words, zero past the end
         std::string_view token;
-        int64_t spam;
-        int64_t ham;
+        // One store write sums the changes of at most a few hundred thousand messages, each counted at
+        // most kMaxWeight times: far inside 32 bits.
+        int32_t spam;
+        int32_t ham;
     };
+    using Buffer = std::vector<Entry, LargeBufferAllocator<Entry>>;
 
     // Room for this many entries is mapped at the first change: address space only (its pages come as
     // they are filled), so that a batch never copies its entries to grow.
@@ -36,16 +39,18 @@ class ChiSquareDeltas {
         summed_ = false;
     }
     void Reserve(std::size_t tokens) { entries_.reserve(tokens); }
-    void Add(const TokenList& tokens, int64_t spam, int64_t ham);
+    void Add(const TokenList& tokens, int32_t spam, int32_t ham);
     // Adds entries summed already, as Summed gives them (its views must outlive this too).
     void AddSummed(std::span<const Entry> summed);
     bool Empty() const { return entries_.empty(); }
-    // Merges what was added into one entry per token, in token order.
-    std::span<const Entry> Summed();
+    // Merges what was added into one entry per token, in token order. Given scratch, merges through it
+    // instead of a buffer of its own, and leaves one of its own buffers there: deltas that are never
+    // summed at the same time may share one.
+    std::span<const Entry> Summed(Buffer* scratch = nullptr);
 
   private:
-    std::vector<Entry, LargeBufferAllocator<Entry>> entries_;
-    std::vector<Entry, LargeBufferAllocator<Entry>> spare_;
+    Buffer entries_;
+    Buffer spare_;
     std::vector<std::size_t> runStarts_;  // where each sorted run of entries_ begins
     bool summed_ = false;                 // nothing added since Summed
 };

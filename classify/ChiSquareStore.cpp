@@ -284,7 +284,8 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
                 corrections.push_back({&change, classDelta, otherDelta});
             } else {
                 const bool spam = mailClass == MailClass::Spam;
-                deltas.Add(change.tokens, spam ? classDelta : otherDelta, spam ? otherDelta : classDelta);
+                deltas.Add(change.tokens, static_cast<int32_t>(spam ? classDelta : otherDelta),
+                           static_cast<int32_t>(spam ? otherDelta : classDelta));
             }
         }
     }
@@ -293,8 +294,9 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
     for (const Correction& correction :
          counted ? std::span<const Correction>(corrections) : std::span<const Correction>()) {
         const bool spam = correction.change->mailClass == MailClass::Spam;
-        deltas.Add(correction.change->tokens, spam ? correction.classDelta : correction.otherDelta,
-                   spam ? correction.otherDelta : correction.classDelta);
+        deltas.Add(correction.change->tokens,
+                   static_cast<int32_t>(spam ? correction.classDelta : correction.otherDelta),
+                   static_cast<int32_t>(spam ? correction.otherDelta : correction.classDelta));
     }
     // One run summed ahead and nothing to correct: written as it is.
     std::span<const ChiSquareDeltas::Entry> summed;

@@ -234,14 +234,15 @@ bool ChiSquareTrainer::Unlearn(MailClass mailClass, const std::vector<std::strin
 
 void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
                                 std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable,
-                                std::array<ChiSquareDeltas, 2>* sums) const {
+                                std::array<ChiSquareDeltas, 2>* sums,
+                                std::array<ChiSquareDeltas::Buffer, 2>* scratch) const {
     std::vector<ChiSquareStore::Change> changes(samples.size());
     std::vector<uint8_t> read(samples.size(), 0);
     // The two threads take the messages a few at a time, so that neither waits for the other when the
     // large ones lie together; which thread sums a message does not matter.
     constexpr std::size_t kTaken = 4;
     std::atomic<std::size_t> next{0};
-    auto work = [&](ChiSquareDeltas* sum) {
+    auto work = [&](ChiSquareDeltas* sum, ChiSquareDeltas::Buffer* spare) {
         AdviseThreadHeapForHugePages();
         std::string bytes;
         // A message the store holds as its class already is left out of the sums (learning a folder
@@ -272,18 +273,20 @@ void ChiSquareTrainer::Tokenize(ChiSquareStore::Change::Kind kind, std::span<con
             }
         }
         if (sum != nullptr) {
-            sum->Summed();
+            sum->Summed(spare);
         }
     };
     ChiSquareDeltas* firstSum = sums != nullptr ? &(*sums)[0] : nullptr;
     ChiSquareDeltas* secondSum = sums != nullptr ? &(*sums)[1] : nullptr;
+    ChiSquareDeltas::Buffer* firstSpare = scratch != nullptr ? &(*scratch)[0] : nullptr;
+    ChiSquareDeltas::Buffer* secondSpare = scratch != nullptr ? &(*scratch)[1] : nullptr;
     // Two threads side by side when there are enough messages to be worth one more.
     if (samples.size() >= kSplitFrom) {
-        std::thread helper(work, secondSum);
-        work(firstSum);
+        std::thread helper(work, secondSum, secondSpare);
+        work(firstSum, firstSpare);
         helper.join();
     } else {
-        work(firstSum);
+        work(firstSum, firstSpare);
         if (secondSum != nullptr) {
             secondSum->Clear();
         }
@@ -307,6 +310,7 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<
     // Batches are written in order, one at a time. The writer counts the outcomes in summary and this
     // thread only the unreadable files (another member), so the two never touch the same field.
     std::array<Batch, 2> batches;  // by batch number: the one tokenized and the one written before it
+    std::array<ChiSquareDeltas::Buffer, 2> scratch;  // for summing, by tokenizing thread
     bool written = true;
     std::thread writer;
     struct JoinOnExit {
@@ -336,7 +340,7 @@ bool ChiSquareTrainer::Run(ChiSquareStore::Change::Kind kind, const std::vector<
         batch.changes.clear();
         const bool learning = kind == ChiSquareStore::Change::Kind::Learn;
         Tokenize(kind, std::span(samples).subspan(first, end - first), batch.changes, summary.unreadable,
-                 learning ? &batch.sums : nullptr);
+                 learning ? &batch.sums : nullptr, &scratch);
         batch.help = {};
         if (learning) {
             batch.summed = {batch.sums[0].Summed(), batch.sums[1].Summed()};

@@ -77,9 +77,11 @@ class ChiSquareTrainer {
     // Reads and tokenizes the files, appending a change per readable file to batch, in their order.
     // Given sums, each tokenizing thread sums its changes' tokens into one, as new learns of their class;
     // a message the store holds as its class already is left out (and not marked summedAhead).
+    // Each thread merges its sums through its own of scratch, which the batches share.
     void Tokenize(ChiSquareStore::Change::Kind kind, std::span<const Sample> samples,
                   std::vector<ChiSquareStore::Change>& batch, std::size_t& unreadable,
-                  std::array<ChiSquareDeltas, 2>* sums = nullptr) const;
+                  std::array<ChiSquareDeltas, 2>* sums = nullptr,
+                  std::array<ChiSquareDeltas::Buffer, 2>* scratch = nullptr) const;
     // Learns or unlearns the samples in order, in batches that may hold both classes.
     bool Run(ChiSquareStore::Change::Kind kind, const std::vector<Sample>& samples,
              ChiSquareTrainingSummary& summary, std::string& problem, const Progress& progress);
