@@ -119,4 +119,36 @@ std::span<const Entry> ChiSquareDeltas::Summed(Buffer* scratch) {
     return entries_;
 }
 
+ChiSquareDeltas::MergedRuns::MergedRuns(std::span<const std::span<const Entry>> runs) {
+    for (const std::span<const Entry> run : runs) {
+        if (!run.empty()) {
+            left_.push_back(run);
+            most_ += run.size();
+        }
+    }
+}
+
+bool ChiSquareDeltas::MergedRuns::Next(Entry& entry) {
+    // Few runs (one per tokenizing thread): the first token is found by looking at each.
+    std::size_t first = left_.size();
+    for (std::size_t r = 0; r < left_.size(); ++r) {
+        if (!left_[r].empty() && (first == left_.size() || Before(left_[r].front(), left_[first].front()))) {
+            first = r;
+        }
+    }
+    if (first == left_.size()) {
+        return false;
+    }
+    entry = left_[first].front();
+    left_[first] = left_[first].subspan(1);
+    for (std::size_t r = first + 1; r < left_.size(); ++r) {
+        if (!left_[r].empty() && Compare(left_[r].front(), entry) == 0) {
+            entry.spam += left_[r].front().spam;
+            entry.ham += left_[r].front().ham;
+            left_[r] = left_[r].subspan(1);
+        }
+    }
+    return true;
+}
+
 }  // namespace bramvell

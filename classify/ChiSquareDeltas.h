@@ -48,6 +48,20 @@ class ChiSquareDeltas {
     // summed at the same time may share one.
     std::span<const Entry> Summed(Buffer* scratch = nullptr);
 
+    // Walks summed runs (each as Summed gives it) as one: each token once, in token order, its changes
+    // summed across the runs. So a batch summed in parts is written without merging it into one first.
+    class MergedRuns {
+      public:
+        explicit MergedRuns(std::span<const std::span<const Entry>> runs);
+        std::size_t MostEntries() const { return most_; }  // the entries of all runs
+        // The next token's entry; false once every run is walked.
+        bool Next(Entry& entry);
+
+      private:
+        std::vector<std::span<const Entry>> left_;  // what each run has left
+        std::size_t most_ = 0;
+    };
+
   private:
     Buffer entries_;
     Buffer spare_;

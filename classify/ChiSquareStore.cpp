@@ -298,20 +298,22 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
                    static_cast<int32_t>(spam ? correction.classDelta : correction.otherDelta),
                    static_cast<int32_t>(spam ? correction.otherDelta : correction.classDelta));
     }
-    // One run summed ahead and nothing to correct: written as it is.
-    std::span<const ChiSquareDeltas::Entry> summed;
+    // Summed ahead and nothing to correct: the runs are written as they are, walked as one.
+    std::span<const ChiSquareDeltas::Entry> corrected;
+    std::span<const std::span<const ChiSquareDeltas::Entry>> runs = help.summedAsNew;
     if (!counted) {
-        summed = {};
-    } else if (help.summedAsNew.size() == 1 && deltas.Empty()) {
-        summed = help.summedAsNew[0];
-    } else if (rc == MDB_SUCCESS) {
+        runs = {};
+    } else if (!deltas.Empty() && rc == MDB_SUCCESS) {
         for (const std::span<const ChiSquareDeltas::Entry> run : help.summedAsNew) {
             deltas.AddSummed(run);
         }
-        summed = deltas.Summed();
+        corrected = deltas.Summed();
+        runs = std::span(&corrected, 1);
     }
+    ChiSquareDeltas::MergedRuns summed(
+        rc == MDB_SUCCESS ? runs : std::span<const std::span<const ChiSquareDeltas::Entry>>());
     if (help.written != nullptr) {
-        help.written->reserve(summed.size());  // at once, not doubling while the writer waits
+        help.written->reserve(summed.MostEntries());  // at once, not doubling while the writer waits
     }
     // Written in key order through one cursor: a key on the cursor's page is found without walking
     // the B-tree from its root, and a key found is rewritten in place.
@@ -320,8 +322,8 @@ int ChiSquareStore::TryApply(std::span<const Change> changes, std::vector<StoreO
         rc = mdb_cursor_open(txn, tokens_, &cursor);
     }
     const std::size_t maxKeyBytes = static_cast<std::size_t>(mdb_env_get_maxkeysize(env_));
-    for (const ChiSquareDeltas::Entry& delta :
-         rc == MDB_SUCCESS ? summed : std::span<const ChiSquareDeltas::Entry>()) {
+    ChiSquareDeltas::Entry delta{};
+    while (rc == MDB_SUCCESS && summed.Next(delta)) {
         // No change at all (say, a correction took back what the sums ahead counted): nothing to write,
         // and the counts are only read when they are to be handed on.
         const bool unchanged = delta.spam == 0 && delta.ham == 0;
