@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "classify/CharsetConverters.h"
 #include "classify/HtmlText.h"
 #include "classify/SinglePartScan.h"
 #include "classify/TextTokens.h"
@@ -126,6 +127,9 @@ bool TextOfPart(GMimeTextPart* part, std::string& out) {
             return true;
         }
     }
+    if (charset != nullptr) {
+        KeepConverterLoaded(charset);
+    }
     std::unique_ptr<char, GFree> text(g_mime_text_part_get_text(part));
     if (text == nullptr) {
         return false;
@@ -227,6 +231,9 @@ class MessageWalker {
         for (int i = 0; i < count && !sink_.Full(); ++i) {
             GMimeHeader* header = g_mime_header_list_get_header_at(headers, i);
             const char* name = g_mime_header_get_name(header);
+            if (const char* raw = g_mime_header_get_raw_value(header); raw != nullptr) {
+                KeepConvertersOfEncodedWords(raw);
+            }
             const char* value = g_mime_header_get_value(header);
             Field(name == nullptr ? "" : name, value == nullptr ? std::string_view() : value, value != nullptr);
         }
