@@ -62,6 +62,7 @@ TEST(CharsetConvertersTest, AKeptConverterStaysLoadedWhileOthersComeAndGo) {
 }
 
 TEST(CharsetConvertersTest, HostileNamesAreBoundedAndNeverOpened) {
+    g_mime_init();  // as the tokenizer has, before it keeps a converter
     // Names with bytes no charset has, and over-long ones, are not tried at all.
     KeepConverterLoaded("iso-8859-9/../../etc");
     KeepConverterLoaded(std::string(200, 'a'));
