@@ -1,13 +1,13 @@
 #include "classify/OrderedChunks.h"
 
-#include "classify/ThreadHeap.h"
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "classify/ThreadHeap.h"
 
 namespace bramvell {
 namespace {
