@@ -10,6 +10,7 @@
 #include "classify/HtmlText.h"
 #include "classify/SinglePartScan.h"
 #include "classify/TextTokens.h"
+#include "classify/TokenizedHeaderFields.h"
 
 namespace bramvell {
 
@@ -239,11 +240,13 @@ class MessageWalker {
         }
     }
 
-    // One header field: its name as a token, and its (decoded) value's words prefixed with the name.
+    // One header field: its name as a token, and, for the fields whose words tell, its (decoded)
+    // value's words prefixed with the name.
     void Field(std::string_view name, std::string_view value, bool hasValue) {
         const std::string prefix = HeaderPrefix(name);
-        sink_.Add("header:", prefix.substr(0, prefix.size() - 1));
-        if (!hasValue) {
+        const std::string_view lowered(prefix.data(), prefix.size() - 1);
+        sink_.Add("header:", lowered);
+        if (!hasValue || !HeaderFieldWordsAreTokenized(lowered)) {
             return;
         }
         const std::string_view text = value.substr(0, MimeTokenizer::kMaxHeaderValueBytes);

@@ -12,7 +12,8 @@ class TokenSink;
 
 // The tokens of a decoded message for the chi-square scorer. GMime parses the message; every MIME
 // part is walked, its transfer encoding undone and its text converted to UTF-8; encoded words in
-// headers are decoded. Header tokens carry their field name ("subject:free"), HTML loses its tags but
+// headers are decoded. Every field's name is a token ("header:list-id"); the words of the fields that
+// HeaderFieldWordsAreTokenized names carry their field name ("subject:free"). HTML loses its tags but
 // keeps its text (tag names and link targets become tokens of their own), URLs give their host and
 // its parent domains ("url:example.com"), addresses their domain ("addr:example.com"). Words are
 // lower-cased (ASCII). Each token appears once per message.

@@ -87,6 +87,40 @@ TEST(MimeTokenizerTest, DecodedPartsGiveTheirWords) {
     }
 }
 
+// A list repeats its name in many fields; only the fields that tell give words, whichever way the
+// message is read (the quick one-part reading, GMime's tree for it, GMime's tree for a multipart).
+TEST(MimeTokenizerTest, OnlyTellingHeaderFieldsGiveWords) {
+    const std::string head =
+        "From: Gerry <gerry@mail.example.org>\nTo: mice@lists.example.com\nSubject: short series\n"
+        "Thread-Topic: quiz\nList-Id: <mice.lists.example.com>\n"
+        "List-Post: <mailto:mice@lists.example.com>\nSender: mice-admin@lists.example.com\n"
+        "Errors-To: mice-admin@lists.example.com\nX-Beenthere: mice@lists.example.com\n";
+    const std::string messages[] = {
+        head + "\nfirst of a series\n",
+        head +
+            "Content-Type: multipart/mixed; boundary=XX\n\n--XX\nContent-Type: text/plain\n\n"
+            "first of a series\n--XX--\n",
+    };
+    for (const bool quick : {true, false}) {
+        for (const std::string& message : messages) {
+            MimeTokenizer::Options options;
+            options.quickSinglePart = quick;
+            const std::vector<std::string> tokens = MimeTokenizer(options).Tokenize(message);
+            for (const char* token : {"from:gerry", "from:addr:example.org", "to:addr:lists.example.com",
+                                      "subject:series", "thread-topic:quiz", "header:list-id",
+                                      "header:list-post", "header:sender", "header:x-beenthere", "series"}) {
+                EXPECT_TRUE(Has(tokens, token)) << "missing " << token << " (quick " << quick << ")";
+            }
+            for (const std::string& token : tokens) {
+                for (const char* field :
+                     {"list-id:", "list-post:", "sender:", "errors-to:", "x-beenthere:"}) {
+                    EXPECT_FALSE(token.starts_with(field)) << "unexpected " << token;
+                }
+            }
+        }
+    }
+}
+
 TEST(MimeTokenizerTest, TokensAreDistinctSortedAndBounded) {
     std::string message = "Subject: a\n\n";
     for (int i = 0; i < 20000; ++i) {
